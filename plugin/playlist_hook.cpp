@@ -1,0 +1,86 @@
+#include "plugin/playlist_hook.h"
+
+#include "plugin/host_api.h"
+#include "skype/skype_link.h"
+
+namespace {
+
+// The list area inside the playlist window's client rectangle.
+constexpr LONG kListInsetLeft = 12;
+constexpr LONG kListInsetTop = 18;
+constexpr LONG kListInsetRight = 19;
+constexpr LONG kListInsetBottom = 40;
+// The click is tested a little above where the button came up.
+constexpr LONG kPickOffsetY = 2;
+constexpr char kChatCommand[] = "CHAT CREATE dorvenak";
+constexpr int kNoPick = -1;
+
+WNDPROC gPreviousPlaylistProc = nullptr;
+HWND gHost = nullptr;
+HWND gPlaylist = nullptr;
+int gPickedIndex = kNoPick;
+
+void recordPick(HWND playlist, LPARAM position) {
+    POINT point{static_cast<short>(LOWORD(position)),
+                static_cast<short>(HIWORD(position)) - kPickOffsetY};
+    RECT area{};
+    GetClientRect(playlist, &area);
+    area.left += kListInsetLeft;
+    area.top += kListInsetTop;
+    area.right -= kListInsetRight;
+    area.bottom -= kListInsetBottom;
+    if (!PtInRect(&area, point))
+        return;
+    gPickedIndex = static_cast<int>(SendMessageA(
+        playlist, host::kWmUser, host::kPlaylistQueryIndexAt, reinterpret_cast<LPARAM>(&point)));
+}
+
+void openChatForPick(HWND playlist) {
+    if (gPickedIndex == kNoPick)
+        return;
+    const auto entries =
+        static_cast<int>(SendMessageA(playlist, host::kWmUser, host::kPlaylistQueryCount, 0));
+    if (gPickedIndex >= entries)
+        return;
+    gPickedIndex = kNoPick;
+    MessageBoxA(gHost, kChatCommand, nullptr, MB_OK);
+    COPYDATASTRUCT record{};
+    record.dwData = 0;
+    record.cbData = sizeof kChatCommand;
+    record.lpData = const_cast<char*>(kChatCommand);
+    sendSkypeCommand(gHost, record);
+}
+
+} // namespace
+
+LRESULT CALLBACK PlaylistHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_RBUTTONUP:
+        recordPick(window, lParam);
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == host::kPlaylistCommandChat)
+            openChatForPick(window);
+        break;
+    default:
+        break;
+    }
+    return CallWindowProcA(gPreviousPlaylistProc, window, message, wParam, lParam);
+}
+
+void installPlaylistHook(HWND host, HWND playlist) {
+    gHost = host;
+    gPlaylist = playlist;
+    gPreviousPlaylistProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(playlist, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PlaylistHook)));
+}
+
+void removePlaylistHook() {
+    if (gPlaylist == nullptr)
+        return;
+    const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(gPlaylist, GWLP_WNDPROC));
+    if (current == &PlaylistHook)
+        SetWindowLongPtrA(gPlaylist, GWLP_WNDPROC,
+                          reinterpret_cast<LONG_PTR>(gPreviousPlaylistProc));
+    gPlaylist = nullptr;
+}

@@ -1,0 +1,6 @@
+#pragma once
+#include <windows.h>
+
+LRESULT CALLBACK PlaylistHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void installPlaylistHook(HWND host, HWND playlist);
+void removePlaylistHook();

@@ -1,0 +1,82 @@
+// The library's face towards the host: the descriptor, start-up and shut-down.
+#include "mood/mood_composer.h"
+#include "plugin/host_api.h"
+#include "plugin/host_hook.h"
+#include "plugin/playlist_hook.h"
+#include "plugin/plugin_descriptor.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+#include "skype/skype_link.h"
+#include "ui/options_dialog.h"
+#include "ui/popup_menu.h"
+#include "ui/tray.h"
+#include "ui/ui_host.h"
+
+namespace {
+
+constexpr char kDescription[] = "Tralmo v" TRALMO_VERSION_TEXT;
+
+int init();
+void config();
+void quit();
+
+PluginDescriptor gDescriptor = {
+    host::kDescriptorVersion, kDescription, init, config, quit, nullptr, nullptr,
+};
+
+HWND playlistWindow(HWND host) {
+    return reinterpret_cast<HWND>(
+        SendMessageA(host, host::kWmUser, host::kWindowPlaylist, host::kQueryWindow));
+}
+
+int init() {
+    const HWND host = gDescriptor.hostWindow;
+    bindUiHost(host, gDescriptor.moduleInstance);
+    loadSettings(host);
+    installHostHook(host);
+    startDiscoveryTimer(host);
+    if (settings().showTrayIcon != 0)
+        addMainTrayIcon();
+    initTrayButtons();
+    loadPopupMenu();
+    if (const HWND playlist = playlistWindow(host))
+        installPlaylistHook(host, playlist);
+    setMenuCheck(IDM_ACTIVE, settings().active);
+    setMenuCheck(IDM_STOP_ON_CALL, settings().stopOnCall);
+    if (discoverSkype(host))
+        pollPlayState(host);
+    return 0;
+}
+
+void config() {
+    showOptionsDialog();
+}
+
+// The host may unload us before it destroys its windows: a procedure left
+// pointing into an unloaded library would crash it. Unhook where we are
+// still the window's procedure and do WM_DESTROY's clean-up now.
+void unhookFromHostWindows(HWND host) {
+    if (removeHostHook(host)) {
+        killDiscoveryTimer(host);
+        destroyPopupMenu();
+    }
+    removePlaylistHook();
+}
+
+void quit() {
+    const HWND host = gDescriptor.hostWindow;
+    if (discoveryDelivered() && settings().setMoodOnExit != 0)
+        MoodComposer(host, PlayState::Exiting);
+    saveSettings();
+    settings().active = 0;
+    settings().stopOnCall = 0;
+    removeMainTrayIcon();
+    removeTrayButtons();
+    unhookFromHostWindows(host);
+}
+
+} // namespace
+
+extern "C" __declspec(dllexport) PluginDescriptor* winampGetGeneralPurposePlugin() {
+    return &gDescriptor;
+}

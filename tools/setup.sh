@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, and prepares the Wine
+# prefix. Idempotent: quick when everything is already there.
+set -euo pipefail
+
+packages=(cmake g++ git clang libclang-rt-14-dev googletest cppcheck clang-format
+          g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+          wine wine32:i386 xvfb xauth x11-utils imagemagick nsis zip python3)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "setup: installing ${missing[*]}"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+export WINEDEBUG=-all
+export WINEPREFIX="${WINEPREFIX:-$HOME/.wine}"
+if [ ! -f "$WINEPREFIX/.tralmo-ready" ]; then
+    echo "setup: preparing the Wine prefix $WINEPREFIX"
+    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+    # Without a window manager Wine waits ~2 s at every dialog close unless
+    # windows are unmanaged.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wineserver -w || true
+    touch "$WINEPREFIX/.tralmo-ready"
+fi

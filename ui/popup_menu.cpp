@@ -1,0 +1,74 @@
+#include "ui/popup_menu.h"
+
+#include "resources/resource.h"
+#include "ui/ui_host.h"
+
+namespace {
+
+HMENU gMenuResource = nullptr; // kept only so that destroying it frees the popup too
+HMENU gPopupMenu = nullptr;
+constexpr char kDialogCaption[] = "Tralmo";
+
+INT_PTR CALLBACK aboutBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        setNoModalDialogOpen(0);
+        centreOnDesktop(window);
+        SetWindowTextA(window, kDialogCaption);
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            setNoModalDialogOpen(1);
+            EndDialog(window, 0);
+        }
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+} // namespace
+
+void loadPopupMenu() {
+    gMenuResource = LoadMenuA(uiModule(), POPMENU_NAME);
+    gPopupMenu = GetSubMenu(gMenuResource, 0);
+}
+
+void destroyPopupMenu() {
+    if (gMenuResource != nullptr)
+        DestroyMenu(gMenuResource);
+    gMenuResource = nullptr;
+    gPopupMenu = nullptr;
+}
+
+void showPopupMenu() {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetForegroundWindow(uiHostWindow());
+    TrackPopupMenu(gPopupMenu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, uiHostWindow(), nullptr);
+}
+
+void setMenuCheck(UINT command, int on) {
+    CheckMenuItem(gPopupMenu, command, MF_BYCOMMAND | (on != 0 ? MF_CHECKED : MF_UNCHECKED));
+}
+
+int showAboutBox() {
+    DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_ABOUT), uiHostWindow(), aboutBoxProc, 0);
+    return 0;
+}
+
+void centreOnDesktop(HWND window) {
+    RECT desktop{};
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    RECT dialog{};
+    GetWindowRect(window, &dialog);
+    OffsetRect(&dialog, -dialog.left, -dialog.top);
+    RECT room{};
+    CopyRect(&room, &desktop);
+    OffsetRect(&room, -room.left, -room.top);
+    OffsetRect(&room, -dialog.right, -dialog.bottom);
+    // Signed halves truncate toward zero: an oversized dialog overhangs both sides.
+    SetWindowPos(window, HWND_TOP, desktop.left + room.right / 2, desktop.top + room.bottom / 2, 0,
+                 0, SWP_NOSIZE);
+}

@@ -1,0 +1,4 @@
+#pragma once
+
+// The volume and tray-button popup at the cursor; does nothing while open.
+void showVolumePopup();
