@@ -1,0 +1,277 @@
+#include "api_recorder.h"
+
+#include "import_table.h"
+
+#include <mmsystem.h>
+
+#include <utility>
+
+namespace {
+
+std::vector<ApiCall> gCalls;
+std::optional<std::pair<DWORD, DWORD>> gVersion;
+std::optional<POINT> gCursor;
+std::function<void(HMENU, int, int, HWND)> gTrackHandler;
+std::function<void(HWND, const char*, const char*)> gMessageBoxHandler;
+bool gWaveFaked = false;
+std::optional<DWORD> gWaveLevel;
+
+// The system's own function behind each patched import, keyed by its type:
+// no two patched functions share a signature.
+template <typename Fn> struct Original { static inline Fn fn = nullptr; };
+template <typename Fn> Fn original(Fn) {
+    return Original<Fn>::fn;
+}
+
+ApiCall& record(const char* function, std::vector<DWORD_PTR> args, const char* text = nullptr) {
+    ApiCall call;
+    call.function = function;
+    call.args = std::move(args);
+    if (text != nullptr && !IS_INTRESOURCE(text))
+        call.text = text;
+    gCalls.push_back(std::move(call));
+    return gCalls.back();
+}
+
+DWORD_PTR arg(const void* p) {
+    return reinterpret_cast<DWORD_PTR>(p);
+}
+
+UINT WINAPI recGetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+    const UINT result = original(&GetPrivateProfileIntA)(section, key, fallback, file);
+    record("GetPrivateProfileIntA", {arg(section), static_cast<DWORD_PTR>(fallback), arg(file)},
+           key)
+        .result = result;
+    gCalls.back().text = std::string(section) + "/" + key;
+    return result;
+}
+
+DWORD WINAPI recGetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR out,
+                                         DWORD size, LPCSTR file) {
+    const DWORD result =
+        original(&GetPrivateProfileStringA)(section, key, fallback, out, size, file);
+    record("GetPrivateProfileStringA", {arg(section), arg(fallback), size, arg(file)});
+    gCalls.back().text = std::string(section) + "/" + key;
+    gCalls.back().result = result;
+    return result;
+}
+
+WINBOOL WINAPI recWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
+                                             LPCSTR file) {
+    record("WritePrivateProfileStringA", {arg(section), arg(value), arg(file)});
+    gCalls.back().text = std::string(section) + "/" + key + "=" + (value ? value : "");
+    return original(&WritePrivateProfileStringA)(section, key, value, file);
+}
+
+LONG WINAPI recSetWindowLongA(HWND window, int index, LONG value) {
+    const LONG result = original(&SetWindowLongA)(window, index, value);
+    record("SetWindowLongA",
+           {arg(window), static_cast<DWORD_PTR>(index), static_cast<DWORD_PTR>(value)})
+        .result = static_cast<DWORD_PTR>(result);
+    return result;
+}
+
+UINT_PTR WINAPI recSetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC proc) {
+    const UINT_PTR result = original(&SetTimer)(window, id, period, proc);
+    record("SetTimer", {arg(window), id, period, arg(reinterpret_cast<void*>(proc))}).result =
+        result;
+    return result;
+}
+
+WINBOOL WINAPI recKillTimer(HWND window, UINT_PTR id) {
+    const WINBOOL result = original(&KillTimer)(window, id);
+    record("KillTimer", {arg(window), id}).result = static_cast<DWORD_PTR>(result);
+    return result;
+}
+
+WINBOOL WINAPI recShell_NotifyIconA(DWORD action, PNOTIFYICONDATAA data) {
+    ApiCall& call = record("Shell_NotifyIconA", {action, arg(data)});
+    if (data != nullptr) {
+        call.icon = *data;
+        call.text = data->szTip;
+    }
+    const WINBOOL result = original(&Shell_NotifyIconA)(action, data);
+    gCalls.back().result = static_cast<DWORD_PTR>(result);
+    return result;
+}
+
+HMENU WINAPI recLoadMenuA(HINSTANCE module, LPCSTR name) {
+    const HMENU result = original(&LoadMenuA)(module, name);
+    record("LoadMenuA", {arg(module), arg(name)}, name).result = arg(result);
+    return result;
+}
+
+HMENU WINAPI recGetSubMenu(HMENU menu, int position) {
+    const HMENU result = original(&GetSubMenu)(menu, position);
+    record("GetSubMenu", {arg(menu), static_cast<DWORD_PTR>(position)}).result = arg(result);
+    return result;
+}
+
+DWORD WINAPI recCheckMenuItem(HMENU menu, UINT item, UINT flags) {
+    const DWORD result = original(&CheckMenuItem)(menu, item, flags);
+    record("CheckMenuItem", {arg(menu), item, flags}).result = result;
+    return result;
+}
+
+WINBOOL WINAPI recDestroyMenu(HMENU menu) {
+    record("DestroyMenu", {arg(menu)});
+    return original(&DestroyMenu)(menu);
+}
+
+UINT WINAPI recRegisterWindowMessageA(LPCSTR name) {
+    const UINT result = original(&RegisterWindowMessageA)(name);
+    record("RegisterWindowMessageA", {arg(name)}, name).result = result;
+    return result;
+}
+
+LRESULT WINAPI recSendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                      UINT flags, UINT timeout, PDWORD_PTR answer) {
+    record("SendMessageTimeoutA",
+           {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam), flags, timeout});
+    const size_t index = gCalls.size() - 1;
+    const LRESULT result =
+        original(&SendMessageTimeoutA)(window, message, wParam, lParam, flags, timeout, answer);
+    gCalls[index].result = static_cast<DWORD_PTR>(result);
+    return result;
+}
+
+LRESULT WINAPI recSendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    record("SendMessageA", {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam)});
+    const size_t index = gCalls.size() - 1;
+    const LRESULT result = original(&SendMessageA)(window, message, wParam, lParam);
+    gCalls[index].result = static_cast<DWORD_PTR>(result);
+    return result;
+}
+
+WINBOOL WINAPI recGetVersionExA(LPOSVERSIONINFOA info) {
+    record("GetVersionExA", {arg(info), info != nullptr ? info->dwOSVersionInfoSize : 0});
+    if (!gVersion)
+        return original(&GetVersionExA)(info);
+    info->dwMajorVersion = gVersion->first;
+    info->dwMinorVersion = gVersion->second;
+    return TRUE;
+}
+
+WINBOOL WINAPI recGetCursorPos(LPPOINT point) {
+    record("GetCursorPos", {arg(point)});
+    if (!gCursor)
+        return original(&GetCursorPos)(point);
+    *point = *gCursor;
+    return TRUE;
+}
+
+WINBOOL WINAPI recTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
+                                 const RECT* rect) {
+    record("TrackPopupMenu",
+           {arg(menu), flags, static_cast<DWORD_PTR>(x), static_cast<DWORD_PTR>(y),
+            static_cast<DWORD_PTR>(reserved), arg(owner), arg(rect)});
+    if (!gTrackHandler)
+        return original(&TrackPopupMenu)(menu, flags, x, y, reserved, owner, rect);
+    gTrackHandler(menu, x, y, owner);
+    return TRUE;
+}
+
+int WINAPI recMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    record("MessageBoxA", {arg(owner), arg(caption), type}, text);
+    if (!gMessageBoxHandler)
+        return original(&MessageBoxA)(owner, text, caption, type);
+    gMessageBoxHandler(owner, text, caption);
+    return IDOK;
+}
+
+MMRESULT WINAPI recWaveOutGetVolume(HWAVEOUT device, LPDWORD level) {
+    record("waveOutGetVolume", {arg(device), arg(level)});
+    if (!gWaveFaked)
+        return original(&waveOutGetVolume)(device, level);
+    if (!gWaveLevel)
+        return MMSYSERR_ERROR;
+    *level = *gWaveLevel;
+    return MMSYSERR_NOERROR;
+}
+
+template <typename Fn>
+void patch(HMODULE plugin, const char* dll, const char* name, Fn original, Fn replacement) {
+    void* previous = patchImport(plugin, dll, name, reinterpret_cast<void*>(replacement));
+    Original<Fn>::fn = previous != nullptr ? reinterpret_cast<Fn>(previous) : original;
+}
+
+} // namespace
+
+void startRecordingApi(HMODULE plugin) {
+    gCalls.clear();
+    gVersion.reset();
+    gCursor.reset();
+    gTrackHandler = nullptr;
+    gMessageBoxHandler = nullptr;
+    gWaveFaked = false;
+    gWaveLevel.reset();
+    patch(plugin, "KERNEL32.dll", "GetPrivateProfileIntA", &GetPrivateProfileIntA,
+          &recGetPrivateProfileIntA);
+    patch(plugin, "KERNEL32.dll", "GetPrivateProfileStringA", &GetPrivateProfileStringA,
+          &recGetPrivateProfileStringA);
+    patch(plugin, "KERNEL32.dll", "WritePrivateProfileStringA", &WritePrivateProfileStringA,
+          &recWritePrivateProfileStringA);
+    patch(plugin, "KERNEL32.dll", "GetVersionExA", &GetVersionExA, &recGetVersionExA);
+    patch(plugin, "USER32.dll", "SetWindowLongA", &SetWindowLongA, &recSetWindowLongA);
+    patch(plugin, "USER32.dll", "SetTimer", &SetTimer, &recSetTimer);
+    patch(plugin, "USER32.dll", "KillTimer", &KillTimer, &recKillTimer);
+    patch(plugin, "USER32.dll", "LoadMenuA", &LoadMenuA, &recLoadMenuA);
+    patch(plugin, "USER32.dll", "GetSubMenu", &GetSubMenu, &recGetSubMenu);
+    patch(plugin, "USER32.dll", "CheckMenuItem", &CheckMenuItem, &recCheckMenuItem);
+    patch(plugin, "USER32.dll", "DestroyMenu", &DestroyMenu, &recDestroyMenu);
+    patch(plugin, "USER32.dll", "RegisterWindowMessageA", &RegisterWindowMessageA,
+          &recRegisterWindowMessageA);
+    patch(plugin, "USER32.dll", "SendMessageTimeoutA", &SendMessageTimeoutA,
+          &recSendMessageTimeoutA);
+    patch(plugin, "USER32.dll", "SendMessageA", &SendMessageA, &recSendMessageA);
+    patch(plugin, "USER32.dll", "GetCursorPos", &GetCursorPos, &recGetCursorPos);
+    patch(plugin, "USER32.dll", "TrackPopupMenu", &TrackPopupMenu, &recTrackPopupMenu);
+    patch(plugin, "USER32.dll", "MessageBoxA", &MessageBoxA, &recMessageBoxA);
+    patch(plugin, "SHELL32.dll", "Shell_NotifyIconA", &Shell_NotifyIconA, &recShell_NotifyIconA);
+    patch(plugin, "WINMM.DLL", "waveOutGetVolume", &waveOutGetVolume, &recWaveOutGetVolume);
+}
+
+void clearRecordedCalls() {
+    gCalls.clear();
+}
+
+std::vector<ApiCall> recordedCalls() {
+    return gCalls;
+}
+
+std::vector<ApiCall> recordedCalls(const std::vector<std::string>& functions) {
+    std::vector<ApiCall> picked;
+    for (const ApiCall& call : gCalls) {
+        for (const std::string& f : functions) {
+            if (call.function == f) {
+                picked.push_back(call);
+                break;
+            }
+        }
+    }
+    return picked;
+}
+
+std::vector<std::string> recordedFunctionNames() {
+    std::vector<std::string> names;
+    for (const ApiCall& call : gCalls)
+        names.push_back(call.function);
+    return names;
+}
+
+void fakeWindowsVersion(DWORD major, DWORD minor) {
+    gVersion = std::make_pair(major, minor);
+}
+void fakeCursorPosition(POINT point) {
+    gCursor = point;
+}
+void onTrackPopupMenu(std::function<void(HMENU, int, int, HWND)> handler) {
+    gTrackHandler = std::move(handler);
+}
+void onMessageBox(std::function<void(HWND, const char*, const char*)> handler) {
+    gMessageBoxHandler = std::move(handler);
+}
+void fakeWaveOutVolume(std::optional<DWORD> level) {
+    gWaveFaked = true;
+    gWaveLevel = level;
+}

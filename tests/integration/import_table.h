@@ -1,0 +1,14 @@
+// Reading and patching a loaded module's import table: the usual way to watch
+// what a Win32 module asks of the system from outside.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Names of the DLLs the module imports from, as its import table spells them.
+std::vector<std::string> importedDllNames(HMODULE module);
+
+// Points the module's import of `function` from `dll` at `replacement` and
+// returns the previous target, or nullptr when the module has no such import.
+void* patchImport(HMODULE module, const char* dll, const char* function, void* replacement);

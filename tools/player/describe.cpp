@@ -1,0 +1,182 @@
+// Readable lines for logged messages, for transcripts and failure output.
+#include "standin_player.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <utility>
+
+namespace standin {
+namespace {
+
+using Name = std::pair<unsigned long, const char*>; // code, text
+
+constexpr Name kMainQueries[] = {
+    {host::kQueryPlayState, "play state?"},
+    {host::kQueryPlaylistPosition, "playlist position?"},
+    {host::kQueryEntryTitle, "title of entry?"},
+    {host::kQueryIniPath, "ini path?"},
+    {host::kQueryWindow, "window?"},
+    {host::kSetVolume, "set volume"},
+    {host::kCallbackSongStarted, "callback: song started"},
+    {host::kCallbackStatusChanged, "callback: status changed"},
+};
+
+constexpr Name kMainCommands[] = {
+    {host::kCommandPrevious, "previous"}, {host::kCommandPlay, "play"},
+    {host::kCommandPause, "pause"},       {host::kCommandStop, "stop"},
+    {host::kCommandNext, "next"},
+};
+
+constexpr Name kPlaylistCommands[] = {{host::kPlaylistCommandChat, "playlist command"}};
+
+// The fixed-number messages that belong to the host conversation.
+constexpr Name kNotableMessages[] = {
+    {WM_CREATE, "WM_CREATE"},       {WM_DESTROY, "WM_DESTROY"}, {WM_CLOSE, "WM_CLOSE"},
+    {WM_COPYDATA, "WM_COPYDATA"},   {WM_COMMAND, "WM_COMMAND"}, {WM_TIMER, "WM_TIMER"},
+    {WM_RBUTTONUP, "WM_RBUTTONUP"},
+};
+
+template <std::size_t N>
+const char* lookup(const Name (&names)[N], unsigned long code, const char* fallback) {
+    const auto found = std::find_if(std::begin(names), std::end(names),
+                                    [&](const Name& name) { return name.first == code; });
+    return found == std::end(names) ? fallback : found->second;
+}
+
+const char* mainQueryName(LPARAM code) {
+    return lookup(kMainQueries, static_cast<unsigned long>(code), "unknown query");
+}
+
+const char* commandName(Window window, unsigned id) {
+    return window == Window::Main ? lookup(kMainCommands, id, "")
+                                  : lookup(kPlaylistCommands, id, "");
+}
+
+const char* fixedMessageName(UINT message) {
+    return lookup(kNotableMessages, message, nullptr);
+}
+
+// A pointer answer is shown as its text only when it still points into the
+// player's own strings; anything else may be gone by now.
+std::string pointerText(LRESULT result) {
+    const char* pointer = reinterpret_cast<const char*>(result);
+    const auto& list = titles();
+    const auto title = std::find_if(list.begin(), list.end(), [&](const std::string& candidate) {
+        return candidate.c_str() == pointer;
+    });
+    if (title != list.end())
+        return "\"" + *title + "\"";
+    if (iniPath().c_str() == pointer)
+        return "\"" + iniPath() + "\"";
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
+    return text;
+}
+
+std::string mainQueryText(const LoggedMessage& entry) {
+    char text[160];
+    std::snprintf(text, sizeof text, "WM_USER %ld (%s) wParam %lu", static_cast<long>(entry.lParam),
+                  mainQueryName(entry.lParam), static_cast<unsigned long>(entry.wParam));
+    return text;
+}
+
+std::string playlistQueryText(const LoggedMessage& entry) {
+    char text[160];
+    if (entry.wParam == host::kPlaylistQueryCount)
+        std::snprintf(text, sizeof text, "WM_USER %u (entry count?)", host::kPlaylistQueryCount);
+    else if (entry.wParam == host::kPlaylistQueryIndexAt)
+        std::snprintf(text, sizeof text, "WM_USER %u (index at %ld,%ld?)",
+                      host::kPlaylistQueryIndexAt, entry.point.x, entry.point.y);
+    else
+        std::snprintf(text, sizeof text, "WM_USER %lu (unknown query) lParam 0x%lX",
+                      static_cast<unsigned long>(entry.wParam),
+                      static_cast<unsigned long>(entry.lParam));
+    return text;
+}
+
+std::string messageText(const LoggedMessage& entry) {
+    char text[320];
+    if (entry.message == host::kWmUser)
+        return entry.window == Window::Main ? mainQueryText(entry) : playlistQueryText(entry);
+    if (entry.message == WM_COMMAND) {
+        const unsigned id = LOWORD(entry.wParam);
+        std::string line = "WM_COMMAND " + std::to_string(id);
+        if (*commandName(entry.window, id))
+            line += std::string(" (") + commandName(entry.window, id) + ")";
+        if (HIWORD(entry.wParam) != 0)
+            line += " high word " + std::to_string(HIWORD(entry.wParam));
+        return line;
+    }
+    if (entry.message == WM_TIMER) {
+        std::snprintf(text, sizeof text, "WM_TIMER id %lu",
+                      static_cast<unsigned long>(entry.wParam));
+        return text;
+    }
+    if (const char* name = fixedMessageName(entry.message)) {
+        std::snprintf(text, sizeof text, "%s wParam 0x%lX lParam 0x%lX", name,
+                      static_cast<unsigned long>(entry.wParam),
+                      static_cast<unsigned long>(entry.lParam));
+        return text;
+    }
+    char registered[128];
+    if (entry.message >= 0xC000 &&
+        GetClipboardFormatNameA(entry.message, registered, sizeof registered) > 0) {
+        std::snprintf(text, sizeof text, "registered \"%s\" wParam 0x%lX lParam 0x%lX", registered,
+                      static_cast<unsigned long>(entry.wParam),
+                      static_cast<unsigned long>(entry.lParam));
+        return text;
+    }
+    std::snprintf(text, sizeof text, "message %u wParam 0x%lX lParam 0x%lX", entry.message,
+                  static_cast<unsigned long>(entry.wParam),
+                  static_cast<unsigned long>(entry.lParam));
+    return text;
+}
+
+std::string resultText(const LoggedMessage& entry) {
+    if (!entry.finished)
+        return "(still being handled)";
+    const bool pointerAnswer =
+        entry.window == Window::Main && entry.message == host::kWmUser &&
+        (entry.lParam == host::kQueryEntryTitle || entry.lParam == host::kQueryIniPath) &&
+        entry.result != 0;
+    if (pointerAnswer)
+        return pointerText(entry.result);
+    char text[48];
+    if (entry.window == Window::Main && entry.message == host::kWmUser &&
+        entry.lParam == host::kQueryWindow && entry.result != 0 &&
+        entry.result == reinterpret_cast<LRESULT>(playlistWindow())) {
+        std::snprintf(text, sizeof text, "playlist window 0x%08lX",
+                      static_cast<unsigned long>(entry.result));
+        return text;
+    }
+    if (entry.result == static_cast<LRESULT>(entry.result & 0xFFFF) || entry.result == -1)
+        std::snprintf(text, sizeof text, "%ld", static_cast<long>(entry.result));
+    else
+        std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(entry.result));
+    return text;
+}
+
+} // namespace
+
+const char* stateName(PlayState state) {
+    switch (state) {
+    case PlayState::Playing:
+        return "Playing";
+    case PlayState::Paused:
+        return "Paused";
+    default:
+        return "Stopped";
+    }
+}
+
+bool isNotable(const LoggedMessage& entry) {
+    return entry.message >= WM_USER || fixedMessageName(entry.message) != nullptr;
+}
+
+std::string describe(const LoggedMessage& entry) {
+    const char* window = entry.window == Window::Main ? "main    " : "playlist";
+    return std::string(window) + "  " + messageText(entry) + " -> " + resultText(entry);
+}
+
+} // namespace standin

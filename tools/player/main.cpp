@@ -1,0 +1,170 @@
+// standin_player.exe: loads a plug-in into the stand-in player, plays a short
+// playlist and prints what crossed the boundary, then the plug-in's ini section.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+#include "standin_player.h"
+
+namespace {
+
+constexpr DWORD kSettleMs = 150;
+constexpr char kDefaultTitles[] =
+    "Nadia Orlov - Glass Harbour|The Quiet Engines - Northbound|Pavel Ruzek - Small Hours";
+
+struct Arguments {
+    std::string plugin;
+    std::string ini;
+    std::string titles = kDefaultTitles;
+    std::string script = "default";
+};
+
+void printUsage() {
+    std::fprintf(stderr, "usage: standin_player.exe --plugin PATH [--ini PATH] "
+                         "[--titles \"A|B|C\"] [--script default]\n");
+}
+
+bool parseArguments(int argc, char** argv, Arguments& arguments) {
+    for (int i = 1; i < argc; ++i) {
+        const char* option = argv[i];
+        if (i + 1 >= argc)
+            return false;
+        const char* value = argv[++i];
+        if (std::strcmp(option, "--plugin") == 0)
+            arguments.plugin = value;
+        else if (std::strcmp(option, "--ini") == 0)
+            arguments.ini = value;
+        else if (std::strcmp(option, "--titles") == 0)
+            arguments.titles = value;
+        else if (std::strcmp(option, "--script") == 0)
+            arguments.script = value;
+        else
+            return false;
+    }
+    return !arguments.plugin.empty() && arguments.script == "default";
+}
+
+std::vector<std::string> splitTitles(const std::string& text) {
+    std::vector<std::string> titles;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t bar = text.find('|', start);
+        const std::string title = text.substr(start, bar - start);
+        if (!title.empty())
+            titles.push_back(title);
+        if (bar == std::string::npos)
+            return titles;
+        start = bar + 1;
+    }
+}
+
+std::string playerState() {
+    const int position = standin::position();
+    const auto& titles = standin::titles();
+    const std::string title = position >= 0 && static_cast<std::size_t>(position) < titles.size()
+                                  ? titles[position]
+                                  : "(none)";
+    return std::string(standin::stateName(standin::playState())) + ", entry " +
+           std::to_string(position + 1) + " \"" + title + "\", volume " +
+           std::to_string(standin::volume());
+}
+
+// Prints what the player's windows received during the step, nested as it
+// happened, leaving out painting and other window-manager traffic.
+void printTranscript() {
+    for (const standin::LoggedMessage& entry : standin::messageLog())
+        if (standin::isNotable(entry))
+            std::printf("  %*s%s\n", 2 * entry.depth, "", standin::describe(entry).c_str());
+}
+
+// One host action: runs it, lets queued messages settle, prints the result.
+template <typename Action> bool runStep(const char* title, Action action) {
+    std::printf("\n== %s\n", title);
+    standin::clearLog();
+    const bool ok = action();
+    standin::pumpFor(kSettleMs);
+    printTranscript();
+    if (!ok)
+        std::printf("  FAILED: %s\n", standin::pluginError().c_str());
+    std::printf("  player: %s\n", playerState().c_str());
+    std::fflush(stdout);
+    return ok;
+}
+
+bool command(unsigned id) {
+    standin::sendCommand(id);
+    return true;
+}
+
+bool runDefaultScript(const Arguments& arguments) {
+    bool ok = runStep("load", [&] {
+        if (!standin::loadPlugin(arguments.plugin))
+            return false;
+        const PluginDescriptor* descriptor = standin::describePlugin();
+        if (!descriptor)
+            return false;
+        std::printf("  descriptor: version 0x%X, \"%s\"\n", descriptor->version,
+                    descriptor->description ? descriptor->description : "(null)");
+        return true;
+    });
+    if (!ok)
+        return false;
+    ok &= runStep("init", [] {
+        int result = 0;
+        const bool done = standin::initPlugin(&result);
+        if (done)
+            std::printf("  init returned %d\n", result);
+        return done;
+    });
+    ok &= runStep("play", [] { return command(host::kCommandPlay); });
+    ok &= runStep("next", [] { return command(host::kCommandNext); });
+    ok &= runStep("pause", [] { return command(host::kCommandPause); });
+    ok &= runStep("resume (play while paused)", [] { return command(host::kCommandPlay); });
+    ok &= runStep("stop", [] { return command(host::kCommandStop); });
+    ok &= runStep("quit", [] { return standin::quitPlugin(); });
+    std::printf("  main window procedure is the player's own again: %s\n",
+                standin::ownsWindowProc(standin::Window::Main) ? "yes" : "no");
+    std::printf("  playlist window procedure is the player's own again: %s\n",
+                standin::ownsWindowProc(standin::Window::Playlist) ? "yes" : "no");
+    ok &= runStep("unload", [] { return standin::unloadPlugin(); });
+    return ok;
+}
+
+void printIniSection() {
+    std::printf("\n== [%s] in %s\n", kIniSection, standin::iniPath().c_str());
+    const auto lines = standin::readIniSection(kIniSection);
+    if (lines.empty())
+        std::printf("  (empty)\n");
+    for (const std::string& line : lines)
+        std::printf("  %s\n", line.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    standin::installCrashFilter();
+    Arguments arguments;
+    if (!parseArguments(argc, argv, arguments)) {
+        printUsage();
+        return 2;
+    }
+    standin::PlayerOptions options;
+    options.titles = splitTitles(arguments.titles);
+    options.iniPath = arguments.ini;
+    if (!standin::createPlayer(options)) {
+        std::fprintf(stderr, "standin_player: %s\n", standin::pluginError().c_str());
+        return 1;
+    }
+    std::printf("stand-in player: %u entries, ini %s\n"
+                "Each line is a message a player window received and what the player answered;\n"
+                "indented lines arrived while the line above was being handled. A plug-in's\n"
+                "subclass sees a message first, so its own queries precede the message.\n",
+                static_cast<unsigned>(standin::titles().size()), standin::iniPath().c_str());
+    const bool ok = runDefaultScript(arguments);
+    printIniSection();
+    standin::destroyPlayer();
+    std::fflush(stdout);
+    return ok ? 0 : 1;
+}
