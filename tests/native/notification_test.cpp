@@ -1,0 +1,176 @@
+#include "skype/notification.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace {
+
+// A copy on the heap of exactly `size` bytes, so that AddressSanitizer sees
+// every read past the end.
+std::unique_ptr<char[]> exactCopy(const std::string& bytes) {
+    std::unique_ptr<char[]> copy(new char[bytes.size()]);
+    bytes.copy(copy.get(), bytes.size());
+    return copy;
+}
+
+CallStatus read(const std::string& bytes) {
+    const auto copy = exactCopy(bytes);
+    return readCallNotification(copy.get(), bytes.size());
+}
+
+// --- The twelve statuses ---------------------------------------------------
+
+struct StatusCase {
+    const char* word;
+    CallStatus status;
+    int value;
+    CallAction action;
+};
+
+void PrintTo(const StatusCase& c, std::ostream* os) {
+    *os << c.word;
+}
+
+class Status : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(Status, IsReadFromACallNotification) {
+    const StatusCase& c = GetParam();
+    EXPECT_EQ(read(std::string("CALL 1234 STATUS ") + c.word), c.status);
+    EXPECT_EQ(static_cast<int>(c.status), c.value);
+    EXPECT_EQ(callStatusWord(c.status), c.word);
+}
+
+TEST_P(Status, MatchesOnlyInUpperCase) {
+    std::string lower = GetParam().word;
+    for (char& ch : lower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    EXPECT_EQ(read("CALL 1234 STATUS " + lower), CallStatus::None);
+    EXPECT_EQ(read(std::string("call 1234 STATUS ") + GetParam().word), CallStatus::None);
+}
+
+TEST_P(Status, TriggersItsAction) {
+    EXPECT_EQ(callActionFor(GetParam().status), GetParam().action);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, Status,
+    ::testing::Values(StatusCase{"UNPLACED", CallStatus::Unplaced, 0, CallAction::None},
+                      StatusCase{"ROUTING", CallStatus::Routing, 1, CallAction::None},
+                      StatusCase{"EARLYMEDIA", CallStatus::EarlyMedia, 2, CallAction::None},
+                      StatusCase{"FAILED", CallStatus::Failed, 3, CallAction::Resume},
+                      StatusCase{"RINGING", CallStatus::Ringing, 4, CallAction::Pause},
+                      StatusCase{"INPROGRESS", CallStatus::InProgress, 5, CallAction::Pause},
+                      StatusCase{"ONHOLD", CallStatus::OnHold, 6, CallAction::None},
+                      StatusCase{"FINISHED", CallStatus::Finished, 7, CallAction::None},
+                      StatusCase{"MISSED", CallStatus::Missed, 8, CallAction::Resume},
+                      StatusCase{"REFUSED", CallStatus::Refused, 9, CallAction::Resume},
+                      StatusCase{"BUSY", CallStatus::Busy, 10, CallAction::None},
+                      StatusCase{"CANCELLED", CallStatus::Cancelled, 11, CallAction::Resume}),
+    [](const auto& info) { return std::string(info.param.word); });
+
+TEST(NoStatus, HasNoWordAndNoAction) {
+    EXPECT_EQ(callStatusWord(CallStatus::None), "");
+    EXPECT_EQ(callActionFor(CallStatus::None), CallAction::None);
+}
+
+// --- Reading the words of a notification ------------------------------------
+
+struct TextCase {
+    const char* name;
+    std::string text; // may hold zero bytes; read with its full size
+    CallStatus expected;
+};
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Text : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(Text, GivesTheStatus) {
+    EXPECT_EQ(read(GetParam().text), GetParam().expected);
+}
+
+const TextCase kTextCases[] = {
+    // Separators, alone and in runs.
+    {"Blanks", "CALL 1234 STATUS RINGING", CallStatus::Ringing},
+    {"Commas", "CALL,1234,STATUS,RINGING", CallStatus::Ringing},
+    {"Tabs", "CALL\t1234\tSTATUS\tMISSED", CallStatus::Missed},
+    {"LineFeeds", "CALL\n1234\nSTATUS\nREFUSED", CallStatus::Refused},
+    {"Runs", "CALL \t,\n 1234,, STATUS\t\t\nFAILED", CallStatus::Failed},
+    {"LeadingAndTrailing", " ,\t\nCALL 1234 STATUS BUSY \n,\t", CallStatus::Busy},
+    {"WithTerminator", std::string("CALL 1234 STATUS ONHOLD\0", 24), CallStatus::OnHold},
+    // Only the four separators cut words.
+    {"CarriageReturnIsNoSeparator", "CALL 1234 STATUS RINGING\r", CallStatus::None},
+    {"SemicolonIsNoSeparator", "CALL 1234 STATUS;RINGING", CallStatus::None},
+    {"StatusInsideAWord", "CALL 1234 STATUS_RINGING XRINGING RINGINGS", CallStatus::None},
+    // The last status word wins.
+    {"LastWins", "CALL 1234 STATUS RINGING MISSED", CallStatus::Missed},
+    {"LastWinsOverUnknownWords", "CALL 1 RINGING foo INPROGRESS bar 7", CallStatus::InProgress},
+    {"StatusRightAfterCall", "CALL FINISHED", CallStatus::Finished},
+    {"CallWordIsNoStatus", "CALL RINGING CALL", CallStatus::Ringing},
+    // The first word must be exactly CALL.
+    {"OtherCommand", "CHAT 1234 STATUS RINGING", CallStatus::None},
+    {"CallNotFirst", "USER CALL 1234 STATUS RINGING", CallStatus::None},
+    {"CallsIsNotCall", "CALLS 1234 STATUS RINGING", CallStatus::None},
+    {"MixedCaseCall", "Call 1234 STATUS RINGING", CallStatus::None},
+    {"CallPrefixedWord", "XCALL 1234 STATUS RINGING", CallStatus::None},
+    {"StatusFirst", "RINGING CALL", CallStatus::None},
+    // Notifications about a call that name no status.
+    {"Duration", "CALL 1234 DURATION 35", CallStatus::None},
+    {"CallAlone", "CALL", CallStatus::None},
+    {"Empty", "", CallStatus::None},
+    {"OnlySeparators", " ,\t\n,, \t", CallStatus::None},
+    // A zero byte ends the text.
+    {"ZeroEndsText", std::string("CALL 1 STATUS RINGING\0MISSED", 28), CallStatus::Ringing},
+    {"ZeroInsideCall", std::string("CA\0LL 1 STATUS RINGING", 22), CallStatus::None},
+    {"ZeroFirst", std::string("\0CALL 1 STATUS RINGING", 22), CallStatus::None},
+    {"ZeroBeforeStatus", std::string("CALL 1 STATUS \0RINGING", 22), CallStatus::None},
+    // Bytes beyond ASCII are ordinary word characters.
+    {"HighBytes", "CALL \xff\x80 STATUS \xe9RINGING MISSED\xa0", CallStatus::None},
+    {"HighBytesAroundStatus", "CALL \xff\x80 STATUS CANCELLED \xe9", CallStatus::Cancelled},
+};
+
+INSTANTIATE_TEST_SUITE_P(Words, Text, ::testing::ValuesIn(kTextCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Bounds of the read ----------------------------------------------------
+
+TEST(Bounds, NoTerminatorWithinSizeReadsExactlySize) {
+    EXPECT_EQ(read("CALL 1234 STATUS RINGING"), CallStatus::Ringing);
+}
+
+TEST(Bounds, SizeShorterThanTheTextCutsIt) {
+    const std::string text = "CALL 1234 STATUS RINGING MISSED";
+    const auto copy = exactCopy(text);
+    EXPECT_EQ(readCallNotification(copy.get(), text.size()), CallStatus::Missed);
+    EXPECT_EQ(readCallNotification(copy.get(), text.find(" MISSED")), CallStatus::Ringing);
+    EXPECT_EQ(readCallNotification(copy.get(), text.find(" MISSED") - 1), CallStatus::None);
+    EXPECT_EQ(readCallNotification(copy.get(), 3), CallStatus::None);
+}
+
+TEST(Bounds, SizeZeroReadsNothing) {
+    const std::unique_ptr<char[]> empty(new char[0]);
+    EXPECT_EQ(readCallNotification(empty.get(), 0), CallStatus::None);
+    const std::string text = "CALL 1 STATUS RINGING";
+    EXPECT_EQ(readCallNotification(text.data(), 0), CallStatus::None);
+}
+
+TEST(Bounds, NullDataIsNoNotification) {
+    EXPECT_EQ(readCallNotification(nullptr, 0), CallStatus::None);
+    EXPECT_EQ(readCallNotification(nullptr, 4096), CallStatus::None);
+}
+
+TEST(Bounds, LongNotificationKeepsTheLastStatus) {
+    std::string text = "CALL";
+    for (int i = 0; i < 100000; ++i)
+        text += i % 2 ? " ,RINGING" : "\tid\n";
+    text += " MISSED";
+    EXPECT_EQ(read(text), CallStatus::Missed);
+}
+
+} // namespace
