@@ -38,6 +38,11 @@ constexpr unsigned kCommandNext = 40048;
 // Playlist window queries: SendMessage(playlist, WM_USER, code, lParam).
 constexpr unsigned kPlaylistQueryCount = 101;   // lParam 0
 constexpr unsigned kPlaylistQueryIndexAt = 109; // lParam: address of a client POINT
+// The playlist's list area: its client rectangle shrunk by these insets.
+constexpr long kListInsetLeft = 12;
+constexpr long kListInsetTop = 18;
+constexpr long kListInsetRight = 19;
+constexpr long kListInsetBottom = 40;
 // The playlist command the plug-in answers with the chat command.
 constexpr unsigned kPlaylistCommandChat = 1000;
 

@@ -5,11 +5,6 @@
 
 namespace {
 
-// The list area inside the playlist window's client rectangle.
-constexpr LONG kListInsetLeft = 12;
-constexpr LONG kListInsetTop = 18;
-constexpr LONG kListInsetRight = 19;
-constexpr LONG kListInsetBottom = 40;
 // The click is tested a little above where the button came up.
 constexpr LONG kPickOffsetY = 2;
 constexpr char kChatCommand[] = "CHAT CREATE dorvenak";
@@ -25,10 +20,10 @@ void recordPick(HWND playlist, LPARAM position) {
                 static_cast<short>(HIWORD(position)) - kPickOffsetY};
     RECT area{};
     GetClientRect(playlist, &area);
-    area.left += kListInsetLeft;
-    area.top += kListInsetTop;
-    area.right -= kListInsetRight;
-    area.bottom -= kListInsetBottom;
+    area.left += host::kListInsetLeft;
+    area.top += host::kListInsetTop;
+    area.right -= host::kListInsetRight;
+    area.bottom -= host::kListInsetBottom;
     if (!PtInRect(&area, point))
         return;
     gPickedIndex = static_cast<int>(SendMessageA(

@@ -131,10 +131,10 @@ bool carryOutCommand(unsigned id) {
 RECT listArea() {
     RECT area{};
     if (player && player->playlist && GetClientRect(player->playlist, &area)) {
-        area.left += kListInsetLeft;
-        area.top += kListInsetTop;
-        area.right -= kListInsetRight;
-        area.bottom -= kListInsetBottom;
+        area.left += host::kListInsetLeft;
+        area.top += host::kListInsetTop;
+        area.right -= host::kListInsetRight;
+        area.bottom -= host::kListInsetBottom;
     }
     return area;
 }

@@ -52,12 +52,8 @@ constexpr LRESULT kUnknownQueryTag = 0x5EED0000;
 constexpr UINT kEchoMessage = WM_APP + 0x5EE;
 constexpr LRESULT kEchoTag = 0x5EEDF00D;
 
-// The playlist's list area is the client rectangle shrunk by these insets;
-// rows of kPlaylistRowHeight pixels start at its top.
-constexpr int kListInsetLeft = 12;
-constexpr int kListInsetTop = 18;
-constexpr int kListInsetRight = 19;
-constexpr int kListInsetBottom = 40;
+// Rows of kPlaylistRowHeight pixels start at the top of the playlist's list
+// area (host::kListInset*).
 constexpr int kPlaylistRowHeight = 13;
 
 // ---- Life cycle --------------------------------------------------------------
