@@ -120,6 +120,8 @@ void startDiscoveryTimer(HWND host) {
 }
 
 bool removeHostHook(HWND host) {
+    if (!IsWindow(host))
+        return true;
     const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(host, GWLP_WNDPROC));
     if (current != &HostHook)
         return false;

@@ -5,6 +5,7 @@ LRESULT CALLBACK HostHook(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 void installHostHook(HWND host);
 void startDiscoveryTimer(HWND host);
 // Puts the previous procedure back if ours is still the window's. Returns
-// whether it did (the hook's clean-up then falls to the caller).
+// whether the window can no longer reach the hook (put back, or the window
+// is gone); false when something subclassed it after us.
 bool removeHostHook(HWND host);
 void killDiscoveryTimer(HWND host);

@@ -70,12 +70,13 @@ void installPlaylistHook(HWND host, HWND playlist) {
         SetWindowLongPtrA(playlist, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PlaylistHook)));
 }
 
-void removePlaylistHook() {
-    if (gPlaylist == nullptr)
-        return;
+bool removePlaylistHook() {
+    if (gPlaylist == nullptr || !IsWindow(gPlaylist))
+        return true;
     const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(gPlaylist, GWLP_WNDPROC));
-    if (current == &PlaylistHook)
-        SetWindowLongPtrA(gPlaylist, GWLP_WNDPROC,
-                          reinterpret_cast<LONG_PTR>(gPreviousPlaylistProc));
+    if (current != &PlaylistHook)
+        return false;
+    SetWindowLongPtrA(gPlaylist, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gPreviousPlaylistProc));
     gPlaylist = nullptr;
+    return true;
 }

@@ -3,4 +3,5 @@
 
 LRESULT CALLBACK PlaylistHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void installPlaylistHook(HWND host, HWND playlist);
-void removePlaylistHook();
+// As removeHostHook, for the playlist window.
+bool removePlaylistHook();

@@ -52,15 +52,26 @@ void config() {
     showOptionsDialog();
 }
 
+// A hook that something else has subclassed over stays reachable through its
+// chain: keep the library mapped for the rest of the process.
+void pinLibrary() {
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&pinLibrary), &self);
+}
+
 // The host may unload us before it destroys its windows: a procedure left
 // pointing into an unloaded library would crash it. Unhook where we are
-// still the window's procedure and do WM_DESTROY's clean-up now.
+// still the window's procedure; the timer and the menu, which WM_DESTROY
+// would have cleaned up, go now (nothing after quit needs discovery).
 void unhookFromHostWindows(HWND host) {
-    if (removeHostHook(host)) {
-        killDiscoveryTimer(host);
+    const bool mainUnhooked = removeHostHook(host);
+    const bool playlistUnhooked = removePlaylistHook();
+    killDiscoveryTimer(host);
+    if (mainUnhooked)
         destroyPopupMenu();
-    }
-    removePlaylistHook();
+    if (!mainUnhooked || !playlistUnhooked)
+        pinLibrary();
 }
 
 void quit() {
