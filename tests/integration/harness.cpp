@@ -43,3 +43,118 @@ void PluginTest::reloadPlugin() {
     ASSERT_NE(standin::describePlugin(), nullptr) << standin::pluginError();
     ASSERT_TRUE(standin::initPlugin()) << standin::pluginError();
 }
+
+// ---- Dialogs -----------------------------------------------------------------
+
+namespace {
+
+DialogScript* gScript = nullptr;
+constexpr UINT kLookPeriodMs = 10;
+// Looks at a dialog whose action has returned before it is ended by force:
+// a safety bound only, far beyond what closing takes.
+constexpr int kIdleLooksAllowed = 500;
+
+BOOL CALLBACK collectDialog(HWND window, LPARAM list) {
+    if (IsWindowVisible(window) && className(window) == "#32770")
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+} // namespace
+
+DialogScript::DialogScript() {
+    gScript = this;
+    timer_ = SetTimer(nullptr, 0, kLookPeriodMs, &DialogScript::tick);
+}
+
+DialogScript::~DialogScript() {
+    KillTimer(nullptr, timer_);
+    gScript = nullptr;
+}
+
+DialogScript& DialogScript::then(std::function<void(HWND)> action) {
+    queue_.push_back(std::move(action));
+    return *this;
+}
+
+void CALLBACK DialogScript::tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (gScript != nullptr)
+        gScript->look();
+}
+
+void DialogScript::look() {
+    const auto entry = [this](HWND dialog) {
+        for (auto& seen : seen_)
+            if (seen.first == dialog)
+                return &seen.second;
+        return static_cast<Seen*>(nullptr);
+    };
+    for (auto it = seen_.begin(); it != seen_.end();)
+        it = IsWindow(it->first) ? it + 1 : seen_.erase(it);
+    // Actions may open nested dialogs, which calls this again: hold no
+    // iterator or pointer across an action.
+    for (HWND dialog : visibleDialogs()) {
+        if (Seen* seen = entry(dialog)) {
+            if (!seen->acting && ++seen->idleTicks > kIdleLooksAllowed) {
+                ADD_FAILURE() << "dialog \"" << windowText(dialog) << "\" stayed open; ending it";
+                EndDialog(dialog, 0);
+            }
+            continue;
+        }
+        seen_.push_back({dialog, Seen{}});
+        if (queue_.empty()) {
+            ADD_FAILURE() << "unexpected dialog \"" << windowText(dialog) << "\"; ending it";
+            EndDialog(dialog, 0);
+            continue;
+        }
+        std::function<void(HWND)> action = std::move(queue_.front());
+        queue_.erase(queue_.begin());
+        entry(dialog)->acting = true;
+        ++actionsRun_;
+        action(dialog);
+        if (Seen* seen = entry(dialog))
+            seen->acting = false;
+    }
+}
+
+std::vector<HWND> visibleDialogs() {
+    std::vector<HWND> dialogs;
+    EnumThreadWindows(GetCurrentThreadId(), collectDialog, reinterpret_cast<LPARAM>(&dialogs));
+    return dialogs;
+}
+
+std::string windowText(HWND window) {
+    const auto length = static_cast<int>(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0));
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const auto copied = static_cast<int>(
+        SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+    text.resize(static_cast<std::size_t>(copied < 0 ? 0 : copied));
+    return text;
+}
+
+std::string className(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+void clickButton(HWND dialog, int id) {
+    SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0);
+}
+
+bool isChecked(HWND dialog, int id) {
+    return SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void typeText(HWND control, const std::string& text) {
+    for (const char c : text)
+        SendMessageA(control, WM_CHAR, static_cast<unsigned char>(c), 1);
+}
+
+void pressKey(HWND dialog, UINT virtualKey) {
+    const HWND focus = GetFocus();
+    const HWND target =
+        focus != nullptr && (focus == dialog || IsChild(dialog, focus)) ? focus : dialog;
+    PostMessageA(target, WM_KEYDOWN, virtualKey, 1);
+    PostMessageA(target, WM_KEYUP, virtualKey, 0xC0000001);
+}

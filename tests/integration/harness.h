@@ -3,7 +3,10 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,3 +47,49 @@ class PluginTest : public testing::Test {
     HWND playlist() const { return standin::playlistWindow(); }
     PluginDescriptor* descriptor() const { return standin::pluginDescriptor(); }
 };
+
+// ---- Dialogs -----------------------------------------------------------------
+
+// Acts on the dialog boxes (window class "#32770") this thread shows, from
+// inside their modal loops, as a person would: each dialog that becomes
+// visible gets the next queued action. A thread timer does the looking, so
+// the actions run whenever a modal loop (or pumping) dispatches messages,
+// nested dialogs included. A dialog still open long after its action returned,
+// or one that shows with no action queued, is ended and the test fails, so a
+// broken expectation cannot hang the run. One script at a time.
+class DialogScript {
+  public:
+    DialogScript();
+    ~DialogScript();
+    DialogScript(const DialogScript&) = delete;
+    DialogScript& operator=(const DialogScript&) = delete;
+
+    DialogScript& then(std::function<void(HWND dialog)> action);
+    int actionsRun() const { return actionsRun_; }
+
+  private:
+    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD);
+    void look();
+
+    struct Seen {
+        bool acting = false;
+        int idleTicks = 0;
+    };
+    UINT_PTR timer_ = 0;
+    std::vector<std::function<void(HWND)>> queue_;
+    std::vector<std::pair<HWND, Seen>> seen_;
+    int actionsRun_ = 0;
+};
+
+// The visible dialog boxes of this thread, in no particular order.
+std::vector<HWND> visibleDialogs();
+std::string windowText(HWND window);
+std::string className(HWND window);
+// What a user's click does: the button's own press and release.
+void clickButton(HWND dialog, int id);
+bool isChecked(HWND dialog, int id);
+// Types each character into the control as keyboard input would.
+void typeText(HWND control, const std::string& text);
+// Posts a key press to the focused control, so that the dialog's own loop
+// sees it (Enter and Escape become IDOK and IDCANCEL there).
+void pressKey(HWND dialog, UINT virtualKey);

@@ -1,0 +1,462 @@
+// The library as the host meets it: its file (imports, export, version
+// resource), the descriptor, start-up and shut-down, and what is left behind
+// once the host has let the library go.
+#include "spine_support.h"
+
+#include "import_table.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <set>
+
+using namespace spine;
+
+namespace {
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::vector<std::string> exportedNames(HMODULE module) {
+    const auto base = reinterpret_cast<const BYTE*>(module);
+    const auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    std::vector<std::string> names;
+    if (dir.VirtualAddress == 0)
+        return names;
+    const auto exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    const auto nameRvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        names.emplace_back(reinterpret_cast<const char*>(base + nameRvas[i]));
+    return names;
+}
+
+GetGeneralPurposePluginFn exportedEntry(HMODULE module) {
+    return reinterpret_cast<GetGeneralPurposePluginFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, host::kExportName)));
+}
+
+// A broadcast nobody took: the plug-in's Discover then counts as undelivered.
+using SendTimeoutFn = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR);
+SendTimeoutFn gSendTimeoutBehind = nullptr;
+
+LRESULT WINAPI broadcastsUndelivered(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT flags, UINT timeout, PDWORD_PTR answer) {
+    const LRESULT sent =
+        gSendTimeoutBehind(window, message, wParam, lParam, flags, timeout, answer);
+    return window == HWND_BROADCAST ? 0 : sent;
+}
+
+} // namespace
+
+// ---- The library file and its descriptor ----------------------------------------
+
+using LibraryTest = PluginTest;
+
+TEST_F(LibraryTest, ImportsOnlyFromSystemLibraries) {
+    const std::set<std::string> allowed = {"kernel32.dll", "user32.dll",   "shell32.dll",
+                                           "winmm.dll",    "comctl32.dll", "msvcrt.dll"};
+    const auto names = importedDllNames(standin::pluginModule());
+    EXPECT_FALSE(names.empty());
+    for (const std::string& name : names)
+        EXPECT_EQ(allowed.count(lowered(name)), 1u) << "imports from " << name;
+}
+
+TEST_F(LibraryTest, ExportsOnlyTheUndecoratedEntry) {
+    EXPECT_NE(GetProcAddress(standin::pluginModule(), "winampGetGeneralPurposePlugin"), nullptr);
+    EXPECT_EQ(exportedNames(standin::pluginModule()),
+              std::vector<std::string>{"winampGetGeneralPurposePlugin"});
+}
+
+TEST_F(LibraryTest, CarriesItsVersionResource) {
+    const std::string path = pluginPath();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000005u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000005u);
+
+    WORD* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &length));
+    ASSERT_GE(length, 4u);
+    EXPECT_EQ(translation[0], 0x0409);
+    EXPECT_EQ(translation[1], 0x04B0);
+
+    const auto text = [&](const char* name) -> std::optional<std::string> {
+        const std::string key = std::string("\\StringFileInfo\\040904b0\\") + name;
+        char* value = nullptr;
+        UINT chars = 0;
+        if (!VerQueryValueA(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars))
+            return std::nullopt;
+        return value != nullptr && chars > 0 ? std::string(value) : std::string();
+    };
+    EXPECT_EQ(text("FileDescription"), "Tralmo plugin for winamp");
+    EXPECT_EQ(text("ProductName"), "Tralmo plugin for winamp");
+    EXPECT_EQ(text("InternalName"), "gen_tralmo.dll");
+    EXPECT_EQ(text("OriginalFilename"), "gen_tralmo.dll");
+    EXPECT_EQ(text("FileVersion"), "1.0.0.5");
+    EXPECT_EQ(text("ProductVersion"), "1.0.0.5");
+    EXPECT_EQ(text("CompanyName"), "");
+    EXPECT_EQ(text("LegalTrademarks"), "");
+}
+
+TEST_F(LibraryTest, DescriptorHoldsItsSevenFields) {
+    PluginDescriptor* d = descriptor();
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->version, 0x10);
+    ASSERT_NE(d->description, nullptr);
+    EXPECT_STREQ(d->description, "Tralmo v1.0.0.5");
+    EXPECT_NE(d->init, nullptr);
+    EXPECT_NE(d->config, nullptr);
+    EXPECT_NE(d->quit, nullptr);
+    EXPECT_EQ(d->hostWindow, host());
+    EXPECT_EQ(reinterpret_cast<HMODULE>(d->moduleInstance), standin::pluginModule());
+}
+
+TEST_F(LibraryTest, HandsOutOneDescriptorInEveryState) {
+    const auto entry = exportedEntry(standin::pluginModule());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry(), descriptor());
+    EXPECT_EQ(entry(), entry());
+    ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_EQ(entry(), descriptor());
+
+    // Freshly loaded, the host's two fields are still empty.
+    ASSERT_TRUE(standin::unloadPlugin());
+    ASSERT_TRUE(standin::loadPlugin(pluginPath())) << standin::pluginError();
+    const auto fresh = exportedEntry(standin::pluginModule());
+    ASSERT_NE(fresh, nullptr);
+    PluginDescriptor* loaded = fresh();
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->hostWindow, nullptr);
+    EXPECT_EQ(loaded->moduleInstance, nullptr);
+    EXPECT_EQ(standin::describePlugin(), loaded);
+    EXPECT_EQ(fresh(), loaded);
+}
+
+// ---- Start-up ---------------------------------------------------------------------
+
+struct InitCase {
+    const char* name;
+    const char* ini;
+    bool answerPlaylist;
+    bool mainIcon;
+    UINT activeMark;
+    UINT stopMark;
+};
+
+void PrintTo(const InitCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class InitTest : public PluginTest, public testing::WithParamInterface<InitCase> {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        options.answerPlaylistWindow = GetParam().answerPlaylist;
+    }
+    void prepare() override { ASSERT_TRUE(standin::writeIniContent(GetParam().ini)); }
+    bool initAtSetUp() override { return false; }
+};
+
+TEST_P(InitTest, RunsItsStepsInOrderAndReturnsZero) {
+    const InitCase& c = GetParam();
+    clearRecordedCalls();
+    int result = -1;
+    ASSERT_TRUE(standin::initPlugin(&result));
+    EXPECT_EQ(result, 0);
+    const std::vector<ApiCall> calls = recordedCalls();
+
+    // Every setting is read before the host window is hooked.
+    std::size_t hook = 0;
+    while (hook < calls.size() && !windowProcSet(host())(calls[hook]))
+        ++hook;
+    ASSERT_LT(hook, calls.size()) << describeCalls(calls);
+    std::size_t reads = 0;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].function.rfind("GetPrivateProfile", 0) != 0)
+            continue;
+        ++reads;
+        EXPECT_LT(i, hook) << describeCall(calls[i]) << " after the hook";
+    }
+    EXPECT_EQ(reads, 12u); // ten switches and buttons, the exit mood, the volume
+
+    HMENU menuResource = nullptr;
+    HMENU popup = nullptr;
+    for (const ApiCall& call : calls) {
+        if (call.function == "LoadMenuA")
+            menuResource = reinterpret_cast<HMENU>(call.result);
+        if (call.function == "GetSubMenu")
+            popup = reinterpret_cast<HMENU>(call.result);
+    }
+    ASSERT_NE(popup, nullptr);
+
+    std::vector<Step> steps = {
+        {"ini path query", hostSend(host(), WM_USER, 0, host::kQueryIniPath)},
+        {"settings read", named("GetPrivateProfileIntA")},
+        {"host window hooked", windowProcSet(host())},
+        {"discovery timer", timerStarted(host())},
+    };
+    if (c.mainIcon)
+        steps.push_back({"main icon added", trayIcon(NIM_ADD, kMainIconId)});
+    for (int i = 0; i < kButtonCount; ++i)
+        steps.push_back({"button icon " + std::to_string(i) + " cleared",
+                         trayIcon(NIM_DELETE, kFirstButtonIconId + i)});
+    steps.push_back({"menu POPMENU loaded", [&](const ApiCall& call) {
+                         return call.function == "LoadMenuA" && call.text == "POPMENU" &&
+                                call.args[0] == handle(standin::pluginModule());
+                     }});
+    steps.push_back({"submenu 0 taken", [&](const ApiCall& call) {
+                         return call.function == "GetSubMenu" &&
+                                call.args[0] == handle(menuResource) && call.args[1] == 0;
+                     }});
+    steps.push_back({"playlist window query",
+                     hostSend(host(), WM_USER, host::kWindowPlaylist, host::kQueryWindow)});
+    if (c.answerPlaylist)
+        steps.push_back({"playlist window hooked", windowProcSet(playlist())});
+    steps.push_back({"Active check mark", menuCheck(IDM_ACTIVE, c.activeMark)});
+    steps.push_back({"Stop on call check mark", menuCheck(IDM_STOP_ON_CALL, c.stopMark)});
+    steps.push_back({"Discover registered", registered("SkypeControlAPIDiscover")});
+    steps.push_back({"Discover broadcast", discoverBroadcast(host())});
+    expectInOrder(calls, steps);
+
+    EXPECT_EQ(countCalls(calls, registered("SkypeControlAPIAttach")), 1u);
+    EXPECT_EQ(countCalls(calls, trayIcon(NIM_ADD, kMainIconId)), c.mainIcon ? 1u : 0u);
+    EXPECT_EQ(countCalls(calls, windowProcSet(playlist())), c.answerPlaylist ? 1u : 0u);
+    EXPECT_EQ(countCalls(calls, named("SetTimer")), 1u);
+    EXPECT_EQ(countCalls(calls, anyMenuCheck()), 2u);
+    for (const ApiCall& call : calls) {
+        if (call.function == "CheckMenuItem") {
+            EXPECT_EQ(call.args[0], handle(popup));
+        }
+        if (call.function == "Shell_NotifyIconA" && call.icon.uID == kMainIconId) {
+            EXPECT_EQ(call.icon.hWnd, host());
+            EXPECT_EQ(call.icon.uCallbackMessage, kMainIconCallback);
+        }
+    }
+    EXPECT_FALSE(standin::ownsWindowProc(standin::Window::Main));
+    EXPECT_EQ(standin::ownsWindowProc(standin::Window::Playlist), !c.answerPlaylist);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Start, InitTest,
+    testing::Values(InitCase{"Defaults", "", true, true, MF_CHECKED, MF_UNCHECKED},
+                    InitCase{"TrayIconOff", "[Tralmo]\nTRALMO_SHOW_TRAYICON=0\n", true, false,
+                             MF_CHECKED, MF_UNCHECKED},
+                    InitCase{"NoPlaylistWindow", "", false, true, MF_CHECKED, MF_UNCHECKED},
+                    InitCase{"InactiveStopOnCall",
+                             "[Tralmo]\nTRALMO_ACTIVE=0\nTRALMO_STOP_MUSIC=1\n", true, true,
+                             MF_UNCHECKED, MF_CHECKED}),
+    [](const testing::TestParamInfo<InitCase>& info) { return std::string(info.param.name); });
+
+// ---- Shut-down --------------------------------------------------------------------
+
+struct QuitCase {
+    const char* name;
+    const char* ini;
+    bool discoveryDelivered;
+    bool exitMood; // expected: the exit mood is composed and sent
+    bool mainIcon;
+};
+
+void PrintTo(const QuitCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class QuitTest : public PluginTest, public testing::WithParamInterface<QuitCase> {
+  protected:
+    void prepare() override {
+        ASSERT_TRUE(standin::writeIniContent(GetParam().ini));
+        if (!GetParam().discoveryDelivered) {
+            gSendTimeoutBehind = reinterpret_cast<SendTimeoutFn>(
+                patchImport(standin::pluginModule(), "USER32.dll", "SendMessageTimeoutA",
+                            reinterpret_cast<void*>(&broadcastsUndelivered)));
+            ASSERT_NE(gSendTimeoutBehind, nullptr);
+        }
+    }
+};
+
+TEST_P(QuitTest, SendsTheExitMoodSavesThenRemovesTheIcons) {
+    const QuitCase& c = GetParam();
+    clearRecordedCalls();
+    ASSERT_TRUE(standin::quitPlugin());
+    const std::vector<ApiCall> calls = recordedCalls();
+
+    std::vector<Step> steps;
+    if (c.exitMood && c.mainIcon)
+        steps.push_back({"tooltip emptied for the exit mood", [](const ApiCall& call) {
+                             return trayIcon(NIM_MODIFY, kMainIconId)(call) && call.text.empty();
+                         }});
+    if (c.exitMood)
+        steps.push_back({"exit mood sent (no Skype known: it fails)", [](const ApiCall& call) {
+                             return copyDataSend()(call) && call.args[0] == 0 && call.result == 0;
+                         }});
+    for (const char* key : {"TRALMO_ACTIVE", "TRALMO_STOP_MUSIC", "TRALMO_SHOW_TRAYICON",
+                            "TRALMO_ALLOW_HTML", "TRALMO_EXITSETMOOD", "PREV_BUTTON", "PLAY_BUTTON",
+                            "PAUSE_BUTTON", "STOP_BUTTON", "NEXT_BUTTON"})
+        steps.push_back({std::string("saved ") + key, iniWrite(key)});
+    if (c.mainIcon)
+        steps.push_back({"main icon removed", trayIcon(NIM_DELETE, kMainIconId)});
+    for (int i = 0; i < kButtonCount; ++i)
+        steps.push_back({"button icon " + std::to_string(i) + " removed",
+                         trayIcon(NIM_DELETE, kFirstButtonIconId + i)});
+    expectInOrder(calls, steps);
+
+    EXPECT_EQ(countCalls(calls, copyDataSend()), c.exitMood ? 1u : 0u);
+    EXPECT_EQ(countCalls(calls, trayIcon(NIM_MODIFY, kMainIconId)),
+              c.exitMood && c.mainIcon ? 1u : 0u);
+    EXPECT_EQ(countCalls(calls, named("WritePrivateProfileStringA")), 10u);
+    EXPECT_EQ(countCalls(calls, trayIcon(NIM_DELETE, kMainIconId)), c.mainIcon ? 1u : 0u);
+    EXPECT_EQ(countCalls(calls, named("GetPrivateProfileIntA")), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stop, QuitTest,
+    testing::Values(
+        QuitCase{"Defaults", "", true, true, true},
+        QuitCase{"SetMoodOnExitOff", "[Tralmo]\nTRALMO_EXITSETMOOD=0\n", true, false, true},
+        QuitCase{"DiscoveryNotDelivered", "", false, false, true},
+        QuitCase{"TrayIconOff", "[Tralmo]\nTRALMO_SHOW_TRAYICON=0\n", true, true, false}),
+    [](const testing::TestParamInfo<QuitCase>& info) { return std::string(info.param.name); });
+
+// ---- After shut-down ---------------------------------------------------------------
+
+using UnloadTest = PluginTest;
+
+TEST_F(UnloadTest, PlayerWindowsKeepWorkingOnceTheLibraryIsGone) {
+    clearRecordedCalls();
+    ASSERT_TRUE(standin::quitPlugin());
+    // Nothing may point into the library once the host frees it.
+    EXPECT_TRUE(standin::ownsWindowProc(standin::Window::Main));
+    EXPECT_TRUE(standin::ownsWindowProc(standin::Window::Playlist));
+    const std::vector<ApiCall> atQuit = recordedCalls();
+    EXPECT_EQ(countCalls(atQuit, timerKilled(host())), 1u) << describeCalls(atQuit);
+    EXPECT_EQ(countCalls(atQuit, named("DestroyMenu")), 1u) << describeCalls(atQuit);
+
+    // Quit but still loaded: the plug-in hears nothing more.
+    clearRecordedCalls();
+    standin::setPlayState(standin::PlayState::Playing);
+    standin::sendSongStarted();
+    sendToHost(WM_TIMER, kDiscoveryTimer, 0);
+    sendToHost(WM_COMMAND, IDM_ACTIVE, 0);
+    sendToHost(kMainIconCallback, 0, WM_RBUTTONUP);
+    EXPECT_TRUE(recordedCalls().empty()) << describeCalls(recordedCalls());
+
+    ASSERT_TRUE(standin::unloadPlugin());
+    standin::clearLog();
+    EXPECT_EQ(sendToHost(WM_USER, 0, 4242), standin::kUnknownQueryTag | 4242);
+    EXPECT_EQ(sendToHost(WM_USER, 0, host::kQueryPlayState), host::kStatePlaying);
+    standin::sendCommand(host::kCommandPause);
+    EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
+    standin::sendCommand(host::kCommandNext);
+    EXPECT_EQ(standin::countQueries(host::kCallbackSongStarted), 1u);
+    sendToHost(WM_TIMER, kDiscoveryTimer, 0);
+    sendToHost(kMainIconCallback, 0, WM_LBUTTONDBLCLK);
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_TIMER), 1u);
+    EXPECT_EQ(SendMessageA(playlist(), WM_USER, host::kPlaylistQueryCount, 0), 3);
+    const POINT row = standin::playlistRowPoint(0);
+    SendMessageA(playlist(), WM_RBUTTONUP, 0, MAKELPARAM(row.x, row.y));
+    SendMessageA(playlist(), WM_COMMAND, host::kPlaylistCommandChat, 0);
+    EXPECT_EQ(standin::countCommands(standin::Window::Playlist, host::kPlaylistCommandChat), 1u);
+    standin::pumpFor(50);
+
+    DestroyWindow(host());
+    EXPECT_EQ(standin::mainWindow(), nullptr);
+    EXPECT_EQ(standin::playlistWindow(), nullptr);
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_DESTROY), 1u);
+    EXPECT_EQ(standin::countMessages(standin::Window::Playlist, WM_DESTROY), 1u);
+}
+
+namespace {
+
+WNDPROC gBehindTestSubclass = nullptr;
+int gTestSubclassCalls = 0;
+
+LRESULT CALLBACK testSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ++gTestSubclassCalls;
+    return CallWindowProcA(gBehindTestSubclass, window, message, wParam, lParam);
+}
+
+} // namespace
+
+// Pins the library into the process, so it runs in a process of its own.
+using PinnedLibraryTest = UnloadTest;
+
+TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilencesThePlugin) {
+    standin_skype::Config config;
+    config.client = host();
+    standin_skype::Running skype(config);
+    ASSERT_TRUE(skype.started());
+    sendToHost(WM_TIMER, kDiscoveryTimer, 0); // Skype answers this Discover
+    ASSERT_TRUE(standin_skype::pumpUntil([] {
+        const auto sent = standin_skype::attachesSent();
+        return !sent.empty() && sent.back().delivered;
+    }));
+
+    // Running: a song start is published and a ringing call pauses.
+    standin::setPlayState(standin::PlayState::Playing);
+    std::size_t records = standin_skype::recordCount();
+    standin::sendSongStarted();
+    EXPECT_EQ(standin_skype::recordCount(), records + 1);
+    sendToHost(WM_COMMAND, IDM_STOP_ON_CALL, 0);
+    standin_skype::Outcome ringing = standin_skype::sendNotification("CALL 7 STATUS RINGING");
+    EXPECT_TRUE(ringing.delivered);
+    EXPECT_EQ(ringing.result, 1);
+    EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
+    standin::setPlayState(standin::PlayState::Playing);
+
+    gTestSubclassCalls = 0;
+    gBehindTestSubclass = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(host(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&testSubclass)));
+    const WNDPROC hostHook = gBehindTestSubclass;
+    clearRecordedCalls();
+    ASSERT_TRUE(standin::quitPlugin());
+
+    EXPECT_EQ(GetWindowLongPtrA(host(), GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&testSubclass));
+    EXPECT_EQ(countCalls(recordedCalls(), windowProcSet(host())), 0u);
+    EXPECT_TRUE(standin::ownsWindowProc(standin::Window::Playlist));
+    EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_ACTIVE"), "1");
+    EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_STOP_MUSIC"), "1");
+
+    // The host frees the library, but the chain still reaches the hook: it stays mapped.
+    const HMODULE library = standin::pluginModule();
+    ASSERT_TRUE(standin::unloadPlugin());
+    HMODULE stillThere = nullptr;
+    EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                   reinterpret_cast<LPCSTR>(hostHook), &stillThere));
+    EXPECT_EQ(stillThere, library);
+
+    // The hook still hears everything, but Active and Stop on call are off.
+    standin::clearLog();
+    records = standin_skype::recordCount();
+    standin::sendSongStarted();
+    EXPECT_GT(standin::countQueries(host::kQueryEntryTitle), 0u);
+    EXPECT_EQ(standin_skype::recordCount(), records);
+    ringing = standin_skype::sendNotification("CALL 8 STATUS RINGING");
+    EXPECT_EQ(ringing.result, 1);
+    EXPECT_EQ(standin::playState(), standin::PlayState::Playing);
+    EXPECT_EQ(standin::countCommands(standin::Window::Main, host::kCommandPause), 0u);
+    EXPECT_GT(gTestSubclassCalls, 0);
+
+    // The test takes its subclass out; the player's destruction reaches the hook.
+    SetWindowLongPtrA(host(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(hostHook));
+    const HWND main = host();
+    clearRecordedCalls();
+    DestroyWindow(main);
+    EXPECT_EQ(countCalls(recordedCalls(), timerKilled(main)), 1u);
+    EXPECT_EQ(countCalls(recordedCalls(), named("DestroyMenu")), 1u);
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_DESTROY), 1u);
+}

@@ -1,0 +1,380 @@
+// The options kept in the host's ini file: which file, which keys, their
+// defaults, how values read back and what is written, and when.
+#include "spine_support.h"
+
+#include "import_table.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+using namespace spine;
+
+namespace {
+
+// Every profile call the plug-in makes, with its file named as it was at
+// the call (the plug-in's path strings may not outlive it).
+struct ProfileCall {
+    std::string function;
+    std::string section;
+    std::string key;
+    std::string value; // written value
+    int fallback = 0;  // integer reads
+    DWORD size = 0;    // text reads
+    std::string file;
+    int result = 0; // integer reads
+};
+
+std::vector<ProfileCall> gProfile;
+
+using GetIntFn = UINT(WINAPI*)(LPCSTR, LPCSTR, INT, LPCSTR);
+using GetStringFn = DWORD(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
+using WriteStringFn = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
+GetIntFn gGetIntBehind = nullptr;
+GetStringFn gGetStringBehind = nullptr;
+WriteStringFn gWriteBehind = nullptr;
+
+std::string text(const char* s) {
+    return s != nullptr ? s : "";
+}
+
+UINT WINAPI captureGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+    const UINT result = gGetIntBehind(section, key, fallback, file);
+    gProfile.push_back(
+        {"int", text(section), text(key), "", fallback, 0, text(file), static_cast<int>(result)});
+    return result;
+}
+
+DWORD WINAPI captureGetString(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR out, DWORD size,
+                              LPCSTR file) {
+    gProfile.push_back({"text", text(section), text(key), "", 0, size, text(file), 0});
+    return gGetStringBehind(section, key, fallback, out, size, file);
+}
+
+BOOL WINAPI captureWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+    gProfile.push_back({"write", text(section), text(key), text(value), 0, 0, text(file), 0});
+    return gWriteBehind(section, key, value, file);
+}
+
+void captureProfileCalls() {
+    gProfile.clear();
+    const HMODULE plugin = standin::pluginModule();
+    gGetIntBehind = reinterpret_cast<GetIntFn>(patchImport(
+        plugin, "KERNEL32.dll", "GetPrivateProfileIntA", reinterpret_cast<void*>(&captureGetInt)));
+    gGetStringBehind = reinterpret_cast<GetStringFn>(
+        patchImport(plugin, "KERNEL32.dll", "GetPrivateProfileStringA",
+                    reinterpret_cast<void*>(&captureGetString)));
+    gWriteBehind = reinterpret_cast<WriteStringFn>(
+        patchImport(plugin, "KERNEL32.dll", "WritePrivateProfileStringA",
+                    reinterpret_cast<void*>(&captureWrite)));
+    ASSERT_TRUE(gGetIntBehind && gGetStringBehind && gWriteBehind);
+}
+
+std::vector<ProfileCall> profileCalls(const char* function) {
+    std::vector<ProfileCall> picked;
+    for (const ProfileCall& call : gProfile)
+        if (call.function == function)
+            picked.push_back(call);
+    return picked;
+}
+
+const std::vector<std::string> kSavedKeys = {
+    "TRALMO_ACTIVE",      "TRALMO_STOP_MUSIC", "TRALMO_SHOW_TRAYICON", "TRALMO_ALLOW_HTML",
+    "TRALMO_EXITSETMOOD", "PREV_BUTTON",       "PLAY_BUTTON",          "PAUSE_BUTTON",
+    "STOP_BUTTON",        "NEXT_BUTTON"};
+
+std::string tempFileName(const char* stem) {
+    char directory[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, directory);
+    return std::string(directory) + stem + std::to_string(GetCurrentProcessId()) + "_" +
+           std::to_string(GetTickCount()) + ".ini";
+}
+
+bool fileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void forgetProfileCache(const std::string& path) {
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+}
+
+} // namespace
+
+// ---- No ini file yet ------------------------------------------------------------------
+
+class MissingIniTest : public PluginTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        path_ = tempFileName("tralmo_missing_");
+        DeleteFileA(path_.c_str());
+        options.iniPath = path_;
+    }
+    void prepare() override { captureProfileCalls(); }
+    void TearDown() override {
+        PluginTest::TearDown();
+        forgetProfileCache(path_);
+        DeleteFileA(path_.c_str());
+    }
+    std::string path_;
+};
+
+TEST_F(MissingIniTest, StartsFromTheDefaultsAndWritesNothingUntilQuit) {
+    struct Read {
+        const char* section;
+        const char* key;
+        int fallback;
+    };
+    const Read expected[] = {
+        {"Tralmo", "TRALMO_ACTIVE", 1},
+        {"Tralmo", "TRALMO_STOP_MUSIC", 0},
+        {"Tralmo", "TRALMO_SHOW_TRAYICON", 1},
+        {"Tralmo", "TRALMO_ALLOW_HTML", 1},
+        {"Tralmo", "TRALMO_EXITSETMOOD", 1},
+        {"Tralmo", "PREV_BUTTON", 0},
+        {"Tralmo", "PLAY_BUTTON", 0},
+        {"Tralmo", "PAUSE_BUTTON", 0},
+        {"Tralmo", "STOP_BUTTON", 0},
+        {"Tralmo", "NEXT_BUTTON", 0},
+        {"Winamp", "volume", 30},
+    };
+    const auto reads = profileCalls("int");
+    ASSERT_EQ(reads.size(), std::size(expected));
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        SCOPED_TRACE(expected[i].key);
+        EXPECT_EQ(reads[i].section, expected[i].section);
+        EXPECT_EQ(reads[i].key, expected[i].key);
+        EXPECT_EQ(reads[i].fallback, expected[i].fallback);
+        EXPECT_EQ(reads[i].result, expected[i].fallback);
+        EXPECT_EQ(reads[i].file, path_);
+    }
+    // The exit mood is read between the switches and the buttons.
+    ASSERT_GE(gProfile.size(), 6u);
+    EXPECT_EQ(gProfile[5].function, "text");
+    EXPECT_EQ(gProfile[5].key, "TRALMO_EXIT_MOOD");
+
+    const auto calls = recordedCalls();
+    EXPECT_EQ(countCalls(calls, trayIcon(NIM_ADD, kMainIconId)), 1u);
+    EXPECT_EQ(countCalls(calls, named("Shell_NotifyIconA")), 6u) << describeCalls(calls);
+    EXPECT_EQ(countCalls(calls, menuCheck(IDM_ACTIVE, MF_CHECKED)), 1u);
+    EXPECT_EQ(countCalls(calls, menuCheck(IDM_STOP_ON_CALL, MF_UNCHECKED)), 1u);
+
+    // Playing, toggling and timer ticks change memory only.
+    standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
+    sendToHost(WM_COMMAND, IDM_STOP_ON_CALL, 0);
+    sendToHost(WM_COMMAND, kFirstButtonToggle, 0);
+    sendToHost(WM_TIMER, kDiscoveryTimer, 0);
+    sendToHost(WM_COMMAND, IDM_STOP_ON_CALL, 0);
+    sendToHost(WM_COMMAND, kFirstButtonToggle, 0);
+    EXPECT_TRUE(profileCalls("write").empty());
+    EXPECT_FALSE(fileExists(path_));
+
+    ASSERT_TRUE(standin::quitPlugin());
+    std::vector<std::string> saved;
+    for (const std::string& key : kSavedKeys)
+        saved.push_back(
+            key + "=" +
+            (key == "TRALMO_STOP_MUSIC" || key.find("_BUTTON") != std::string::npos ? "0" : "1"));
+    EXPECT_EQ(standin::readIniSection("Tralmo"), saved);
+    EXPECT_TRUE(standin::readIniSection("Winamp").empty());
+}
+
+// ---- Stored values ------------------------------------------------------------------------
+
+struct StoredCase {
+    const char* name;
+    const char* key;
+    const char* stored;
+    int fallback;
+    bool button; // a tray button's shown flag: saved as 0 or 1
+};
+
+void PrintTo(const StoredCase& c, std::ostream* out) {
+    *out << c.key << "=" << c.stored;
+}
+
+class StoredValueTest : public PluginTest, public testing::WithParamInterface<StoredCase> {
+  protected:
+    void prepare() override {
+        const StoredCase& c = GetParam();
+        ASSERT_TRUE(
+            standin::writeIniContent(std::string("[Tralmo]\n") + c.key + "=" + c.stored + "\n"));
+        // What the platform itself makes of the stored text.
+        loaded_ = static_cast<int>(
+            GetPrivateProfileIntA("Tralmo", c.key, c.fallback, standin::iniPath().c_str()));
+    }
+    int loaded_ = 0;
+};
+
+TEST_P(StoredValueTest, LoadsAsThePlatformReadsItAndSavesBack) {
+    const StoredCase& c = GetParam();
+    const auto calls = recordedCalls();
+    if (c.button) {
+        const int button = static_cast<int>(std::find(kSavedKeys.begin(), kSavedKeys.end(), c.key) -
+                                            kSavedKeys.begin() - 5);
+        EXPECT_EQ(countCalls(calls, trayIcon(NIM_ADD, kFirstButtonIconId + button)),
+                  loaded_ != 0 ? 1u : 0u);
+    } else if (std::string(c.key) == "TRALMO_ACTIVE") {
+        EXPECT_EQ(
+            countCalls(calls, menuCheck(IDM_ACTIVE, loaded_ != 0 ? MF_CHECKED : MF_UNCHECKED)), 1u);
+    }
+    ASSERT_TRUE(standin::quitPlugin());
+    const int expected = c.button ? (loaded_ != 0 ? 1 : 0) : loaded_;
+    EXPECT_EQ(standin::readIniString("Tralmo", c.key), std::to_string(expected))
+        << "platform read " << loaded_;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, StoredValueTest,
+    testing::Values(StoredCase{"ActiveFive", "TRALMO_ACTIVE", "5", 1, false},
+                    StoredCase{"ActiveWord", "TRALMO_ACTIVE", "abc", 1, false},
+                    StoredCase{"ActiveNumberThenWord", "TRALMO_ACTIVE", "12abc", 1, false},
+                    StoredCase{"ActiveNegative", "TRALMO_ACTIVE", "-3", 1, false},
+                    StoredCase{"ActiveEmpty", "TRALMO_ACTIVE", "", 1, false},
+                    StoredCase{"StopMusicHex", "TRALMO_STOP_MUSIC", "0x10", 0, false},
+                    StoredCase{"HtmlHuge", "TRALMO_ALLOW_HTML", "99999999999", 1, false},
+                    StoredCase{"PrevSeven", "PREV_BUTTON", "7", 0, true},
+                    StoredCase{"PauseWord", "PAUSE_BUTTON", "yes", 0, true},
+                    StoredCase{"NextNegative", "NEXT_BUTTON", "-1", 0, true}),
+    [](const testing::TestParamInfo<StoredCase>& info) { return std::string(info.param.name); });
+
+// ---- Which file ------------------------------------------------------------------------------
+
+class WinampIniTest : public PluginTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override { options.answerIniPath = false; }
+    void prepare() override {
+        char directory[MAX_PATH] = {};
+        GetWindowsDirectoryA(directory, MAX_PATH);
+        systemIni_ = std::string(directory) + "\\winamp.ini";
+        std::ifstream existing(systemIni_, std::ios::binary);
+        hadSystemIni_ = existing.good();
+        if (hadSystemIni_)
+            saved_.assign(std::istreambuf_iterator<char>(existing), {});
+        captureProfileCalls();
+    }
+    void TearDown() override {
+        PluginTest::TearDown();
+        forgetProfileCache("winamp.ini");
+        if (hadSystemIni_)
+            std::ofstream(systemIni_, std::ios::binary | std::ios::trunc) << saved_;
+        else
+            DeleteFileA(systemIni_.c_str());
+    }
+    std::string systemIni_;
+    bool hadSystemIni_ = false;
+    std::string saved_;
+};
+
+TEST_F(WinampIniTest, HostWithoutAPathMakesEveryReadAndWriteUseWinampIni) {
+    standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
+    ASSERT_TRUE(standin::quitPlugin());
+    ASSERT_FALSE(profileCalls("int").empty());
+    ASSERT_FALSE(profileCalls("text").empty());
+    ASSERT_EQ(profileCalls("write").size(), kSavedKeys.size());
+    for (const ProfileCall& call : gProfile)
+        EXPECT_EQ(call.file, "winamp.ini") << call.function << " " << call.key;
+    // The bare name is the platform's: the Windows directory, not the host's file.
+    EXPECT_EQ(GetPrivateProfileIntA("Tralmo", "TRALMO_ACTIVE", -1, "winamp.ini"), 1u);
+    EXPECT_TRUE(standin::readIniSection("Tralmo").empty());
+}
+
+// ---- The host's own key and the defaults of later reads --------------------------------------
+
+class HostVolumeTest : public PluginTest {
+  protected:
+    void prepare() override {
+        ASSERT_TRUE(standin::writeIniContent("[Winamp]\nvolume=120\n"));
+        captureProfileCalls();
+    }
+};
+
+TEST_F(HostVolumeTest, VolumeIsReadButNeverWritten) {
+    const auto reads = profileCalls("int");
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(reads.back().section, "Winamp");
+    EXPECT_EQ(reads.back().key, "volume");
+    EXPECT_EQ(reads.back().fallback, 30);
+    EXPECT_EQ(reads.back().result, 120);
+    ASSERT_TRUE(standin::quitPlugin());
+    for (const ProfileCall& call : profileCalls("write"))
+        EXPECT_EQ(call.section, "Tralmo") << call.key;
+    EXPECT_EQ(standin::readIniSection("Winamp"), std::vector<std::string>{"volume=120"});
+}
+
+TEST_F(HostVolumeTest, IntegerKeysAreReadWithTheCurrentValueAsDefault) {
+    // Change memory, quit (which also clears Active and Stop on call), then
+    // start again on the same loaded library with the keys gone.
+    sendToHost(WM_COMMAND, IDM_SET_MOOD_ON_EXIT, 0);
+    sendToHost(WM_COMMAND, IDM_STOP_ON_CALL, 0);
+    sendToHost(WM_COMMAND, kFirstButtonToggle + 2, 0);
+    ASSERT_TRUE(standin::quitPlugin());
+    ASSERT_TRUE(standin::writeIniContent(""));
+    gProfile.clear();
+    ASSERT_TRUE(standin::initPlugin());
+
+    const std::pair<const char*, int> expected[] = {
+        {"TRALMO_ACTIVE", 0},     {"TRALMO_STOP_MUSIC", 0},  {"TRALMO_SHOW_TRAYICON", 1},
+        {"TRALMO_ALLOW_HTML", 1}, {"TRALMO_EXITSETMOOD", 0}, {"PREV_BUTTON", 0},
+        {"PLAY_BUTTON", 0},       {"PAUSE_BUTTON", 1},       {"STOP_BUTTON", 0},
+        {"NEXT_BUTTON", 0},       {"volume", 120},
+    };
+    const auto reads = profileCalls("int");
+    ASSERT_EQ(reads.size(), std::size(expected));
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        EXPECT_EQ(reads[i].key, expected[i].first);
+        EXPECT_EQ(reads[i].fallback, expected[i].second) << expected[i].first;
+    }
+}
+
+// ---- Text keys
+// -----------------------------------------------------------------------------------
+
+class TextKeyTest : public PluginTest {
+  protected:
+    void prepare() override {
+        ASSERT_TRUE(standin::writeIniContent("[Tralmo]\nTRALMO_EXIT_MOOD=" + longText('x') +
+                                             "\nTRALMO_USER_STRING=" + longText('t') + "\n"));
+        captureProfileCalls();
+        standin_skype::Config config;
+        config.client = host();
+        skype_.emplace(config); // attaches during init's Discover
+        ASSERT_TRUE(skype_->started());
+    }
+    void TearDown() override {
+        PluginTest::TearDown();
+        skype_.reset();
+    }
+    static std::string longText(char c) { return std::string(600, c); }
+    std::optional<standin_skype::Running> skype_;
+};
+
+TEST_F(TextKeyTest, TextsAreReadIntoA512ByteBuffer) {
+    ASSERT_TRUE(standin_skype::pumpUntil([] {
+        const auto sent = standin_skype::attachesSent();
+        return !sent.empty() && sent.back().delivered;
+    }));
+    standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
+    std::string mood;
+    ASSERT_TRUE(standin_skype::pumpUntil([&] {
+        const auto records = standin_skype::records();
+        return !records.empty() && standin_skype::moodTextOf(records.back().text(), &mood);
+    }));
+    EXPECT_EQ(mood, std::string(511, 't'));
+
+    ASSERT_TRUE(standin::quitPlugin());
+    const auto records = standin_skype::records();
+    ASSERT_FALSE(records.empty());
+    ASSERT_TRUE(standin_skype::moodTextOf(records.back().text(), &mood));
+    EXPECT_EQ(mood, std::string(511, 'x'));
+
+    const auto texts = profileCalls("text");
+    ASSERT_GE(texts.size(), 2u);
+    for (const ProfileCall& call : texts) {
+        EXPECT_EQ(call.size, 512u) << call.key;
+        EXPECT_EQ(call.section, "Tralmo");
+    }
+    // Save writes neither text key.
+    for (const ProfileCall& call : profileCalls("write"))
+        EXPECT_TRUE(call.key != "TRALMO_EXIT_MOOD" && call.key != "TRALMO_USER_STRING") << call.key;
+}
