@@ -1,0 +1,280 @@
+// "Stop on call": Skype's call notifications pause and resume the player.
+#include "harness.h"
+
+#include <memory>
+
+namespace {
+
+namespace sk = standin_skype;
+using standin::PlayState;
+
+constexpr unsigned kToggleStopOnCall = 107;
+const std::string kStopOnCallOn = "[Tralmo]\nTRALMO_STOP_MUSIC=1\n";
+
+std::size_t pausesSent() {
+    return standin::countCommands(standin::Window::Main, host::kCommandPause);
+}
+std::size_t playsSent() {
+    return standin::countCommands(standin::Window::Main, host::kCommandPlay);
+}
+std::size_t copyDataPassedOn() {
+    return standin::countMessages(standin::Window::Main, WM_COPYDATA);
+}
+
+class CallWatcherTest : public PluginTest {
+  protected:
+    void prepare() override {
+        standin::writeIniContent(ini_);
+        sk::Config config;
+        config.client = host();
+        config.answerMode = answerMode_;
+        skype_ = std::make_unique<sk::Running>(config);
+        ASSERT_TRUE(skype_->started());
+    }
+
+    // Skype reports; returns what the player's main window answered it.
+    LRESULT notify(const sk::Notification& notification) {
+        const sk::Outcome outcome = sk::waitFor(sk::requestNotification(notification));
+        EXPECT_TRUE(outcome.completed && outcome.delivered);
+        return outcome.result;
+    }
+    LRESULT notify(const std::string& text) { return notify(sk::textNotification(text)); }
+
+    std::string ini_ = kStopOnCallOn;
+    sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
+    std::unique_ptr<sk::Running> skype_;
+};
+
+// One step of a call scenario and the player's state and the plug-in's
+// pause and play commands counted so far.
+struct Step {
+    enum Kind { Notify, UserSets, ToggleStopOnCall } kind;
+    std::string text; // Notify
+    PlayState state;  // UserSets: the new state; every step: the state after it
+    std::size_t pauses;
+    std::size_t plays;
+};
+
+Step note(std::string text, PlayState after, std::size_t pauses, std::size_t plays) {
+    return {Step::Notify, std::move(text), after, pauses, plays};
+}
+Step user(PlayState state, std::size_t pauses, std::size_t plays) {
+    return {Step::UserSets, "", state, pauses, plays};
+}
+Step toggle(PlayState after, std::size_t pauses, std::size_t plays) {
+    return {Step::ToggleStopOnCall, "", after, pauses, plays};
+}
+
+std::string call(const std::string& status) {
+    return "CALL 1234 STATUS " + status;
+}
+
+struct Scenario {
+    const char* name;
+    bool stopOnCall;
+    PlayState start;
+    std::vector<Step> steps;
+};
+
+constexpr PlayState Playing = PlayState::Playing;
+constexpr PlayState Paused = PlayState::Paused;
+constexpr PlayState Stopped = PlayState::Stopped;
+
+std::vector<Scenario> scenarios() {
+    std::vector<Scenario> all = {
+        {"RingingPausesMissedResumes",
+         true,
+         Playing,
+         {note(call("RINGING"), Paused, 1, 0), note(call("MISSED"), Playing, 1, 1),
+          user(Paused, 1, 1), note(call("MISSED"), Paused, 1, 1)}},
+        {"InProgressPauses", true, Playing, {note(call("INPROGRESS"), Paused, 1, 0)}},
+        {"AnsweredCallStaysPausedAndKeepsTheFlag",
+         true,
+         Playing,
+         {note(call("RINGING"), Paused, 1, 0), note(call("INPROGRESS"), Paused, 1, 0),
+          note(call("FINISHED"), Paused, 1, 0), note("CALL 99 STATUS MISSED", Playing, 1, 1)}},
+        {"RingingWhileUserPausedDoesNothing",
+         true,
+         Paused,
+         {note(call("RINGING"), Paused, 0, 0), note(call("MISSED"), Paused, 0, 0)}},
+        {"RingingWhileStoppedDoesNothing",
+         true,
+         Stopped,
+         {note(call("RINGING"), Stopped, 0, 0), note(call("MISSED"), Stopped, 0, 0)}},
+        {"ResumeFindingStoppedKeepsTheFlag",
+         true,
+         Playing,
+         {note(call("RINGING"), Paused, 1, 0), user(Stopped, 1, 0),
+          note(call("MISSED"), Stopped, 1, 0), user(Paused, 1, 0),
+          note(call("CANCELLED"), Playing, 1, 1)}},
+        {"UserPlaysDuringTheCall",
+         true,
+         Playing,
+         {note(call("RINGING"), Paused, 1, 0), user(Playing, 1, 0),
+          note(call("FAILED"), Playing, 1, 0), user(Paused, 1, 0),
+          note("CALL 5678 STATUS MISSED", Playing, 1, 1)}},
+        {"StopOnCallOffDoesNothing",
+         false,
+         Playing,
+         {note(call("RINGING"), Playing, 0, 0), note(call("INPROGRESS"), Playing, 0, 0)}},
+        {"StopOnCallOffKeepsTheFlag",
+         true,
+         Playing,
+         {note(call("RINGING"), Paused, 1, 0), toggle(Paused, 1, 0),
+          note(call("MISSED"), Paused, 1, 0), note(call("RINGING"), Paused, 1, 0),
+          toggle(Paused, 1, 0), note(call("MISSED"), Playing, 1, 1)}},
+        {"SeparatorsAndTheirRuns",
+         true,
+         Playing,
+         {note("CALL,1234\t\tSTATUS\n\nRINGING", Paused, 1, 0),
+          note(" ,\tCALL , 1234 STATUS MISSED\n", Playing, 1, 1)}},
+        {"LowerCaseMatchesNothing",
+         true,
+         Playing,
+         {note("call 1234 STATUS RINGING", Playing, 0, 0), note(call("ringing"), Playing, 0, 0),
+          note("Call 1234 STATUS RINGING", Playing, 0, 0)}},
+        {"LastStatusWordWins",
+         true,
+         Playing,
+         {note(call("RINGING MISSED"), Playing, 0, 0), note(call("MISSED RINGING"), Paused, 1, 0),
+          note("CALL RINGING 1234 STATUS REFUSED", Playing, 1, 1)}},
+        {"FirstWordMustBeCall",
+         true,
+         Playing,
+         {note("CHAT 1234 STATUS RINGING", Playing, 0, 0), note("1234 CALL RINGING", Playing, 0, 0),
+          note("CALLS 1234 STATUS RINGING", Playing, 0, 0),
+          note("CALL 1234 DURATION 60", Playing, 0, 0), note("CALL", Playing, 0, 0),
+          note("", Playing, 0, 0)}},
+    };
+    // The statuses that neither pause nor resume, before and after a pause.
+    for (const char* status : {"UNPLACED", "ROUTING", "EARLYMEDIA", "ONHOLD", "FINISHED", "BUSY"})
+        all.push_back({status,
+                       true,
+                       Playing,
+                       {note(call(status), Playing, 0, 0), note(call("RINGING"), Paused, 1, 0),
+                        note(call(status), Paused, 1, 0)}});
+    for (const char* status : {"FAILED", "REFUSED", "CANCELLED"})
+        all.push_back({status,
+                       true,
+                       Playing,
+                       {note(call(status), Playing, 0, 0), note(call("RINGING"), Paused, 1, 0),
+                        note(call(status), Playing, 1, 1)}});
+    return all;
+}
+
+class CallScenarioTest : public CallWatcherTest, public testing::WithParamInterface<Scenario> {
+  protected:
+    CallScenarioTest() {
+        if (!GetParam().stopOnCall)
+            ini_.clear();
+    }
+};
+
+TEST_P(CallScenarioTest, PausesAndResumesAsTheCallGoes) {
+    standin::setPlayState(GetParam().start, standin::Notify::StatusChanged);
+    standin::clearLog();
+    int index = 0;
+    for (const Step& step : GetParam().steps) {
+        SCOPED_TRACE("step " + std::to_string(index++) + " \"" + step.text + "\"");
+        switch (step.kind) {
+        case Step::Notify:
+            EXPECT_EQ(notify(step.text), 1) << "a Skype notification is taken";
+            break;
+        case Step::UserSets:
+            standin::setPlayState(step.state, standin::Notify::StatusChanged);
+            break;
+        case Step::ToggleStopOnCall:
+            sendToHost(WM_COMMAND, kToggleStopOnCall, 0);
+            break;
+        }
+        EXPECT_EQ(standin::playState(), step.state);
+        EXPECT_EQ(pausesSent(), step.pauses);
+        EXPECT_EQ(playsSent(), step.plays);
+    }
+    EXPECT_EQ(copyDataPassedOn(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, CallScenarioTest, testing::ValuesIn(scenarios()),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(CallWatcherTest, OtherProgramsAndNullSendersGoToThePlayer) {
+    standin::setPlayState(Playing, standin::Notify::StatusChanged);
+    standin::clearLog();
+    for (sk::Sender sender : {sk::Sender::Other, sk::Sender::None}) {
+        sk::Notification ring = sk::textNotification(call("RINGING"));
+        ring.sender = sender;
+        const LRESULT answer = notify(ring);
+        const auto passed = standin::lastMessage(standin::Window::Main, WM_COPYDATA);
+        ASSERT_TRUE(passed.has_value());
+        EXPECT_EQ(passed->result, answer) << "the player's own answer goes back";
+    }
+    EXPECT_EQ(copyDataPassedOn(), 2u);
+    EXPECT_EQ(pausesSent(), 0u);
+    EXPECT_EQ(standin::playState(), Playing);
+}
+
+class NoSkypeWindowTest : public CallWatcherTest {
+  protected:
+    NoSkypeWindowTest() { answerMode_ = sk::AnswerMode::None; }
+};
+
+// With no Skype window known, a null sender is just another program.
+TEST_F(NoSkypeWindowTest, NullSenderGoesToThePlayer) {
+    standin::setPlayState(Playing, standin::Notify::StatusChanged);
+    standin::clearLog();
+    sk::Notification ring = sk::textNotification(call("RINGING"));
+    ring.sender = sk::Sender::None;
+    const LRESULT answer = notify(ring);
+    ASSERT_EQ(copyDataPassedOn(), 1u);
+    EXPECT_EQ(standin::lastMessage(standin::Window::Main, WM_COPYDATA)->result, answer);
+    EXPECT_EQ(pausesSent(), 0u);
+}
+
+TEST_F(CallWatcherTest, ReadsOnlyWithinCbData) {
+    standin::setPlayState(Playing, standin::Notify::StatusChanged);
+    standin::clearLog();
+
+    // Without a terminator; the block ends at an inaccessible page.
+    sk::Notification unterminated = sk::textNotification(call("RINGING"));
+    unterminated.bytes.pop_back();
+    unterminated.cbData = static_cast<DWORD>(unterminated.bytes.size());
+    EXPECT_EQ(notify(unterminated), 1);
+    EXPECT_EQ(standin::playState(), Paused);
+
+    // Cut short by cbData: "CALL 1234 STATUS MISS" names no status.
+    sk::Notification cut = sk::textNotification(call("MISSED"));
+    cut.cbData -= 3;
+    EXPECT_EQ(notify(cut), 1);
+    EXPECT_EQ(standin::playState(), Paused);
+
+    sk::Notification empty = sk::textNotification(call("MISSED"));
+    empty.cbData = 0;
+    notify(empty);
+    EXPECT_EQ(standin::playState(), Paused);
+
+    // No data at all is not Skype's: the player gets it.
+    sk::Notification noData = sk::textNotification(call("MISSED"));
+    noData.nullData = true;
+    notify(noData);
+    EXPECT_EQ(copyDataPassedOn(), 1u);
+    EXPECT_EQ(standin::playState(), Paused);
+
+    EXPECT_EQ(notify(call("MISSED")), 1);
+    EXPECT_EQ(standin::playState(), Playing);
+}
+
+// On one thread nothing copies the block, so a sender can claim more bytes
+// than it has; the reader must stop at the terminator and copy nothing huge.
+TEST_F(CallWatcherTest, HugeCbDataWithASmallBlock) {
+    standin::setPlayState(Playing, standin::Notify::StatusChanged);
+    char text[] = "CALL 1234 STATUS RINGING";
+    COPYDATASTRUCT record{0, 0x7FFFFFF0, text};
+    EXPECT_EQ(sendToHost(WM_COPYDATA, reinterpret_cast<WPARAM>(sk::skypeWindow()),
+                         reinterpret_cast<LPARAM>(&record)),
+              1);
+    EXPECT_EQ(standin::playState(), Paused);
+}
+
+} // namespace

@@ -1,0 +1,245 @@
+// The mood text as Skype receives it, byte for byte, and when it is composed.
+#include "harness.h"
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+namespace sk = standin_skype;
+
+constexpr char kRich[] = "SET PROFILE RICH_MOOD_TEXT ";
+constexpr char kPlain[] = "SET PROFILE MOOD_TEXT ";
+constexpr std::size_t kTipChars = 127;
+
+std::string bytesOf(const sk::CopyDataRecord& record) {
+    return std::string(record.bytes.begin(), record.bytes.end());
+}
+
+// The record of one mood command: its UTF-8 bytes, two zero bytes, dwData 0,
+// from the player's main window.
+testing::AssertionResult isMoodRecord(const sk::CopyDataRecord& record, const std::string& command,
+                                      HWND host) {
+    const std::string expected = command + std::string(2, '\0');
+    const std::string actual = bytesOf(record);
+    if (record.sender != host || record.dwData != 0 || record.nullData)
+        return testing::AssertionFailure() << "sender, dwData or lpData wrong";
+    if (record.cbData != expected.size())
+        return testing::AssertionFailure()
+               << "cbData " << record.cbData << ", expected " << expected.size();
+    if (actual != expected) {
+        std::size_t at = 0;
+        while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+            ++at;
+        return testing::AssertionFailure() << "bytes differ at " << at << " of " << expected.size()
+                                           << ": got \"" << record.escaped().substr(0, 300) << "\"";
+    }
+    return testing::AssertionSuccess();
+}
+
+// The tooltips the plug-in gave its main tray icon.
+std::vector<std::string> tooltips() {
+    std::vector<std::string> tips;
+    for (const ApiCall& call : recordedCalls({"Shell_NotifyIconA"}))
+        if (call.args[0] == NIM_MODIFY && call.icon.uFlags == NIF_TIP)
+            tips.push_back(call.text);
+    return tips;
+}
+
+class MoodTest : public PluginTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override { options.titles = titles_; }
+
+    void prepare() override {
+        if (!ini_.empty())
+            standin::writeIniContent(ini_);
+        sk::Config config;
+        config.client = host();
+        skype_ = std::make_unique<sk::Running>(config);
+        ASSERT_TRUE(skype_->started());
+        clearRecordedCalls();
+    }
+
+    void setTemplate(const std::string& text) {
+        standin::writeIniContent("[Tralmo]\nTRALMO_USER_STRING=" + text + "\n");
+    }
+
+    std::size_t moodsSent() const { return sk::recordCount(); }
+    std::string lastMood() const { return sk::records().back().text(); }
+
+    std::vector<std::string> titles_{"Song"};
+    std::string ini_;
+    std::unique_ptr<sk::Running> skype_;
+};
+
+enum class Action { SongStarts, Pauses, Quits };
+
+struct Case {
+    const char* name;
+    std::string ini;
+    std::string title;
+    Action action;
+    std::optional<std::string> command; // nothing: no command at all
+};
+
+std::string iniWith(const std::string& lines) {
+    return "[Tralmo]\n" + lines;
+}
+
+const std::string k511(502, 'x'); // 502 + 9 = 511: the placeholder just fits
+
+const Case kCases[] = {
+    {"DefaultTemplateRich", "", "Song", Action::SongStarts, std::string(kRich) + "Song"},
+    {"DefaultTemplatePlain", iniWith("TRALMO_ALLOW_HTML=0\n"), "Song", Action::SongStarts,
+     std::string(kPlain) + "Song"},
+    {"ExampleTemplatePausedPlain",
+     iniWith("TRALMO_ALLOW_HTML=0\nTRALMO_USER_STRING=winamp [%state%]:[%title%]\n"), "Song",
+     Action::Pauses, std::string(kPlain) + "winamp paused:Song"},
+    {"ExampleTemplatePausedRich", iniWith("TRALMO_USER_STRING=winamp [%state%]:[%title%]\n"),
+     "Song", Action::Pauses, std::string(kRich) + "winamp paused:Song"},
+    {"TitleTwice", iniWith("TRALMO_USER_STRING=[%title%] [%state%] [%title%]\n"), "Song",
+     Action::SongStarts, std::string(kRich) + "Song playing Song"},
+    {"TitleHoldingStatePlaceholder", "", "Live [%state%]", Action::SongStarts,
+     std::string(kRich) + "Live playing"},
+    {"TitleHoldingTitlePlaceholder", iniWith("TRALMO_USER_STRING=[%title%]|[%title%]\n"),
+     "a[%title%]b", Action::SongStarts, std::string(kRich) + "a[%title%]b|a[%title%]b"},
+    {"TemplateOf511Kept", iniWith("TRALMO_USER_STRING=" + k511 + "[%title%]tail\n"), "Song",
+     Action::SongStarts, std::string(kRich) + k511 + "Song"},
+    {"TemplateCutAt511", iniWith("TRALMO_USER_STRING=" + k511 + "x[%title%]\n"), "Song",
+     Action::SongStarts, std::string(kRich) + k511 + "x[%title%"},
+    {"ExitMoodPlain", iniWith("TRALMO_ALLOW_HTML=0\nTRALMO_EXIT_MOOD=winamp [%state%]:[%title%]\n"),
+     "Song", Action::Quits, std::string(kPlain) + "winamp  :"},
+    {"EmptyExitMoodStillSent", iniWith("TRALMO_ALLOW_HTML=0\n"), "Song", Action::Quits,
+     std::string(kPlain)},
+    {"ExitMoodDefaults", "", "Song", Action::Quits, std::string(kRich)},
+    {"NoExitMoodWhenSwitchedOff", iniWith("TRALMO_EXITSETMOOD=0\nTRALMO_EXIT_MOOD=bye\n"), "Song",
+     Action::Quits, std::nullopt},
+};
+
+class MoodBytesTest : public MoodTest, public testing::WithParamInterface<Case> {
+  protected:
+    MoodBytesTest() {
+        ini_ = GetParam().ini;
+        titles_ = {GetParam().title};
+    }
+};
+
+TEST_P(MoodBytesTest, ReachesSkypeExactly) {
+    const Case& c = GetParam();
+    ASSERT_EQ(moodsSent(), 0u);
+    switch (c.action) {
+    case Action::SongStarts:
+        standin::sendSongStarted();
+        break;
+    case Action::Pauses:
+        standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
+        break;
+    case Action::Quits:
+        ASSERT_TRUE(standin::quitPlugin());
+        break;
+    }
+    if (!c.command) {
+        EXPECT_EQ(moodsSent(), 0u);
+        return;
+    }
+    ASSERT_EQ(moodsSent(), 1u);
+    EXPECT_TRUE(isMoodRecord(sk::records()[0], *c.command, host()));
+    if (c.action == Action::Quits) {
+        EXPECT_EQ(tooltips(), std::vector<std::string>{""}) << "no title on exit";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Moods, MoodBytesTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+TEST_F(MoodTest, TooltipTakes127CharactersAndFollowsEvenWhenInactive) {
+    std::string title;
+    while (title.size() < 200)
+        title += "Song " + std::to_string(title.size()) + " ";
+    title.resize(200);
+    standin::setTitles({title});
+
+    standin::sendSongStarted();
+    ASSERT_EQ(moodsSent(), 1u);
+    EXPECT_TRUE(isMoodRecord(sk::records()[0], kRich + title, host()));
+    EXPECT_EQ(tooltips(), std::vector<std::string>{title.substr(0, kTipChars)});
+
+    sendToHost(WM_COMMAND, 104, 0); // "Active" off
+    standin::setTitles({"Other"});
+    standin::sendSongStarted();
+    EXPECT_EQ(moodsSent(), 1u);
+    EXPECT_EQ(tooltips().back(), "Other");
+
+    sendToHost(WM_COMMAND, 104, 0); // on again: nothing is composed by that alone
+    EXPECT_EQ(moodsSent(), 1u);
+}
+
+TEST_F(MoodTest, TitleOf64KiBArrivesWhole) {
+    std::string title;
+    for (int i = 0; title.size() < 64 * 1024; ++i)
+        title += static_cast<char>('a' + i % 26);
+    standin::setTitles({title});
+    setTemplate("<[%title%]> [%state%]");
+
+    standin::sendSongStarted();
+    ASSERT_EQ(moodsSent(), 1u);
+    EXPECT_TRUE(isMoodRecord(sk::records()[0], kRich + ("<" + title + "> playing"), host()));
+}
+
+TEST_F(MoodTest, PollComposesOnlyWhenTheStateChanges) {
+    setTemplate("[%title%] [%state%]");
+    standin::sendStatusChanged();
+    EXPECT_EQ(moodsSent(), 0u) << "stopped right after load is no change";
+
+    standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
+    ASSERT_EQ(moodsSent(), 1u);
+    EXPECT_EQ(lastMood(), std::string(kRich) + "Song paused");
+    standin::sendStatusChanged();
+    EXPECT_EQ(moodsSent(), 1u);
+
+    // A song start composes Playing without the poll recording it.
+    standin::setPlayState(standin::PlayState::Playing);
+    standin::sendSongStarted();
+    ASSERT_EQ(moodsSent(), 2u);
+    EXPECT_EQ(lastMood(), std::string(kRich) + "Song playing");
+    standin::sendStatusChanged();
+    ASSERT_EQ(moodsSent(), 3u);
+    EXPECT_EQ(lastMood(), std::string(kRich) + "Song playing");
+    standin::sendStatusChanged();
+    EXPECT_EQ(moodsSent(), 3u);
+}
+
+TEST_F(MoodTest, NoTitleSendsNothingButTheStateIsRecorded) {
+    standin::setPosition(5); // outside the playlist: the host names no title
+    standin::sendSongStarted();
+    standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
+    EXPECT_EQ(moodsSent(), 0u);
+    EXPECT_TRUE(tooltips().empty());
+
+    standin::setPosition(0);
+    standin::sendStatusChanged();
+    EXPECT_EQ(moodsSent(), 0u) << "Paused was recorded although nothing was sent";
+    standin::setPlayState(standin::PlayState::Playing, standin::Notify::StatusChanged);
+    ASSERT_EQ(moodsSent(), 1u);
+    EXPECT_EQ(lastMood(), std::string(kRich) + "Song");
+}
+
+class CyrillicMoodTest : public MoodTest {
+  protected:
+    // "Привет" in code page 1251.
+    CyrillicMoodTest() { titles_ = {"\xCF\xF0\xE8\xE2\xE5\xF2"}; }
+};
+
+// Run by its own test entry under code page 1251.
+TEST_F(CyrillicMoodTest, TitleArrivesAsUtf8) {
+    if (GetACP() != 1251)
+        GTEST_SKIP() << "needs the ANSI code page 1251, not " << GetACP();
+    standin::sendSongStarted();
+    ASSERT_EQ(moodsSent(), 1u);
+    EXPECT_TRUE(isMoodRecord(
+        sk::records()[0], std::string(kRich) + "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+        host()));
+    EXPECT_EQ(tooltips(), std::vector<std::string>{titles_[0]}) << "the tooltip stays ANSI";
+}
+
+} // namespace

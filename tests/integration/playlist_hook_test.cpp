@@ -1,0 +1,237 @@
+// The playlist window's right-click pick and command 1000: a message box with
+// the chat command, then the command itself to Skype.
+#include "harness.h"
+
+#include <memory>
+
+namespace {
+
+namespace sk = standin_skype;
+
+constexpr unsigned kChatCommand = 1000;
+constexpr char kChatText[] = "CHAT CREATE dorvenak";
+// The list area's insets in the playlist's client rectangle, and the lift of
+// the point that is tested above the one the button came up at.
+constexpr int kInsetLeft = 12;
+constexpr int kInsetTop = 18;
+constexpr int kInsetRight = 19;
+constexpr int kInsetBottom = 40;
+constexpr int kLift = 2;
+
+struct Box {
+    HWND owner;
+    std::string text;
+    bool nullCaption;
+    std::size_t skypeRecordsThen;
+};
+
+class PlaylistHookTest : public PluginTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        options.titles.clear();
+        for (int i = 0; i < 11; ++i)
+            options.titles.push_back("Song " + std::to_string(i));
+    }
+
+    void prepare() override {
+        sk::Config config;
+        config.client = host();
+        config.answerMode = answerMode_;
+        skype_ = std::make_unique<sk::Running>(config);
+        ASSERT_TRUE(skype_->started());
+    }
+
+    void SetUp() override {
+        PluginTest::SetUp();
+        onMessageBox([this](HWND owner, const char* text, const char* caption) {
+            boxes_.push_back({owner, text ? text : "", caption == nullptr, sk::recordCount()});
+            if (whileBoxIsOpen_)
+                whileBoxIsOpen_();
+        });
+    }
+
+    RECT client() const {
+        RECT rect{};
+        GetClientRect(playlist(), &rect);
+        return rect;
+    }
+
+    // WM_RBUTTONUP at a client point; returns how many index queries it made.
+    std::size_t rightClick(int x, int y) {
+        const std::size_t before = standin::countPlaylistQueries(host::kPlaylistQueryIndexAt);
+        SendMessageA(playlist(), WM_RBUTTONUP, 0, MAKELPARAM(x, y));
+        return standin::countPlaylistQueries(host::kPlaylistQueryIndexAt) - before;
+    }
+    // A right-click whose tested point lies in the middle of the row.
+    void pickRow(int row) {
+        const POINT point = standin::playlistRowPoint(row);
+        ASSERT_EQ(rightClick(point.x, point.y + kLift), 1u);
+    }
+    void command(WORD high = 0) {
+        SendMessageA(playlist(), WM_COMMAND, MAKEWPARAM(kChatCommand, high), 0);
+    }
+
+    std::size_t chatsSent() const {
+        std::size_t count = 0;
+        for (const auto& record : sk::records())
+            count += record.text() == kChatText ? 1 : 0;
+        return count;
+    }
+
+    sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
+    std::unique_ptr<sk::Running> skype_;
+    std::vector<Box> boxes_;
+    std::function<void()> whileBoxIsOpen_;
+};
+
+TEST_F(PlaylistHookTest, PickThenCommandShowsTheBoxThenSendsTheChat) {
+    pickRow(3);
+    const auto query = standin::lastMessage(standin::Window::Playlist, host::kWmUser);
+    ASSERT_TRUE(query.has_value());
+    EXPECT_EQ(query->result, 3);
+
+    command(1); // the high word does not matter
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].owner, host());
+    EXPECT_EQ(boxes_[0].text, kChatText);
+    EXPECT_TRUE(boxes_[0].nullCaption);
+    EXPECT_EQ(boxes_[0].skypeRecordsThen, 0u) << "the box comes first";
+    const auto box = recordedCalls({"MessageBoxA"});
+    ASSERT_EQ(box.size(), 1u);
+    EXPECT_EQ(box[0].args[2], static_cast<DWORD_PTR>(MB_OK));
+
+    const auto records = sk::records();
+    ASSERT_EQ(records.size(), 1u);
+    const std::vector<unsigned char> expected(kChatText, kChatText + sizeof kChatText);
+    EXPECT_EQ(records[0].bytes, expected);
+    EXPECT_EQ(records[0].cbData, 21u);
+    EXPECT_EQ(records[0].dwData, 0u);
+    EXPECT_EQ(records[0].sender, host());
+
+    // Both messages went on to the playlist's own procedure.
+    EXPECT_EQ(standin::countMessages(standin::Window::Playlist, WM_RBUTTONUP), 1u);
+    EXPECT_EQ(standin::countCommands(standin::Window::Playlist, kChatCommand), 1u);
+}
+
+TEST_F(PlaylistHookTest, ListAreaEdges) {
+    const RECT rect = client();
+    const int midX = (rect.left + rect.right) / 2;
+    const int midY = (rect.top + rect.bottom) / 2;
+    struct Probe {
+        int x, y;
+        bool inside;
+    };
+    const Probe probes[] = {
+        {rect.left + kInsetLeft, midY, true},
+        {rect.left + kInsetLeft - 1, midY, false},
+        {5, midY, false},
+        {midX, rect.top + kInsetTop + kLift, true},
+        {midX, rect.top + kInsetTop + kLift - 1, false},
+        {rect.right - kInsetRight - 1, midY, true},
+        {rect.right - kInsetRight, midY, false},
+        {midX, rect.bottom - kInsetBottom + kLift - 1, true},
+        {midX, rect.bottom - kInsetBottom + kLift, false},
+    };
+    for (const Probe& probe : probes) {
+        SCOPED_TRACE("x " + std::to_string(probe.x) + " y " + std::to_string(probe.y));
+        ASSERT_EQ(rightClick(probe.x, probe.y), probe.inside ? 1u : 0u);
+        if (!probe.inside)
+            continue;
+        const auto query = standin::lastMessage(standin::Window::Playlist, host::kWmUser);
+        EXPECT_EQ(query->point.x, probe.x);
+        EXPECT_EQ(query->point.y, probe.y - kLift);
+    }
+}
+
+TEST_F(PlaylistHookTest, FirstRowIsTestedTwoPixelsHigher) {
+    ASSERT_EQ(rightClick(100, 20), 1u);
+    const auto query = standin::lastMessage(standin::Window::Playlist, host::kWmUser);
+    EXPECT_EQ(query->point.y, 18);
+    EXPECT_EQ(query->result, 0);
+    command();
+    EXPECT_EQ(chatsSent(), 1u);
+}
+
+TEST_F(PlaylistHookTest, ClickOutsideKeepsAnEarlierPick) {
+    pickRow(2);
+    const POINT row = standin::playlistRowPoint(0);
+    EXPECT_EQ(rightClick(5, row.y + kLift), 0u);
+    command();
+    EXPECT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(chatsSent(), 1u);
+}
+
+TEST_F(PlaylistHookTest, ClickInTheAreaBelowTheEntriesClearsThePick) {
+    pickRow(2);
+    const POINT below = standin::playlistRowPoint(12);
+    ASSERT_EQ(rightClick(below.x, below.y + kLift), 1u);
+    EXPECT_EQ(standin::lastMessage(standin::Window::Playlist, host::kWmUser)->result, -1);
+    command();
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(PlaylistHookTest, CommandWithoutAPickOnlyReachesThePlaylist) {
+    command();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(standin::countPlaylistQueries(host::kPlaylistQueryCount), 0u);
+    EXPECT_EQ(sk::recordCount(), 0u);
+    const auto passed = standin::lastMessage(standin::Window::Playlist, WM_COMMAND);
+    ASSERT_TRUE(passed.has_value());
+    EXPECT_EQ(LOWORD(passed->wParam), kChatCommand);
+}
+
+TEST_F(PlaylistHookTest, PickBeyondAShrunkPlaylistWaits) {
+    pickRow(10);
+    auto titles = standin::titles();
+    titles.pop_back();
+    standin::setTitles(titles);
+    command();
+    EXPECT_EQ(standin::countPlaylistQueries(host::kPlaylistQueryCount), 1u);
+    EXPECT_TRUE(boxes_.empty());
+
+    titles.push_back("Back again");
+    standin::setTitles(titles);
+    command();
+    EXPECT_EQ(boxes_.size(), 1u) << "the pick stayed recorded";
+    EXPECT_EQ(chatsSent(), 1u);
+}
+
+TEST_F(PlaylistHookTest, OneChatPerPick) {
+    pickRow(1);
+    // A command arriving while the box is open finds the pick already used.
+    whileBoxIsOpen_ = [this] {
+        whileBoxIsOpen_ = nullptr;
+        command();
+    };
+    command();
+    command();
+    EXPECT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(chatsSent(), 1u);
+    EXPECT_EQ(standin::countCommands(standin::Window::Playlist, kChatCommand), 3u);
+
+    pickRow(1);
+    command();
+    EXPECT_EQ(chatsSent(), 2u);
+}
+
+class PlaylistHookUnattachedTest : public PlaylistHookTest {
+  protected:
+    PlaylistHookUnattachedTest() { answerMode_ = sk::AnswerMode::None; }
+};
+
+TEST_F(PlaylistHookUnattachedTest, BoxStillShowsAndTheSendFails) {
+    pickRow(0);
+    clearRecordedCalls();
+    command();
+    EXPECT_EQ(boxes_.size(), 1u);
+    std::vector<ApiCall> sends;
+    for (const ApiCall& call : recordedCalls({"SendMessageTimeoutA"}))
+        if (call.args[1] == WM_COPYDATA)
+            sends.push_back(call);
+    ASSERT_EQ(sends.size(), 1u);
+    EXPECT_EQ(sends[0].args[0], 0u) << "no Skype window is known";
+    EXPECT_EQ(sends[0].result, 0u);
+    EXPECT_EQ(sk::recordCount(), 0u);
+}
+
+} // namespace
