@@ -1,12 +1,21 @@
 // standin_player.exe: loads a plug-in into the stand-in player, plays a short
 // playlist and prints what crossed the boundary, then the plug-in's ini section.
+//
+//   standin_player.exe --plugin PATH [--ini PATH] [--titles "A|B|C"] [--script default]
+//   standin_player.exe --plugin PATH --script demo [--ini PATH] [--skype EXE]
+//                      [--skype-log FILE] [--snapshots DIR] [--pace MS]
+//
+// The demo script (tools/demo/demo_session.h) runs the stand-in Skype client
+// beside the player and drives a whole session through both.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "settings/settings.h"
 #include "standin_player.h"
+#include "tools/demo/demo_session.h"
 
 namespace {
 
@@ -19,11 +28,14 @@ struct Arguments {
     std::string ini;
     std::string titles = kDefaultTitles;
     std::string script = "default";
+    DemoOptions demo; // --script demo only
 };
 
 void printUsage() {
     std::fprintf(stderr, "usage: standin_player.exe --plugin PATH [--ini PATH] "
-                         "[--titles \"A|B|C\"] [--script default]\n");
+                         "[--titles \"A|B|C\"] [--script default]\n"
+                         "       standin_player.exe --plugin PATH --script demo [--ini PATH] "
+                         "[--skype EXE] [--skype-log FILE] [--snapshots DIR] [--pace MS]\n");
 }
 
 bool parseArguments(int argc, char** argv, Arguments& arguments) {
@@ -40,10 +52,19 @@ bool parseArguments(int argc, char** argv, Arguments& arguments) {
             arguments.titles = value;
         else if (std::strcmp(option, "--script") == 0)
             arguments.script = value;
+        else if (std::strcmp(option, "--skype") == 0)
+            arguments.demo.skype = value;
+        else if (std::strcmp(option, "--skype-log") == 0)
+            arguments.demo.skypeLog = value;
+        else if (std::strcmp(option, "--snapshots") == 0)
+            arguments.demo.snapshots = value;
+        else if (std::strcmp(option, "--pace") == 0)
+            arguments.demo.paceMs = std::strtoul(value, nullptr, 10);
         else
             return false;
     }
-    return !arguments.plugin.empty() && arguments.script == "default";
+    return !arguments.plugin.empty() &&
+           (arguments.script == "default" || arguments.script == "demo");
 }
 
 std::vector<std::string> splitTitles(const std::string& text) {
@@ -149,6 +170,11 @@ int main(int argc, char** argv) {
     if (!parseArguments(argc, argv, arguments)) {
         printUsage();
         return 2;
+    }
+    if (arguments.script == "demo") {
+        arguments.demo.plugin = arguments.plugin;
+        arguments.demo.ini = arguments.ini;
+        return runDemoSession(arguments.demo);
     }
     standin::PlayerOptions options;
     options.titles = splitTitles(arguments.titles);

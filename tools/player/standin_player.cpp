@@ -139,20 +139,37 @@ RECT listArea() {
     return area;
 }
 
+// The state large, the song below it, then the volume as text and as a bar.
 void paintMain(HWND window) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(dc, TRANSPARENT);
+    RECT line;
+    GetClientRect(window, &line);
+    InflateRect(&line, -10, -8);
+    const HFONT large =
+        CreateFontA(-17, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "Tahoma");
+    const HGDIOBJ previous = SelectObject(dc, large);
+    line.bottom = line.top + 22;
+    DrawTextA(dc, stateName(player->state), -1, &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     const char* title =
         inPlaylist(player->position) ? player->titles[player->position].c_str() : "(none)";
     char text[600];
-    std::snprintf(text, sizeof text, "%s\n%d. %.500s\nVolume %d / %d", stateName(player->state),
-                  player->position + 1, title, player->volume, kMaxVolume);
-    RECT client;
-    GetClientRect(window, &client);
-    InflateRect(&client, -8, -8);
-    DrawTextA(dc, text, -1, &client, DT_LEFT | DT_NOPREFIX | DT_END_ELLIPSIS);
+    std::snprintf(text, sizeof text, "%d. %.500s", player->position + 1, title);
+    OffsetRect(&line, 0, 24);
+    DrawTextA(dc, text, -1, &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    std::snprintf(text, sizeof text, "Volume %d / %d", player->volume, kMaxVolume);
+    OffsetRect(&line, 0, 24);
+    DrawTextA(dc, text, -1, &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+    RECT bar{line.left + 110, line.top + 3, line.right, line.top + 13};
+    FrameRect(dc, &bar, GetSysColorBrush(COLOR_BTNSHADOW));
+    InflateRect(&bar, -2, -2);
+    bar.right = bar.left + (bar.right - bar.left) * player->volume / kMaxVolume;
+    FillRect(dc, &bar, GetSysColorBrush(COLOR_HIGHLIGHT));
+    SelectObject(dc, previous);
+    DeleteObject(large);
     EndPaint(window, &paint);
 }
 

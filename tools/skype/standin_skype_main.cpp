@@ -2,6 +2,7 @@
 // a window that shows what Skype received and buttons that ring the client.
 //
 //   standin_skype.exe [--status N|none] [--answer MODE] [--client HEX] [--log FILE]
+//                     [--at X,Y]
 //   standin_skype.exe --send "COMMAND"
 //
 // --status   the Attach status answered to a Discover (default 0, Success;
@@ -12,13 +13,15 @@
 //            client sees it only after its broadcast returned).
 // --client   answer only the Discover of this window (hex handle).
 // --log      append the transcript to FILE instead of writing it to stdout.
+// --at       put the window's top left corner at screen point X,Y.
 // --send     hand COMMAND to the running stand-in and exit (0 when taken).
 //
 // Control commands, sent by another program as WM_COPYDATA to the window of
 // class "TralmoStandInSkype" with dwData 0x54524C4D ('TRLM') and the command
 // text: "ring ID", "missed ID", "finished ID" (send CALL ID STATUS ...),
 // "notify TEXT" (send TEXT as a notification), "status N|none", "leave"
-// (Skype exits), "return" (Skype comes back), "exit" (close the program).
+// (Skype exits), "return" (Skype comes back), "exit" (close the program),
+// "sync" (write out every transcript line so far; not itself logged).
 // The message returns 1 when the command was taken, 0 otherwise.
 #include "standin_skype.h"
 
@@ -45,7 +48,8 @@ enum ControlId {
     IdCallId,
     IdRing,
     IdMissed,
-    IdFinished
+    IdFinished,
+    IdCallSent
 };
 
 struct Options {
@@ -53,6 +57,8 @@ struct Options {
     std::string logPath;
     std::string sendCommand;
     bool send = false;
+    int x = CW_USEDEFAULT;
+    int y = CW_USEDEFAULT;
 };
 
 HWND g_window = nullptr;
@@ -127,6 +133,21 @@ bool parseAnswerMode(const std::string& text, standin_skype::AnswerMode* mode) {
     return true;
 }
 
+// "X,Y" in decimal.
+bool parsePoint(const char* text, int* x, int* y) {
+    char* end = nullptr;
+    const long left = std::strtol(text, &end, 10);
+    if (end == text || *end != ',')
+        return false;
+    const char* rest = end + 1;
+    const long top = std::strtol(rest, &end, 10);
+    if (end == rest || *end)
+        return false;
+    *x = static_cast<int>(left);
+    *y = static_cast<int>(top);
+    return true;
+}
+
 bool parseOptions(int argc, char** argv, Options* options) {
     standin_skype::AnswerMode mode = standin_skype::AnswerMode::Immediate;
     bool none = false;
@@ -144,6 +165,9 @@ bool parseOptions(int argc, char** argv, Options* options) {
                 static_cast<ULONG_PTR>(std::strtoul(argv[++i], nullptr, 16)));
         } else if (arg == "--log" && hasValue) {
             options->logPath = argv[++i];
+        } else if (arg == "--at" && hasValue) {
+            if (!parsePoint(argv[++i], &options->x, &options->y))
+                return false;
         } else if (arg == "--send" && hasValue) {
             options->send = true;
             options->sendCommand = argv[++i];
@@ -199,8 +223,14 @@ void showNewCommands() {
         standin_skype::records(g_recordsShown);
     g_recordsShown += records.size();
     for (const standin_skype::CopyDataRecord& record : records) {
-        setText(IdRaw,
-                "Last command, cbData " + std::to_string(record.cbData) + ": " + record.escaped());
+        // The text readable, the bytes after it escaped; the list below has
+        // every byte escaped.
+        const std::string text = record.text();
+        standin_skype::CopyDataRecord rest;
+        rest.bytes.assign(record.bytes.begin() + text.size(), record.bytes.end());
+        setText(IdRaw, "Last command, cbData " + std::to_string(record.cbData) + " (" +
+                           std::to_string(text.size()) + " bytes of text, then \"" +
+                           rest.escaped() + "\"):\n" + (record.nullData ? "(null lpData)" : text));
         std::string mood;
         if (standin_skype::moodTextOf(record.text(), &mood))
             setText(IdMood, mood);
@@ -217,6 +247,8 @@ void refresh() {
 }
 
 void sendCallStatus(const std::string& id, const char* status) {
+    setText(IdCallId, id);
+    setText(IdCallSent, std::string("Sent: ") + status);
     standin_skype::requestNotification(
         standin_skype::textNotification("CALL " + id + " STATUS " + status));
 }
@@ -255,6 +287,8 @@ bool runControl(const std::string& command) {
         standin_skype::requestReturn();
     } else if (verb == "exit") {
         PostMessageW(g_window, WM_CLOSE, 0, 0);
+    } else if (verb == "sync") {
+        refresh();
     } else {
         return false;
     }
@@ -290,6 +324,7 @@ void createControls(HWND window) {
     addControl(window, L"BUTTON", L"Ring", BS_PUSHBUTTON, IdRing, 160, 326, 90, 26);
     addControl(window, L"BUTTON", L"Missed", BS_PUSHBUTTON, IdMissed, 260, 326, 90, 26);
     addControl(window, L"BUTTON", L"Finished", BS_PUSHBUTTON, IdFinished, 360, 326, 90, 26);
+    addControl(window, L"STATIC", L"", SS_LEFT, IdCallSent, 462, 331, 110, 18);
     SendDlgItemMessageW(window, IdLog, LB_SETHORIZONTALEXTENT, 2000, 0);
 }
 
@@ -319,9 +354,12 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         if (!data || data->dwData != kControlTag)
             return 0;
+        // What happened before the command goes into the transcript first.
+        refresh();
         const std::string command = controlText(*data);
         const bool taken = runControl(command);
-        writeLine("control \"" + command + (taken ? "\"" : "\" refused"));
+        if (command != "sync")
+            writeLine("control \"" + command + (taken ? "\"" : "\" refused"));
         return taken ? 1 : 0;
     }
     case WM_DESTROY:
@@ -362,7 +400,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: standin_skype.exe [--status N|none] [--answer immediate|deferred|posted] "
-            "[--client HEX] [--log FILE]\n"
+            "[--client HEX] [--log FILE] [--at X,Y]\n"
             "       standin_skype.exe --send \"COMMAND\"\n");
         return 2;
     }
@@ -385,7 +423,7 @@ int main(int argc, char** argv) {
     RegisterClassW(&windowClass);
     const HWND window = CreateWindowExW(
         0, kWindowClass, kWindowTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-        CW_USEDEFAULT, CW_USEDEFAULT, 600, 400, nullptr, nullptr, windowClass.hInstance, nullptr);
+        options.x, options.y, 600, 400, nullptr, nullptr, windowClass.hInstance, nullptr);
     if (!window)
         return 1;
     options.config.observer = window;
