@@ -27,23 +27,6 @@ bash tools/setup.sh
 export WINEDEBUG=-all
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine}"
 
-# Debian's Wine does not find its own fonts (fonts-wine), so window captions
-# lack their button glyphs. Marlett only draws those glyphs: no text changes.
-install_fonts() {
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends fonts-wine \
-        >/dev/null 2>&1
-}
-if ! dpkg-query -W -f='${Status}' fonts-wine 2>/dev/null | grep -q 'install ok installed'; then
-    echo "demo: installing fonts-wine"
-    install_fonts || { apt-get update -qq && install_fonts; } ||
-        echo "demo: fonts-wine did not install; window captions will lack their buttons" >&2
-fi
-fonts="$WINEPREFIX/drive_c/windows/Fonts"
-if [ -d "$fonts" ] && [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -e "$fonts/marlett.ttf" ]
-then
-    ln -s /usr/share/wine/fonts/marlett.ttf "$fonts/marlett.ttf"
-fi
-
 echo "demo: building the plug-in and the stand-ins for Windows in build/win"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ git clang libclang-rt-14-dev googletest cppcheck clang-format
           g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-          wine wine32:i386 xvfb xauth x11-utils imagemagick nsis zip python3)
+          wine wine32:i386 fonts-wine xvfb xauth x11-utils imagemagick nsis zip python3)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -31,4 +31,10 @@ if [ ! -f "$WINEPREFIX/.tralmo-ready" ]; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w || true
     touch "$WINEPREFIX/.tralmo-ready"
+fi
+# Debian's Wine does not find its own fonts (fonts-wine), so window captions
+# lack their button glyphs. Marlett only draws those glyphs: no text changes.
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+if [ -d "$fonts" ] && [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -e "$fonts/marlett.ttf" ]; then
+    ln -s /usr/share/wine/fonts/marlett.ttf "$fonts/marlett.ttf"
 fi
