@@ -1,0 +1,78 @@
+#include "report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace bench {
+namespace {
+
+const char* verdictText(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::Info:
+        return "";
+    case Verdict::Met:
+        return "met";
+    case Verdict::Missed:
+        return "MISSED";
+    case Verdict::Failed:
+        return "FAILED";
+    }
+    return "";
+}
+
+std::vector<std::string> cells(const Row& row) {
+    return {row.id,
+            row.measure,
+            row.plugin,
+            row.floor,
+            row.ratio,
+            row.target,
+            verdictText(row.verdict)};
+}
+
+} // namespace
+
+Verdict atMost(double value, double limit) {
+    return value <= limit ? Verdict::Met : Verdict::Missed;
+}
+
+void Report::print(const std::string& heading) const {
+    const std::vector<std::string> titles = {"#",     "measure", "plug-in", "floor",
+                                             "ratio", "target",  "verdict"};
+    std::vector<std::size_t> widths;
+    for (const std::string& title : titles)
+        widths.push_back(title.size());
+    for (const Row& row : rows_) {
+        const auto texts = cells(row);
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            widths[i] = std::max(widths[i], texts[i].size());
+    }
+    const auto line = [&](const std::vector<std::string>& texts) {
+        std::string out;
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            out += (i == 0 ? "" : " | ") + texts[i];
+            if (i + 1 < texts.size())
+                out.append(widths[i] - texts[i].size(), ' ');
+        }
+        std::printf("%s\n", out.c_str());
+    };
+    std::printf("%s\n", heading.c_str());
+    line(titles);
+    std::string rule;
+    for (std::size_t i = 0; i < widths.size(); ++i)
+        rule += (i == 0 ? "" : "-+-") + std::string(widths[i], '-');
+    std::printf("%s\n", rule.c_str());
+    for (const Row& row : rows_)
+        line(cells(row));
+    for (const std::string& text : problems_)
+        std::printf("FAILED: %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+bool Report::failed() const {
+    return !problems_.empty() || std::any_of(rows_.begin(), rows_.end(), [](const Row& row) {
+        return row.verdict == Verdict::Failed;
+    });
+}
+
+} // namespace bench
