@@ -32,9 +32,12 @@ if [ ! -f "$WINEPREFIX/.tralmo-ready" ]; then
     wineserver -w || true
     touch "$WINEPREFIX/.tralmo-ready"
 fi
-# Debian's Wine does not find its own fonts (fonts-wine), so window captions
-# lack their button glyphs. Marlett only draws those glyphs: no text changes.
+# Debian's Wine does not find its own fonts (fonts-wine): captions would lack
+# their button glyphs (Marlett) and the dialogs' Tahoma would fall back to
+# another face with other metrics. Link those few into the prefix.
 fonts="$WINEPREFIX/drive_c/windows/Fonts"
-if [ -d "$fonts" ] && [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -e "$fonts/marlett.ttf" ]; then
-    ln -s /usr/share/wine/fonts/marlett.ttf "$fonts/marlett.ttf"
-fi
+for font in marlett.ttf tahoma.ttf tahomabd.ttf; do
+    if [ -d "$fonts" ] && [ -f "/usr/share/wine/fonts/$font" ] && [ ! -e "$fonts/$font" ]; then
+        ln -s "/usr/share/wine/fonts/$font" "$fonts/$font"
+    fi
+done

@@ -15,6 +15,12 @@
 #include "standin_player.h"
 #include "standin_skype.h"
 
+// The plug-in's numbers as the shell and the host see them, stated here rather
+// than taken from the plug-in's headers, so that the tests check them.
+constexpr UINT kMainTrayCallback = 10101;
+constexpr UINT kFirstButtonCallback = 10102; // button i: this + i, also its toggle command
+constexpr UINT_PTR kDiscoveryTimer = 10102;
+
 // gen_tralmo.dll beside the test program.
 std::string pluginPath();
 

@@ -244,7 +244,7 @@ TEST_P(InitTest, RunsItsStepsInOrderAndReturnsZero) {
         }
         if (call.function == "Shell_NotifyIconA" && call.icon.uID == kMainIconId) {
             EXPECT_EQ(call.icon.hWnd, host());
-            EXPECT_EQ(call.icon.uCallbackMessage, kMainIconCallback);
+            EXPECT_EQ(call.icon.uCallbackMessage, kMainTrayCallback);
         }
     }
     EXPECT_FALSE(standin::ownsWindowProc(standin::Window::Main));
@@ -352,7 +352,7 @@ TEST_F(UnloadTest, PlayerWindowsKeepWorkingOnceTheLibraryIsGone) {
     standin::sendSongStarted();
     sendToHost(WM_TIMER, kDiscoveryTimer, 0);
     sendToHost(WM_COMMAND, IDM_ACTIVE, 0);
-    sendToHost(kMainIconCallback, 0, WM_RBUTTONUP);
+    sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP);
     EXPECT_TRUE(recordedCalls().empty()) << describeCalls(recordedCalls());
 
     ASSERT_TRUE(standin::unloadPlugin());
@@ -364,7 +364,7 @@ TEST_F(UnloadTest, PlayerWindowsKeepWorkingOnceTheLibraryIsGone) {
     standin::sendCommand(host::kCommandNext);
     EXPECT_EQ(standin::countQueries(host::kCallbackSongStarted), 1u);
     sendToHost(WM_TIMER, kDiscoveryTimer, 0);
-    sendToHost(kMainIconCallback, 0, WM_LBUTTONDBLCLK);
+    sendToHost(kMainTrayCallback, 0, WM_LBUTTONDBLCLK);
     EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_TIMER), 1u);
     EXPECT_EQ(SendMessageA(playlist(), WM_USER, host::kPlaylistQueryCount, 0), 3);
     const POINT row = standin::playlistRowPoint(0);

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr UINT kMainCallback = 10101;
 constexpr char kMenuWindowClass[] = "#32768";
 // Safety bounds for the menu loop, in timer ticks; nothing here measures time.
 constexpr UINT kTickMs = 10;
@@ -22,7 +21,7 @@ constexpr int kTicksAllowed = 1000;
 HMENU rightClickMenu() {
     HMENU tracked = nullptr;
     onTrackPopupMenu([&](HMENU menu, int, int, HWND) { tracked = menu; });
-    sendToHost(kMainCallback, 0, WM_RBUTTONUP);
+    sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP);
     onTrackPopupMenu(nullptr);
     return tracked;
 }
@@ -200,7 +199,7 @@ TEST_F(MenuTest, TheMenuOpensAtTheCursorAndAKeyboardChoiceSendsItsCommand) {
     const POINT cursor{200, 150};
     fakeCursorPosition(cursor);
     RECT shownAt{};
-    const bool shown = whileMenuOpen([] { sendToHost(kMainCallback, 0, WM_RBUTTONUP); },
+    const bool shown = whileMenuOpen([] { sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP); },
                                      [&](HWND menuWindow) {
                                          GetWindowRect(menuWindow, &shownAt);
                                          postKey(VK_DOWN); // Options
@@ -221,7 +220,7 @@ class MenuDismissTest : public MenuTest, public testing::WithParamInterface<Dism
 TEST_P(MenuDismissTest, ChoosingNoItemSendsNoCommand) {
     fakeCursorPosition(POINT{200, 150});
     standin::clearLog();
-    const bool shown = whileMenuOpen([] { sendToHost(kMainCallback, 0, WM_RBUTTONUP); },
+    const bool shown = whileMenuOpen([] { sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP); },
                                      [](HWND menuWindow) {
                                          if (GetParam() == Dismissal::EscapeKey) {
                                              postKey(VK_ESCAPE);
@@ -254,7 +253,7 @@ TEST_F(MenuTest, ClickingAboutInTheMenuOpensTheAboutBox) {
         clickButton(dialog, IDOK);
     });
     const bool shown =
-        whileMenuOpen([] { sendToHost(kMainCallback, 0, WM_RBUTTONUP); },
+        whileMenuOpen([] { sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP); },
                       [](HWND menuWindow) {
                           RECT about{};
                           ASSERT_TRUE(GetMenuItemRect(menuWindow, trackedMenu(), 3, &about));

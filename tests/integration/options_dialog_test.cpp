@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr UINT kMainTrayCallback = 10101;
 constexpr char kShownDefaultTemplate[] = "[%title%] [%state%]";
 constexpr char kDescription[] = "Description:\r\n"
                                 "[%title%] - song title\r\n"

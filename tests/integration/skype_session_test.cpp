@@ -10,7 +10,6 @@ namespace {
 
 namespace sk = standin_skype;
 
-constexpr UINT_PTR kDiscoveryTimer = 10102;
 constexpr char kFirstSongMood[] = "SET PROFILE RICH_MOOD_TEXT First Song";
 // Longer than any bounded send may wait.
 constexpr DWORD kHangLongerThanBoundMs = 4000;

@@ -111,8 +111,8 @@ TEST_F(DispatchTest, PassesOnWhatItDoesNotTakeAndReturnsTheHostsAnswer) {
         {"WM_TIMER id 1", WM_TIMER, 1, 0, 0},
         {"command after the tray toggles", WM_COMMAND, kFirstButtonToggle + kButtonCount, 0, 0},
         {"unknown command", WM_COMMAND, 105, 0, 0},
-        {"main icon: mouse move", kMainIconCallback, 0, WM_MOUSEMOVE, 0},
-        {"main icon: left button up", kMainIconCallback, 0, WM_LBUTTONUP, 0},
+        {"main icon: mouse move", kMainTrayCallback, 0, WM_MOUSEMOVE, 0},
+        {"main icon: left button up", kMainTrayCallback, 0, WM_LBUTTONUP, 0},
         {"first button icon: double-click", kFirstButtonCallback, 0, WM_LBUTTONDBLCLK, 0},
         {"last button icon: right button up", kFirstButtonCallback + kButtonCount - 1, 0,
          WM_RBUTTONUP, 0},
@@ -270,8 +270,8 @@ TEST_F(DispatchTest, AboutAndOptionsAreModalAndPassedOnWhenClosed) {
             passedOnWhileOpen = standin::countCommands(standin::Window::Main, command) != 0;
             // The tray's double-click and menu wait for the dialog.
             clearRecordedCalls();
-            sendToHost(kMainIconCallback, 0, WM_LBUTTONDBLCLK);
-            sendToHost(kMainIconCallback, 0, WM_RBUTTONUP);
+            sendToHost(kMainTrayCallback, 0, WM_LBUTTONDBLCLK);
+            sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP);
             whileOpen = recordedCalls();
             SendMessageA(shown, WM_COMMAND, IDCANCEL, 0);
         });
@@ -285,7 +285,7 @@ TEST_F(DispatchTest, AboutAndOptionsAreModalAndPassedOnWhenClosed) {
 
         // Closed: the same clicks act again.
         clearRecordedCalls();
-        sendToHost(kMainIconCallback, 0, WM_RBUTTONUP);
+        sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP);
         EXPECT_EQ(countCalls(recordedCalls(), named("TrackPopupMenu")), 1u);
     }
 }
@@ -300,13 +300,13 @@ TEST_F(DispatchTest, MainIconDoubleClickTogglesPlayback) {
     };
     for (const auto& [after, command] : steps) {
         standin::clearLog();
-        EXPECT_EQ(sendToHost(kMainIconCallback, 0, WM_LBUTTONDBLCLK), 0);
+        EXPECT_EQ(sendToHost(kMainTrayCallback, 0, WM_LBUTTONDBLCLK), 0);
         EXPECT_EQ(standin::playState(), after);
         EXPECT_EQ(standin::countCommands(standin::Window::Main, command), 1u);
         EXPECT_LT(queryIndex(host::kQueryPlayState), logIndex([](const standin::LoggedMessage& e) {
                       return e.message == WM_COMMAND;
                   }));
-        EXPECT_TRUE(hostSaw(kMainIconCallback, 0, WM_LBUTTONDBLCLK).has_value());
+        EXPECT_TRUE(hostSaw(kMainTrayCallback, 0, WM_LBUTTONDBLCLK).has_value());
     }
 }
 
@@ -318,22 +318,22 @@ TEST_F(DispatchTest, MainIconRightClickShowsThePopupMenu) {
         owner = window;
     });
     fakeCursorPosition(POINT{321, 234});
-    EXPECT_EQ(sendToHost(kMainIconCallback, 0, WM_RBUTTONUP), 0);
+    EXPECT_EQ(sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP), 0);
     EXPECT_EQ(tracked, popupMenu());
     EXPECT_EQ(owner, host());
     const auto track = recordedCalls({"TrackPopupMenu"});
     ASSERT_EQ(track.size(), 1u);
     EXPECT_EQ(track[0].args[2], 321u);
     EXPECT_EQ(track[0].args[3], 234u);
-    EXPECT_TRUE(hostSaw(kMainIconCallback, 0, WM_RBUTTONUP).has_value());
+    EXPECT_TRUE(hostSaw(kMainTrayCallback, 0, WM_RBUTTONUP).has_value());
 }
 
 TEST_F(DispatchTest, MainIconLeftButtonOpensTheVolumePopup) {
     DialogScript script;
     script.then([](HWND popup) { SendMessageA(popup, WM_COMMAND, IDCANCEL, 0); });
-    EXPECT_EQ(sendToHost(kMainIconCallback, 0, WM_LBUTTONDOWN), 0);
+    EXPECT_EQ(sendToHost(kMainTrayCallback, 0, WM_LBUTTONDOWN), 0);
     EXPECT_EQ(script.actionsRun(), 1) << "no popup shown";
-    EXPECT_TRUE(hostSaw(kMainIconCallback, 0, WM_LBUTTONDOWN).has_value());
+    EXPECT_TRUE(hostSaw(kMainTrayCallback, 0, WM_LBUTTONDOWN).has_value());
 }
 
 TEST_F(DispatchTest, ButtonIconClicksSendTransportCommands) {

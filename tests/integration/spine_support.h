@@ -12,10 +12,7 @@
 
 namespace spine {
 
-constexpr UINT_PTR kDiscoveryTimer = 10102;
 constexpr UINT kDiscoveryPeriodMs = 5000;
-constexpr UINT kMainIconCallback = 10101;
-constexpr UINT kFirstButtonCallback = 10102;
 constexpr UINT kMainIconId = 0;
 constexpr UINT kFirstButtonIconId = 1; // button i has id 1 + i
 constexpr int kButtonCount = 5;

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr UINT kMainCallback = 10101;
-constexpr UINT kFirstButtonCallback = 10102; // button i: this + i, also its toggle command
 constexpr int kButtonCount = 5;
 constexpr DWORD kIconDataSize = 504;
 constexpr UINT kFullFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -84,7 +82,7 @@ void expectMainRecord(const ApiCall& call, bool xp, UINT flags, const std::strin
     EXPECT_EQ(data.hWnd, standin::mainWindow());
     EXPECT_EQ(data.uID, 0u);
     EXPECT_EQ(data.uFlags, flags);
-    EXPECT_EQ(data.uCallbackMessage, kMainCallback);
+    EXPECT_EQ(data.uCallbackMessage, kMainTrayCallback);
     EXPECT_EQ(data.hIcon, moduleIcon(xp ? IDI_MAIN_XP : IDI_MAIN_OLD));
     EXPECT_NE(data.hIcon, nullptr);
     EXPECT_EQ(std::string(data.szTip), tip);
@@ -206,7 +204,7 @@ TEST_P(TrayVersionTest, ToggleCommandsReaddEveryShownButtonAndLeaveTheMainIcon) 
     EXPECT_EQ(shellSteps(), kDeleteAllButtons + addsInLayoutOrder(xp, {1, 2, 3}));
 
     clearRecordedCalls();
-    sendToHost(WM_COMMAND, kMainCallback, 0);
+    sendToHost(WM_COMMAND, kMainTrayCallback, 0);
     sendToHost(WM_COMMAND, kFirstButtonCallback + kButtonCount, 0);
     EXPECT_TRUE(shellSteps().empty()) << "only the five button commands toggle";
 }
@@ -397,10 +395,10 @@ TEST_F(TrayTest, MainIconIgnoresEveryOtherMouseMessage) {
                                WM_MBUTTONDOWN, WM_MBUTTONUP}) {
         SCOPED_TRACE("mouse message " + std::to_string(mouse));
         standin::clearLog();
-        sendToHost(kMainCallback, 0, mouse);
+        sendToHost(kMainTrayCallback, 0, mouse);
         EXPECT_TRUE(playerCommands().empty());
         EXPECT_EQ(standin::countQueries(host::kQueryPlayState), 0u);
-        EXPECT_EQ(standin::countMessages(standin::Window::Main, kMainCallback), 1u);
+        EXPECT_EQ(standin::countMessages(standin::Window::Main, kMainTrayCallback), 1u);
     }
     EXPECT_EQ(trackedMenus(), 0u);
     EXPECT_TRUE(shellSteps().empty());
@@ -420,7 +418,7 @@ class TrayDoubleClickTest : public TrayTest, public testing::WithParamInterface<
 TEST_P(TrayDoubleClickTest, DoubleClickOnTheMainIconPausesUnlessStopped) {
     standin::setPlayState(GetParam().state);
     standin::clearLog();
-    sendToHost(kMainCallback, 0, WM_LBUTTONDBLCLK);
+    sendToHost(kMainTrayCallback, 0, WM_LBUTTONDBLCLK);
     EXPECT_EQ(playerCommands(), std::vector<unsigned>{GetParam().command});
     const auto& log = standin::messageLog();
     ASSERT_FALSE(log.empty());
@@ -450,7 +448,7 @@ TEST_F(TrayTest, RightClickBringsTheHostForwardAndTracksThePopupAtTheCursor) {
     onTrackPopupMenu([&](HMENU, int, int, HWND) { inFront = GetForegroundWindow(); });
     const auto subMenus = recordedCalls({"GetSubMenu"});
     clearRecordedCalls();
-    sendToHost(kMainCallback, 0, WM_RBUTTONUP);
+    sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP);
     DestroyWindow(other);
 
     EXPECT_EQ(recordedFunctionNames(),
@@ -496,8 +494,8 @@ TEST_P(TrayModalTest, OnlyLeftClicksActWhileADialogIsOpen) {
         .then([&](HWND dialog) {
             clearRecordedCalls();
             standin::clearLog();
-            sendToHost(kMainCallback, 0, WM_LBUTTONDBLCLK);
-            sendToHost(kMainCallback, 0, WM_RBUTTONUP);
+            sendToHost(kMainTrayCallback, 0, WM_LBUTTONDBLCLK);
+            sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP);
             EXPECT_TRUE(playerCommands().empty());
             EXPECT_EQ(standin::countQueries(host::kQueryPlayState), 0u);
             EXPECT_EQ(trackedMenus(), 0u);
@@ -505,7 +503,7 @@ TEST_P(TrayModalTest, OnlyLeftClicksActWhileADialogIsOpen) {
             sendToHost(kFirstButtonCallback, 0, WM_LBUTTONDOWN);
             EXPECT_EQ(playerCommands(), std::vector<unsigned>{host::kCommandPrevious});
 
-            sendToHost(kMainCallback, 0, WM_LBUTTONDOWN); // the volume popup, modal too
+            sendToHost(kMainTrayCallback, 0, WM_LBUTTONDOWN); // the volume popup, modal too
             EXPECT_TRUE(volumePopupShown);
             pressKey(dialog, VK_ESCAPE);
         })
@@ -518,9 +516,9 @@ TEST_P(TrayModalTest, OnlyLeftClicksActWhileADialogIsOpen) {
 
     clearRecordedCalls();
     standin::clearLog();
-    sendToHost(kMainCallback, 0, WM_RBUTTONUP);
+    sendToHost(kMainTrayCallback, 0, WM_RBUTTONUP);
     EXPECT_EQ(trackedMenus(), 1u) << "the right-click acts again once the dialog closed";
-    sendToHost(kMainCallback, 0, WM_LBUTTONDBLCLK);
+    sendToHost(kMainTrayCallback, 0, WM_LBUTTONDBLCLK);
     EXPECT_EQ(playerCommands(), std::vector<unsigned>{host::kCommandPause});
 }
 

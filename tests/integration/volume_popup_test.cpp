@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr UINT kMainTrayCallback = 10101;
-constexpr UINT kFirstButtonCallback = 10102;
-
 HWND sliderOf(HWND popup) {
     return GetDlgItem(popup, IDC_VOLUME_SLIDER);
 }

@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "plugin/host_api.h"
+#include "standin_skype.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "standin_player.h"
@@ -22,8 +24,6 @@ namespace {
 
 constexpr DWORD kSettleMs = 150;
 constexpr char kSkypeProgram[] = "standin_skype.exe";
-constexpr char kSkypeWindowClass[] = "TralmoStandInSkype";
-constexpr ULONG_PTR kSkypeControlTag = 0x54524C4D; // 'TRLM'
 constexpr UINT kSkypeControlTimeoutMs = 5000;
 constexpr DWORD kSkypeStartTimeoutMs = 15000;
 constexpr DWORD kSkypeExitTimeoutMs = 5000;
@@ -235,8 +235,9 @@ struct WindowSearch {
 
 BOOL CALLBACK collectSkypeWindow(HWND window, LPARAM context) {
     auto* search = reinterpret_cast<WindowSearch*>(context);
-    char name[64];
-    if (GetClassNameA(window, name, sizeof name) > 0 && std::strcmp(name, kSkypeWindowClass) == 0) {
+    wchar_t name[64];
+    if (GetClassNameW(window, name, sizeof name / sizeof name[0]) > 0 &&
+        std::wcscmp(name, standin_skype::kAppWindowClass) == 0) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
         if (search->processId == 0 || owner == search->processId)
@@ -252,7 +253,7 @@ std::vector<HWND> skypeWindows(DWORD processId) {
 }
 
 bool controlSkype(HWND window, const std::string& command) {
-    COPYDATASTRUCT data{kSkypeControlTag, static_cast<DWORD>(command.size() + 1),
+    COPYDATASTRUCT data{standin_skype::kControlTag, static_cast<DWORD>(command.size() + 1),
                         const_cast<char*>(command.c_str())};
     DWORD_PTR result = 0;
     return SendMessageTimeoutA(window, WM_COPYDATA, reinterpret_cast<WPARAM>(standin::mainWindow()),

@@ -19,6 +19,10 @@ namespace standin_skype {
 inline constexpr char kDiscoverMessageName[] = "SkypeControlAPIDiscover";
 inline constexpr char kAttachMessageName[] = "SkypeControlAPIAttach";
 inline constexpr char kApiWindowClass[] = "TralmoStandInSkypeApi";
+// The program's visible window, and the dwData ('TRLM') of the control
+// commands it takes in WM_COPYDATA from a demo or a person's script.
+inline constexpr wchar_t kAppWindowClass[] = L"TralmoStandInSkype";
+inline constexpr ULONG_PTR kControlTag = 0x54524C4D;
 
 // Attach statuses Skype puts in the Attach message's lParam.
 inline constexpr LONG kAttachSuccess = 0;

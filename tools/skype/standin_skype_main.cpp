@@ -32,9 +32,7 @@
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"TralmoStandInSkype";
 constexpr wchar_t kWindowTitle[] = L"Skype (stand-in)";
-constexpr ULONG_PTR kControlTag = 0x54524C4D; // 'TRLM'
 constexpr UINT kControlTimeoutMs = 5000;
 constexpr UINT kTranscriptChanged = WM_APP + 10;
 constexpr int kMaxLogEntries = 1000;
@@ -352,7 +350,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         break;
     case WM_COPYDATA: {
         const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        if (!data || data->dwData != kControlTag)
+        if (!data || data->dwData != standin_skype::kControlTag)
             return 0;
         // What happened before the command goes into the transcript first.
         refresh();
@@ -370,12 +368,12 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 int sendControl(const std::string& command) {
-    const HWND target = FindWindowW(kWindowClass, nullptr);
+    const HWND target = FindWindowW(standin_skype::kAppWindowClass, nullptr);
     if (!target) {
         std::fprintf(stderr, "standin_skype: no stand-in Skype is running\n");
         return 2;
     }
-    COPYDATASTRUCT data{kControlTag, static_cast<DWORD>(command.size() + 1),
+    COPYDATASTRUCT data{standin_skype::kControlTag, static_cast<DWORD>(command.size() + 1),
                         const_cast<char*>(command.c_str())};
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL,
@@ -419,11 +417,12 @@ int main(int argc, char** argv) {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kWindowClass;
+    windowClass.lpszClassName = standin_skype::kAppWindowClass;
     RegisterClassW(&windowClass);
-    const HWND window = CreateWindowExW(
-        0, kWindowClass, kWindowTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-        options.x, options.y, 600, 400, nullptr, nullptr, windowClass.hInstance, nullptr);
+    const HWND window =
+        CreateWindowExW(0, standin_skype::kAppWindowClass, kWindowTitle,
+                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, options.x,
+                        options.y, 600, 400, nullptr, nullptr, windowClass.hInstance, nullptr);
     if (!window)
         return 1;
     options.config.observer = window;
