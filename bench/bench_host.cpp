@@ -1,8 +1,7 @@
 #include "bench_host.h"
 
+#include "ini_file.h"
 #include "plugin/host_api.h"
-
-#include <cstdio>
 
 namespace bench {
 namespace {
@@ -42,45 +41,6 @@ bool registerHostClass() {
     return RegisterClassA(&windowClass) != 0;
 }
 
-std::string newTempIniPath() {
-    char directory[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, directory);
-    if (length == 0 || length >= MAX_PATH)
-        return {};
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[MAX_PATH + 64];
-        std::snprintf(name, sizeof name, "%stralmo_bench_%lu_%u.ini", directory,
-                      GetCurrentProcessId(), ++counter);
-        HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return name;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS)
-            return {};
-    }
-    return {};
-}
-
-bool writeFile(const std::string& path, const std::string& content) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const BOOL ok =
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == content.size();
-}
-
-// The profile functions cache files; drop the cache before touching one directly.
-void releaseProfileCache(const std::string& path) {
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
-}
-
 } // namespace
 
 HostState& hostState() {
@@ -101,8 +61,8 @@ HWND createHostWindow(const char* title) {
                            nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-TempIni::TempIni(const std::string& content) : path_(newTempIniPath()) {
-    if (!path_.empty() && !writeFile(path_, content)) {
+TempIni::TempIni(const std::string& content) : path_(standin::createTempIniFile("tralmo_bench")) {
+    if (!path_.empty() && !standin::replaceIniFile(path_, content)) {
         DeleteFileA(path_.c_str());
         path_.clear();
     }
@@ -111,7 +71,7 @@ TempIni::TempIni(const std::string& content) : path_(newTempIniPath()) {
 TempIni::~TempIni() {
     if (path_.empty())
         return;
-    releaseProfileCache(path_);
+    standin::releaseProfileCache(path_);
     DeleteFileA(path_.c_str());
 }
 

@@ -1,5 +1,7 @@
 #include "standin_player.h"
 
+#include "ini_file.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -353,34 +355,6 @@ bool registerClass(const char* name, WNDPROC procedure) {
 
 // ---- Ini file ----------------------------------------------------------------
 
-// A new empty file, so that nothing from an earlier run can leak in.
-std::string createTempIni() {
-    char directory[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, directory);
-    if (length == 0 || length >= MAX_PATH)
-        return {};
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[MAX_PATH + 64];
-        std::snprintf(name, sizeof name, "%sstandin_player_%lu_%lu_%u.ini", directory,
-                      GetCurrentProcessId(), GetTickCount(), ++counter);
-        HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return name;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS)
-            return {};
-    }
-    return {};
-}
-
-// The profile functions cache a file; drop the cache around direct writes.
-void releaseProfileCache() {
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, player->iniPath.c_str());
-}
-
 // ---- Subclasses and exports -------------------------------------------------
 
 void restoreOwnProc(Window which) {
@@ -410,7 +384,7 @@ bool createPlayer(const PlayerOptions& options) {
     player->answerIniPath = options.answerIniPath;
     player->answerPlaylistWindow = options.answerPlaylistWindow;
     player->ownsIniFile = options.iniPath.empty();
-    player->iniPath = player->ownsIniFile ? createTempIni() : options.iniPath;
+    player->iniPath = player->ownsIniFile ? createTempIniFile("standin_player") : options.iniPath;
     if (player->iniPath.empty()) {
         player.reset();
         return fail("cannot create a temporary ini file");
@@ -453,7 +427,7 @@ void destroyPlayer() {
     if (player->module)
         unloadPlugin();
     if (player->ownsIniFile) {
-        releaseProfileCache();
+        releaseProfileCache(player->iniPath);
         DeleteFileA(player->iniPath.c_str());
     }
     player.reset();
@@ -725,19 +699,7 @@ const std::string& iniPath() {
 }
 
 bool writeIniContent(const std::string& content) {
-    if (!player)
-        return false;
-    releaseProfileCache();
-    HANDLE file = CreateFileA(player->iniPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const BOOL ok =
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-    releaseProfileCache();
-    return ok && written == content.size();
+    return player && replaceIniFile(player->iniPath, content);
 }
 
 void setIniVolume(int volume) {
