@@ -1,7 +1,7 @@
 #include "bench_host.h"
 
 #include "ini_file.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 
 namespace bench {
 namespace {

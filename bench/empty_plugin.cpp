@@ -1,6 +1,6 @@
 // The smallest general-purpose plug-in a player can load: the bench's yardstick
 // for what loading, starting and stopping gen_tralmo.dll costs.
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "plugin/plugin_descriptor.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "session.h"
 #include "stats.h"
 
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 #include "stats.h"
 
 #include "api_recorder.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "standin_skype.h"
 
 namespace bench {

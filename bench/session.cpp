@@ -1,7 +1,7 @@
 #include "session.h"
 
 #include "mood/mood_text.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "settings/settings.h"
 #include "standin_skype.h"
 

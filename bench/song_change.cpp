@@ -7,7 +7,7 @@
 #include "stats.h"
 
 #include "mood/mood_text.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "settings/settings.h"
 #include "skype/skype_link.h"
 #include "standin_skype.h"

@@ -1,6 +1,6 @@
 #include "mood/mood_composer.h"
 
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "settings/settings.h"
 #include "skype/skype_link.h"
 #include "ui/tray.h"

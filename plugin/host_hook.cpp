@@ -1,7 +1,7 @@
 #include "plugin/host_hook.h"
 
 #include "mood/mood_composer.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "skype/call_watcher.h"

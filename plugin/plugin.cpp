@@ -1,6 +1,6 @@
 // The library's face towards the host: the descriptor, start-up and shut-down.
 #include "mood/mood_composer.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "plugin/host_hook.h"
 #include "plugin/playlist_hook.h"
 #include "plugin/plugin_descriptor.h"

@@ -1,6 +1,6 @@
 #include "settings/settings.h"
 
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 
 #include <cstdio>
 #include <vector>

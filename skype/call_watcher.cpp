@@ -1,6 +1,6 @@
 #include "skype/call_watcher.h"
 
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "skype/skype_link.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "ui/tray.h"
 
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "ui/popup_menu.h"

@@ -1,6 +1,6 @@
 #include "ui/volume_popup.h"
 
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "ui/tray.h"

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "api_recorder.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "standin_player.h"
 #include "standin_skype.h"
 

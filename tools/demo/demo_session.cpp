@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "standin_skype.h"
 #include "resources/resource.h"
 #include "settings/settings.h"

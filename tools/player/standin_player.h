@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "plugin/plugin_descriptor.h"
 
 namespace standin {
