@@ -12,9 +12,13 @@
 #include "ui/tray.h"
 #include "ui/ui_host.h"
 
+#include <vector>
+
 namespace {
 
 constexpr char kDescription[] = "Tralmo v" TRALMO_VERSION_TEXT;
+// The longest path the system gives a module name (\\?\ paths included).
+constexpr std::size_t kLongestModulePath = 32768;
 
 int init();
 void config();
@@ -52,12 +56,30 @@ void config() {
     showOptionsDialog();
 }
 
+// The image this code runs in, whatever handle the host wrote into the
+// descriptor.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 // A hook that something else has subclassed over stays reachable through its
-// chain: keep the library mapped for the rest of the process.
+// chain: keep the library mapped for the rest of the process with a reference
+// of our own that is never released (Windows 2000 has no GetModuleHandleEx).
 void pinLibrary() {
-    HMODULE self = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCSTR>(&pinLibrary), &self);
+    static bool pinned = false;
+    if (pinned)
+        return;
+    const auto self = reinterpret_cast<HMODULE>(&__ImageBase);
+    std::vector<char> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameA(self, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return;
+        if (length < path.size())
+            break;
+        if (path.size() >= kLongestModulePath)
+            return;
+        path.resize(path.size() * 2);
+    }
+    pinned = LoadLibraryA(path.data()) != nullptr;
 }
 
 // The host may unload us before it destroys its windows: a procedure left

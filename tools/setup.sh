@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ git clang libclang-rt-14-dev googletest cppcheck clang-format
-          g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+          g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
           wine wine32:i386 fonts-wine xvfb xauth x11-utils imagemagick nsis zip python3)
 
 missing=()

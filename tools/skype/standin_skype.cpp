@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
 
 namespace standin_skype {
 namespace {
@@ -29,8 +28,33 @@ struct Request {
     DWORD ms = 0;              // Hang
 };
 
-std::mutex g_mutex;
-using Lock = std::lock_guard<std::mutex>;
+// A critical section rather than std::mutex: the win32 thread model of the
+// toolchain, which keeps winpthreads out of every program, has no std::mutex.
+class Mutex {
+  public:
+    Mutex() { InitializeCriticalSection(&section_); }
+    ~Mutex() { DeleteCriticalSection(&section_); }
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    void lock() { EnterCriticalSection(&section_); }
+    void unlock() { LeaveCriticalSection(&section_); }
+
+  private:
+    CRITICAL_SECTION section_;
+};
+
+class Lock {
+  public:
+    explicit Lock(Mutex& mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~Lock() { mutex_.unlock(); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+  private:
+    Mutex& mutex_;
+};
+
+Mutex g_mutex;
 
 // Everything below is guarded by g_mutex.
 Config g_config;
