@@ -21,6 +21,8 @@ LRESULT answerQuery(WPARAM wParam, LPARAM code) {
         return index < state.titles.size() ? reinterpret_cast<LRESULT>(state.titles[index].c_str())
                                            : 0;
     }
+    case host::kQueryEntryTitleWide:
+        return 1; // a host without wide titles
     case host::kQueryIniPath:
         return reinterpret_cast<LRESULT>(state.iniPath.c_str());
     case host::kQueryWindow:

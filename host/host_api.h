@@ -9,7 +9,8 @@ namespace host {
 constexpr unsigned kWmUser = 0x0400;
 constexpr long kQueryPlayState = 104;        // wParam 0
 constexpr long kQueryPlaylistPosition = 125; // wParam 0
-constexpr long kQueryEntryTitle = 212;       // wParam: playlist position
+constexpr long kQueryEntryTitle = 212;       // wParam: playlist position; ANSI text
+constexpr long kQueryEntryTitleWide = 213;   // wParam: playlist position; UTF-16 text
 constexpr long kQueryIniPath = 334;          // wParam 0
 constexpr long kQueryWindow = 260;           // wParam kWindowPlaylist
 constexpr long kSetVolume = 122;             // wParam: volume 0..255
@@ -20,7 +21,8 @@ constexpr unsigned kWindowPlaylist = 1;
 constexpr long kStatePlaying = 1;
 constexpr long kStatePaused = 3;
 
-// Answers of kQueryIniPath at or below this are not pointers.
+// Answers of kQueryIniPath and kQueryEntryTitleWide at or below this are not
+// pointers (a host that lacks a query answers it 1).
 constexpr unsigned long kLargestNonPointer = 0xFFFF;
 constexpr char kFallbackIniPath[] = "winamp.ini";
 

@@ -12,18 +12,74 @@
 namespace {
 
 PlayState gLastPlayState = PlayState::Stopped;
+// The title of the last composition that had one (UTF-8), to tell a stream's
+// new title from a status callback that changed nothing.
+std::string gLastComposedTitle;
+bool gExitMoodHandled = false;
+
+struct SongTitle {
+    std::string utf8; // what Skype gets
+    std::string ansi; // what the tray tooltip shows
+};
 
 LRESULT askHost(HWND host, WPARAM wParam, long query) {
     return SendMessageA(host, host::kWmUser, wParam, query);
 }
 
-// The title the host names for its current entry; nothing when it names none.
-std::optional<std::string> currentTitle(HWND host) {
-    const LRESULT position = askHost(host, 0, host::kQueryPlaylistPosition);
-    const LRESULT title = askHost(host, static_cast<WPARAM>(position), host::kQueryEntryTitle);
-    if (title == 0)
+bool isPointerAnswer(LRESULT answer) {
+    return static_cast<unsigned long>(answer) > host::kLargestNonPointer;
+}
+
+// UTF-16 to `codePage`; empty when the conversion fails.
+std::string fromWide(const wchar_t* wide, UINT codePage) {
+    const int bytes = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1)
+        return {};
+    std::string text(static_cast<std::size_t>(bytes), '\0');
+    if (WideCharToMultiByte(codePage, 0, wide, -1, text.data(), bytes, nullptr, nullptr) == 0)
+        return {};
+    text.pop_back(); // the converted terminator
+    return text;
+}
+
+// ANSI code page to UTF-8; nothing when the conversion fails.
+std::optional<std::string> ansiToUtf8(const std::string& ansi) {
+    if (ansi.empty())
+        return std::string();
+    const int units = static_cast<int>(ansi.size()) + 1;
+    std::vector<wchar_t> wide(static_cast<std::size_t>(units), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), units, wide.data(), units) == 0)
         return std::nullopt;
-    return std::string(reinterpret_cast<const char*>(title));
+    std::string utf8 = fromWide(wide.data(), CP_UTF8);
+    if (utf8.empty())
+        return std::nullopt;
+    return utf8;
+}
+
+// The current entry's title: the host's UTF-16 text where it offers one (so
+// that every character reaches Skype), else its ANSI text. Nothing when the
+// host names no title.
+std::optional<SongTitle> currentTitle(HWND host) {
+    const auto position = static_cast<WPARAM>(askHost(host, 0, host::kQueryPlaylistPosition));
+    const LRESULT wide = askHost(host, position, host::kQueryEntryTitleWide);
+    const LRESULT ansi = askHost(host, position, host::kQueryEntryTitle);
+    SongTitle title;
+    if (ansi != 0)
+        title.ansi = reinterpret_cast<const char*>(ansi);
+    if (isPointerAnswer(wide)) {
+        const auto* text = reinterpret_cast<const wchar_t*>(wide);
+        title.utf8 = fromWide(text, CP_UTF8);
+        if (ansi == 0)
+            title.ansi = fromWide(text, CP_ACP);
+        return title;
+    }
+    if (ansi == 0)
+        return std::nullopt;
+    std::optional<std::string> utf8 = ansiToUtf8(title.ansi);
+    if (!utf8)
+        return std::nullopt;
+    title.utf8 = std::move(*utf8);
+    return title;
 }
 
 std::string moodTemplate(const std::string& iniPath, PlayState state) {
@@ -32,26 +88,8 @@ std::string moodTemplate(const std::string& iniPath, PlayState state) {
     return readIniText(iniPath, kKeyUserString, kComposerDefaultTemplate);
 }
 
-// ANSI code page to UTF-8; empty when the conversion fails.
-std::string toUtf8(const std::string& ansi) {
-    const int units = static_cast<int>(ansi.size()) + 1;
-    std::vector<wchar_t> wide(static_cast<std::size_t>(units), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), units, wide.data(), units) == 0)
-        return {};
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return {};
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, utf8.data(), bytes, nullptr, nullptr);
-    utf8.pop_back(); // the converted terminator
-    return utf8;
-}
-
-void sendMood(HWND host, const std::string& command) {
-    const std::string utf8 = toUtf8(command);
-    // A failed conversion leaves only a terminator, which the channel drops.
-    const std::string bytes = utf8.empty() ? std::string(1, '\0') : frameMoodBytes(utf8);
+void sendMood(HWND host, const std::string& utf8Command) {
+    const std::string bytes = frameMoodBytes(utf8Command);
     // Each composition has a record of its own: a composition nested inside
     // this send must not repoint the block Skype is still reading.
     COPYDATASTRUCT moodCopyData{};
@@ -61,30 +99,78 @@ void sendMood(HWND host, const std::string& command) {
     sendSkypeCommand(host, moodCopyData);
 }
 
+void compose(HWND host, PlayState state, const SongTitle& title) {
+    if (state != PlayState::Exiting)
+        gLastComposedTitle = title.utf8;
+    const std::string templateText = moodTemplate(hostIniPath(host), state);
+    setMainTrayTip(title.ansi.c_str());
+    if (settings().active == 0)
+        return;
+    // The template comes in the ANSI code page and the title may hold more:
+    // put them together in UTF-8. A template that cannot be converted sends
+    // nothing.
+    const std::optional<std::string> templateUtf8 = ansiToUtf8(templateText);
+    if (!templateUtf8)
+        return;
+    sendMood(host, composeMoodCommand(settings().allowHtml != 0, *templateUtf8, title.utf8, state));
+}
+
+PlayState hostPlayState(HWND host) {
+    return playStateFromHost(static_cast<long>(askHost(host, 0, host::kQueryPlayState)));
+}
+
+// Recorded before composing: a poll nested inside this composition's send
+// (a call pausing the host while the mood is on its way) must not be undone.
+void composeChange(HWND host, PlayState state) {
+    gLastPlayState = state;
+    MoodComposer(host, state);
+}
+
 } // namespace
 
 void pollPlayState(HWND host) {
-    const PlayState state =
-        playStateFromHost(static_cast<long>(askHost(host, 0, host::kQueryPlayState)));
-    if (state == gLastPlayState)
+    const PlayState state = hostPlayState(host);
+    if (state != gLastPlayState)
+        composeChange(host, state);
+}
+
+void onStatusChanged(HWND host) {
+    const PlayState state = hostPlayState(host);
+    if (state != gLastPlayState) {
+        composeChange(host, state);
         return;
-    MoodComposer(host, state);
-    gLastPlayState = state;
+    }
+    if (state != PlayState::Playing)
+        return;
+    const std::optional<SongTitle> title = currentTitle(host);
+    if (title && title->utf8 != gLastComposedTitle)
+        compose(host, PlayState::Playing, *title);
+}
+
+void publishAfterAttach(HWND host) {
+    const PlayState state = hostPlayState(host);
+    if (state == PlayState::Playing || state == PlayState::Paused)
+        composeChange(host, state);
+    else if (state != gLastPlayState)
+        composeChange(host, state);
 }
 
 void MoodComposer(HWND host, PlayState state) {
-    std::string title;
-    if (state != PlayState::Exiting) {
-        std::optional<std::string> named = currentTitle(host);
-        if (!named)
-            return;
-        title = std::move(*named);
-    }
-    const std::string templateText = moodTemplate(hostIniPath(host), state);
-    setMainTrayTip(title.c_str());
-    if (settings().active == 0)
+    if (state == PlayState::Exiting) {
+        compose(host, state, SongTitle{});
         return;
-    sendMood(host, composeMoodCommand(settings().allowHtml != 0, templateText, title, state));
+    }
+    const std::optional<SongTitle> title = currentTitle(host);
+    if (title)
+        compose(host, state, *title);
+}
+
+void publishExitMood(HWND host) {
+    if (gExitMoodHandled)
+        return;
+    gExitMoodHandled = true;
+    if (discoveryDelivered() && settings().setMoodOnExit != 0)
+        MoodComposer(host, PlayState::Exiting);
 }
 
 PlayState lastPlayState() {

@@ -1,14 +1,19 @@
 #include "plugin/host_hook.h"
 
-#include "mood/mood_composer.h"
 #include "host/host_api.h"
+#include "mood/mood_composer.h"
+#include "plugin/window_subclass.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "skype/call_watcher.h"
 #include "skype/skype_link.h"
+#include "ui/guarded.h"
 #include "ui/options_dialog.h"
 #include "ui/popup_menu.h"
 #include "ui/tray.h"
+#include "ui/ui_host.h"
+
+#include <optional>
 
 namespace {
 
@@ -16,8 +21,9 @@ constexpr UINT_PTR kDiscoveryTimerId = 10102;
 constexpr UINT kDiscoveryPeriodMs = 5000;
 constexpr UINT kFirstTrayButtonToggle = 10102; // toggle of button i is this + i
 constexpr UINT kLastTrayButtonToggle = kFirstTrayButtonToggle + kTrayButtonCount - 1;
+constexpr LRESULT kTaken = 1;
 
-WNDPROC gPreviousMainProc = nullptr;
+Subclass gMainSubclass;
 UINT_PTR gDiscoveryTimerId = 0;
 
 int flipped(int value) {
@@ -39,6 +45,9 @@ void toggleSetMoodOnExit() {
 }
 
 void onCommand(UINT command) {
+    // After quit no command may turn a switch back on or open a dialog.
+    if (uiShutDown())
+        return;
     switch (command) {
     case IDM_ABOUT:
         showAboutBox();
@@ -66,7 +75,7 @@ void onHostCallback(HWND host, LPARAM callback) {
     if (callback == host::kCallbackSongStarted)
         MoodComposer(host, PlayState::Playing);
     else if (callback == host::kCallbackStatusChanged)
-        pollPlayState(host);
+        onStatusChanged(host);
 }
 
 void runDiscovery(HWND host) {
@@ -74,18 +83,38 @@ void runDiscovery(HWND host) {
         pollPlayState(host);
 }
 
-} // namespace
+void onAttachReply(HWND host, WPARAM wParam, LPARAM lParam) {
+    switch (handleAttachReply(host, wParam, lParam)) {
+    case AttachOutcome::Attached:
+        publishAfterAttach(host);
+        break;
+    case AttachOutcome::Rediscover:
+        runDiscovery(host);
+        break;
+    case AttachOutcome::None:
+        break;
+    }
+}
 
-LRESULT CALLBACK HostHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// The host's main window is going: the exit mood must leave while Skype can
+// still tell who sends it (the host may call quit only after its loop ended).
+void onDestroy(HWND host) {
+    publishExitMood(host);
+    killDiscoveryTimer(host);
+    destroyPopupMenu();
+}
+
+// The answer for the sender when the hook consumes the message; nothing when
+// it goes on to the host.
+std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DESTROY:
-        killDiscoveryTimer(window);
-        destroyPopupMenu();
+        onDestroy(window);
         break;
     case WM_COPYDATA:
         if (handleSkypeNotification(window, wParam, reinterpret_cast<COPYDATASTRUCT*>(lParam),
                                     settings().stopOnCall != 0))
-            return 1;
+            return kTaken;
         break;
     case WM_COMMAND:
         onCommand(LOWORD(wParam));
@@ -100,33 +129,38 @@ LRESULT CALLBACK HostHook(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     default:
         if (isTrayCallback(message)) {
             onTrayCallback(message, lParam);
+        } else if (isTaskbarCreated(message)) {
+            readdTrayIcons();
         } else if (isAttachMessage(message)) {
-            if (handleAttachReply(wParam, lParam))
-                pollPlayState(window);
-            return 1;
+            onAttachReply(window, wParam, lParam);
+            return kTaken;
         }
         break;
     }
-    return CallWindowProcA(gPreviousMainProc, window, message, wParam, lParam);
+    return std::nullopt;
+}
+
+} // namespace
+
+LRESULT CALLBACK HostHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Whatever fails in our handling, the host still gets its message.
+    const std::optional<LRESULT> answer =
+        guarded(std::optional<LRESULT>(), [&] { return handle(window, message, wParam, lParam); });
+    if (answer)
+        return *answer;
+    return callPrevious(gMainSubclass, window, message, wParam, lParam);
 }
 
 void installHostHook(HWND host) {
-    gPreviousMainProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(host, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&HostHook)));
+    gMainSubclass = subclassWindow(host, &HostHook);
 }
 
 void startDiscoveryTimer(HWND host) {
     gDiscoveryTimerId = SetTimer(host, kDiscoveryTimerId, kDiscoveryPeriodMs, nullptr);
 }
 
-bool removeHostHook(HWND host) {
-    if (!IsWindow(host))
-        return true;
-    const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(host, GWLP_WNDPROC));
-    if (current != &HostHook)
-        return false;
-    SetWindowLongPtrA(host, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gPreviousMainProc));
-    return true;
+bool removeHostHook() {
+    return removeSubclass(gMainSubclass, &HostHook);
 }
 
 void killDiscoveryTimer(HWND host) {

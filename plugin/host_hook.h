@@ -7,5 +7,5 @@ void startDiscoveryTimer(HWND host);
 // Puts the previous procedure back if ours is still the window's. Returns
 // whether the window can no longer reach the hook (put back, or the window
 // is gone); false when something subclassed it after us.
-bool removeHostHook(HWND host);
+bool removeHostHook();
 void killDiscoveryTimer(HWND host);

@@ -1,7 +1,10 @@
 #include "plugin/playlist_hook.h"
 
 #include "host/host_api.h"
+#include "plugin/window_subclass.h"
 #include "skype/skype_link.h"
+#include "ui/guarded.h"
+#include "ui/ui_host.h"
 
 namespace {
 
@@ -10,9 +13,8 @@ constexpr LONG kPickOffsetY = 2;
 constexpr char kChatCommand[] = "CHAT CREATE dorvenak";
 constexpr int kNoPick = -1;
 
-WNDPROC gPreviousPlaylistProc = nullptr;
+Subclass gPlaylistSubclass;
 HWND gHost = nullptr;
-HWND gPlaylist = nullptr;
 int gPickedIndex = kNoPick;
 
 void recordPick(HWND playlist, LPARAM position) {
@@ -38,7 +40,10 @@ void openChatForPick(HWND playlist) {
     if (gPickedIndex >= entries)
         return;
     gPickedIndex = kNoPick;
-    MessageBoxA(gHost, kChatCommand, nullptr, MB_OK);
+    {
+        const ModalLoop box;
+        MessageBoxA(gHost, kChatCommand, nullptr, MB_OK);
+    }
     COPYDATASTRUCT record{};
     record.dwData = 0;
     record.cbData = sizeof kChatCommand;
@@ -49,34 +54,27 @@ void openChatForPick(HWND playlist) {
 } // namespace
 
 LRESULT CALLBACK PlaylistHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_RBUTTONUP:
-        recordPick(window, lParam);
-        break;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == host::kPlaylistCommandChat)
-            openChatForPick(window);
-        break;
-    default:
-        break;
-    }
-    return CallWindowProcA(gPreviousPlaylistProc, window, message, wParam, lParam);
+    guarded([&] {
+        switch (message) {
+        case WM_RBUTTONUP:
+            recordPick(window, lParam);
+            break;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == host::kPlaylistCommandChat)
+                openChatForPick(window);
+            break;
+        default:
+            break;
+        }
+    });
+    return callPrevious(gPlaylistSubclass, window, message, wParam, lParam);
 }
 
 void installPlaylistHook(HWND host, HWND playlist) {
     gHost = host;
-    gPlaylist = playlist;
-    gPreviousPlaylistProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(playlist, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PlaylistHook)));
+    gPlaylistSubclass = subclassWindow(playlist, &PlaylistHook);
 }
 
 bool removePlaylistHook() {
-    if (gPlaylist == nullptr || !IsWindow(gPlaylist))
-        return true;
-    const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(gPlaylist, GWLP_WNDPROC));
-    if (current != &PlaylistHook)
-        return false;
-    SetWindowLongPtrA(gPlaylist, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gPreviousPlaylistProc));
-    gPlaylist = nullptr;
-    return true;
+    return removeSubclass(gPlaylistSubclass, &PlaylistHook);
 }

@@ -1,12 +1,13 @@
 // The library's face towards the host: the descriptor, start-up and shut-down.
-#include "mood/mood_composer.h"
 #include "host/host_api.h"
+#include "mood/mood_composer.h"
 #include "plugin/host_hook.h"
 #include "plugin/playlist_hook.h"
 #include "plugin/plugin_descriptor.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "skype/skype_link.h"
+#include "ui/guarded.h"
 #include "ui/options_dialog.h"
 #include "ui/popup_menu.h"
 #include "ui/tray.h"
@@ -34,26 +35,29 @@ HWND playlistWindow(HWND host) {
 }
 
 int init() {
-    const HWND host = gDescriptor.hostWindow;
-    bindUiHost(host, gDescriptor.moduleInstance);
-    loadSettings(host);
-    installHostHook(host);
-    startDiscoveryTimer(host);
-    if (settings().showTrayIcon != 0)
-        addMainTrayIcon();
-    initTrayButtons();
-    loadPopupMenu();
-    if (const HWND playlist = playlistWindow(host))
-        installPlaylistHook(host, playlist);
-    setMenuCheck(IDM_ACTIVE, settings().active);
-    setMenuCheck(IDM_STOP_ON_CALL, settings().stopOnCall);
-    if (discoverSkype(host))
-        pollPlayState(host);
+    guarded([] {
+        const HWND host = gDescriptor.hostWindow;
+        bindUiHost(host, gDescriptor.moduleInstance);
+        loadSettings(host);
+        installHostHook(host);
+        startDiscoveryTimer(host);
+        registerTaskbarCreated();
+        if (settings().showTrayIcon != 0)
+            addMainTrayIcon();
+        initTrayButtons();
+        loadPopupMenu();
+        if (const HWND playlist = playlistWindow(host))
+            installPlaylistHook(host, playlist);
+        setMenuCheck(IDM_ACTIVE, settings().active);
+        setMenuCheck(IDM_STOP_ON_CALL, settings().stopOnCall);
+        if (discoverSkype(host))
+            pollPlayState(host);
+    });
     return 0;
 }
 
 void config() {
-    showOptionsDialog();
+    guarded([] { showOptionsDialog(); });
 }
 
 // The image this code runs in, whatever handle the host wrote into the
@@ -86,30 +90,39 @@ void pinLibrary() {
 // pointing into an unloaded library would crash it. Unhook where we are
 // still the window's procedure; the timer and the menu, which WM_DESTROY
 // would have cleaned up, go now (nothing after quit needs discovery).
-void unhookFromHostWindows(HWND host) {
-    const bool mainUnhooked = removeHostHook(host);
+// Returns whether the windows can still reach our code.
+bool unhookFromHostWindows(HWND host) {
+    const bool mainUnhooked = removeHostHook();
     const bool playlistUnhooked = removePlaylistHook();
     killDiscoveryTimer(host);
     if (mainUnhooked)
         destroyPopupMenu();
-    if (!mainUnhooked || !playlistUnhooked)
-        pinLibrary();
+    return !mainUnhooked || !playlistUnhooked;
 }
 
 void quit() {
-    const HWND host = gDescriptor.hostWindow;
-    if (discoveryDelivered() && settings().setMoodOnExit != 0)
-        MoodComposer(host, PlayState::Exiting);
-    saveSettings();
-    settings().active = 0;
-    settings().stopOnCall = 0;
-    removeMainTrayIcon();
-    removeTrayButtons();
-    unhookFromHostWindows(host);
+    guarded([] {
+        const HWND host = gDescriptor.hostWindow;
+        // Quit may come from inside a dialog of ours (Windows ending the
+        // session runs the host's loop inside ours): that dialog ends, and
+        // whatever it does until it has must take no effect.
+        const bool insideOurLoop = shutDownUi();
+        publishExitMood(host);
+        saveSettings();
+        settings().active = 0;
+        settings().stopOnCall = 0;
+        removeMainTrayIcon();
+        removeTrayButtons();
+        const bool stillReachable = unhookFromHostWindows(host);
+        // Our code is still on the stack, or a later subclass still calls
+        // into us: the library must outlive the host's FreeLibrary.
+        if (insideOurLoop || stillReachable)
+            pinLibrary();
+    });
 }
 
 } // namespace
 
-extern "C" __declspec(dllexport) PluginDescriptor* winampGetGeneralPurposePlugin() {
+extern "C" __declspec(dllexport) PluginDescriptor* winampGetGeneralPurposePlugin() noexcept {
     return &gDescriptor;
 }

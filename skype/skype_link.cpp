@@ -23,6 +23,10 @@ void registerMissingMessages() {
         gLink.discoverMessage = RegisterWindowMessageA(kSkypeDiscoverMessageName);
 }
 
+void forgetSkypeWindow() {
+    gLink.skypeWindow = nullptr;
+}
+
 bool isKnownStatus(LPARAM status) {
     switch (static_cast<AttachStatus>(status)) {
     case AttachStatus::Success:
@@ -58,14 +62,44 @@ bool isAttachMessage(UINT message) {
     return gLink.attachMessage != 0 && message == gLink.attachMessage;
 }
 
-bool handleAttachReply(WPARAM wParam, LPARAM lParam) {
+namespace {
+
+// Plain command text: its bytes and one terminating zero.
+void sendPlainCommand(HWND client, const char* text) {
+    COPYDATASTRUCT record{};
+    record.dwData = 0;
+    record.cbData = static_cast<DWORD>(lstrlenA(text)) + 1;
+    record.lpData = const_cast<char*>(text);
+    sendSkypeCommand(client, record);
+}
+
+} // namespace
+
+AttachOutcome handleAttachReply(HWND client, WPARAM wParam, LPARAM lParam) {
     if (!isKnownStatus(lParam))
-        return false;
+        return AttachOutcome::None;
     gLink.attachStatus = static_cast<AttachStatus>(lParam);
-    if (gLink.attachStatus != AttachStatus::Success)
-        return false;
-    gLink.skypeWindow = reinterpret_cast<HWND>(wParam);
-    return true;
+    const auto sender = reinterpret_cast<HWND>(wParam);
+    switch (gLink.attachStatus) {
+    case AttachStatus::Success:
+        gLink.skypeWindow = sender;
+        sendPlainCommand(client, kProtocolCommand);
+        return AttachOutcome::Attached;
+    case AttachStatus::Refused:
+    case AttachStatus::NotAvailable:
+        // The user refused access or logged out: that window will not listen.
+        if (sender == gLink.skypeWindow)
+            forgetSkypeWindow();
+        return AttachOutcome::None;
+    case AttachStatus::ApiAvailable:
+        // A Skype that starts or logs in tells every window; whatever we knew
+        // belongs to the session before.
+        forgetSkypeWindow();
+        return AttachOutcome::Rediscover;
+    case AttachStatus::PendingAuthorization:
+        break;
+    }
+    return AttachOutcome::None;
 }
 
 void sendSkypeCommand(HWND client, const COPYDATASTRUCT& record) {
@@ -76,7 +110,7 @@ void sendSkypeCommand(HWND client, const COPYDATASTRUCT& record) {
         gLink.skypeWindow, WM_COPYDATA, reinterpret_cast<WPARAM>(client),
         reinterpret_cast<LPARAM>(&record), kSendFlags, kSkypeSendTimeoutMs, &result);
     if (sent == 0 || result == 0)
-        gLink.skypeWindow = nullptr;
+        forgetSkypeWindow();
 }
 
 HWND skypeWindow() {

@@ -12,8 +12,13 @@ enum class AttachStatus : LONG {
 
 inline constexpr char kSkypeDiscoverMessageName[] = "SkypeControlAPIDiscover";
 inline constexpr char kSkypeAttachMessageName[] = "SkypeControlAPIAttach";
-// Every wait on another program is bounded by this.
-constexpr UINT kSkypeSendTimeoutMs = 3000;
+// Every wait on Skype is bounded by this: the Desktop API itself drops a
+// client that takes longer over a message, and a healthy send takes well
+// under a millisecond.
+constexpr UINT kSkypeSendTimeoutMs = 1000;
+// Sent after every successful attach: rich mood text and the CANCELLED call
+// status need it, and without it Skype talks protocol 1.
+inline constexpr char kProtocolCommand[] = "PROTOCOL 7";
 
 // One discovery step. `client` is the window Skype knows us by. Returns true
 // when the broadcast was delivered and the caller should poll the play state.
@@ -22,9 +27,16 @@ bool discoverSkype(HWND client);
 // Whether `message` is Skype's attach reply (never true before registration).
 bool isAttachMessage(UINT message);
 
-// Records the reply. Returns true when it was a Success and the caller should
-// poll the play state. The caller answers the sender with 1 in every case.
-bool handleAttachReply(WPARAM wParam, LPARAM lParam);
+// What the caller must do after an attach reply.
+enum class AttachOutcome {
+    None,
+    Attached,   // a new session: publish what plays
+    Rediscover, // Skype's API has just become available: discover at once
+};
+
+// Records the reply. On Success the new window gets the protocol command
+// before anything else. The caller answers the sender with 1 in every case.
+AttachOutcome handleAttachReply(HWND client, WPARAM wParam, LPARAM lParam);
 
 // Sends one command to Skype; a failed or timed-out send forgets the window.
 void sendSkypeCommand(HWND client, const COPYDATASTRUCT& record);

@@ -2,6 +2,7 @@
 
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "ui/guarded.h"
 #include "ui/popup_menu.h"
 #include "ui/tray.h"
 #include "ui/ui_host.h"
@@ -56,6 +57,7 @@ void enableExitMoodEdit(HWND window) {
 }
 
 void initialise(HWND window) {
+    dialogOpened(window);
     setNoModalDialogOpen(0);
     centreOnDesktop(window);
     SetWindowTextA(window, kDialogCaption);
@@ -74,7 +76,7 @@ void initialise(HWND window) {
 }
 
 void takeSetMoodOnExitBox(HWND window) {
-    if (GetDlgItem(window, IDC_SET_MOOD_ON_EXIT) == nullptr)
+    if (GetDlgItem(window, IDC_SET_MOOD_ON_EXIT) == nullptr || uiShutDown())
         return;
     settings().setMoodOnExit = boxChecked(window, IDC_SET_MOOD_ON_EXIT);
     enableExitMoodEdit(window);
@@ -86,6 +88,12 @@ void close(HWND window) {
 }
 
 void acceptChanges(HWND window) {
+    // Quit has saved the user's settings and cleared the switches: a dialog
+    // still open then must leave no trace.
+    if (uiShutDown()) {
+        close(window);
+        return;
+    }
     if (const HWND edit = GetDlgItem(window, IDC_USER_STRING)) {
         const std::string text = controlText(edit);
         if (!text.empty())
@@ -110,7 +118,7 @@ void acceptChanges(HWND window) {
     close(window);
 }
 
-INT_PTR CALLBACK optionsDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+void handle(HWND window, UINT message, WPARAM wParam) {
     switch (message) {
     case WM_INITDIALOG:
         initialise(window);
@@ -130,15 +138,27 @@ INT_PTR CALLBACK optionsDialogProc(HWND window, UINT message, WPARAM wParam, LPA
             break;
         }
         break;
+    case WM_DESTROY:
+        dialogClosed(window);
+        break;
     default:
         break;
     }
+}
+
+INT_PTR CALLBACK optionsDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    guarded([&] { handle(window, message, wParam); });
     return 0;
 }
 
 } // namespace
 
 void showOptionsDialog() {
-    DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_OPTIONS), uiHostWindow(), optionsDialogProc,
-                    0);
+    {
+        const ModalLoop dialog;
+        DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_OPTIONS), uiHostWindow(),
+                        optionsDialogProc, 0);
+    }
+    // Also when the dialog ended some other way (quit, or its owner destroyed).
+    setNoModalDialogOpen(1);
 }

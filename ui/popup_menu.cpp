@@ -1,6 +1,7 @@
 #include "ui/popup_menu.h"
 
 #include "resources/resource.h"
+#include "ui/guarded.h"
 #include "ui/ui_host.h"
 
 namespace {
@@ -9,9 +10,10 @@ HMENU gMenuResource = nullptr; // kept only so that destroying it frees the popu
 HMENU gPopupMenu = nullptr;
 constexpr char kDialogCaption[] = "Tralmo";
 
-INT_PTR CALLBACK aboutBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+void handleAboutBox(HWND window, UINT message, WPARAM wParam) {
     switch (message) {
     case WM_INITDIALOG:
+        dialogOpened(window);
         setNoModalDialogOpen(0);
         centreOnDesktop(window);
         SetWindowTextA(window, kDialogCaption);
@@ -22,9 +24,16 @@ INT_PTR CALLBACK aboutBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM) 
             EndDialog(window, 0);
         }
         break;
+    case WM_DESTROY:
+        dialogClosed(window);
+        break;
     default:
         break;
     }
+}
+
+INT_PTR CALLBACK aboutBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    guarded([&] { handleAboutBox(window, message, wParam); });
     return 0;
 }
 
@@ -46,7 +55,13 @@ void showPopupMenu() {
     POINT cursor{};
     GetCursorPos(&cursor);
     SetForegroundWindow(uiHostWindow());
-    TrackPopupMenu(gPopupMenu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, uiHostWindow(), nullptr);
+    {
+        const ModalLoop menu;
+        TrackPopupMenu(gPopupMenu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, uiHostWindow(), nullptr);
+    }
+    // Without a message after it, a menu tracked for a tray icon does not
+    // close when the user clicks elsewhere.
+    PostMessageA(uiHostWindow(), WM_NULL, 0, 0);
 }
 
 void setMenuCheck(UINT command, int on) {
@@ -54,7 +69,12 @@ void setMenuCheck(UINT command, int on) {
 }
 
 int showAboutBox() {
-    DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_ABOUT), uiHostWindow(), aboutBoxProc, 0);
+    {
+        const ModalLoop box;
+        DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_ABOUT), uiHostWindow(), aboutBoxProc, 0);
+    }
+    // Also when the box ended some other way (quit, or its owner destroyed).
+    setNoModalDialogOpen(1);
     return 0;
 }
 

@@ -10,11 +10,16 @@
 #include <shellapi.h>
 
 #include <array>
+#include <cstddef>
 
 namespace {
 
 static_assert(sizeof(NOTIFYICONDATAA) >= kNotifyIconDataSize,
               "the record must hold the form the shell is told about");
+static_assert(offsetof(NOTIFYICONDATAA, guidItem) == kNotifyIconDataSizeWindows2000,
+              "Windows 2000's form ends where the item GUID begins");
+
+constexpr char kTaskbarCreatedName[] = "TaskbarCreated";
 
 constexpr UINT kTrayFlagsAll = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 constexpr char kMainTip[] = "Tralmo";
@@ -37,6 +42,7 @@ struct TrayButton {
 };
 
 MainTrayIcon gMainIcon{};
+UINT gTaskbarCreated = 0;
 std::array<TrayButton, kTrayButtonCount> gButtons = {{
     {{}, "Previous Track", host::kCommandPrevious},
     {{}, "Play", host::kCommandPlay},
@@ -49,9 +55,13 @@ void copyTip(NOTIFYICONDATAA& data, const char* text) {
     lstrcpynA(data.szTip, text, kTrayTipMaxChars + 1);
 }
 
+DWORD notifyIconDataSize() {
+    return isXpOrLater() ? kNotifyIconDataSize : kNotifyIconDataSizeWindows2000;
+}
+
 void fillIconData(NOTIFYICONDATAA& data, UINT id, UINT callback, int iconResource,
                   const char* tip) {
-    data.cbSize = kNotifyIconDataSize;
+    data.cbSize = notifyIconDataSize();
     data.hWnd = uiHostWindow();
     data.uID = id;
     data.uFlags = kTrayFlagsAll;
@@ -67,6 +77,17 @@ unsigned char& buttonShown(std::size_t index) {
 void addButtonIfShown(std::size_t index) {
     if (buttonShown(index) != 0)
         Shell_NotifyIconA(NIM_ADD, &gButtons[index].data);
+}
+
+// XP and later lay the icons out right to left, so add them last first.
+void addShownButtons() {
+    if (isXpOrLater()) {
+        for (std::size_t i = gButtons.size(); i-- > 0;)
+            addButtonIfShown(i);
+    } else {
+        for (std::size_t i = 0; i < gButtons.size(); ++i)
+            addButtonIfShown(i);
+    }
 }
 
 void toggleDoubleClickPause() {
@@ -150,18 +171,12 @@ void removeTrayButtons() {
 
 void refreshTrayButtons() {
     removeTrayButtons();
-    // XP and later lay the icons out right to left, so add them last first.
-    if (isXpOrLater()) {
-        for (std::size_t i = gButtons.size(); i-- > 0;)
-            addButtonIfShown(i);
-    } else {
-        for (std::size_t i = 0; i < gButtons.size(); ++i)
-            addButtonIfShown(i);
-    }
+    addShownButtons();
 }
 
 void toggleTrayButton(unsigned index) {
-    if (index >= gButtons.size())
+    // After quit the icons are gone for good: a box still open adds none.
+    if (index >= gButtons.size() || uiShutDown())
         return;
     buttonShown(index) = buttonShown(index) == 0 ? 1 : 0;
     refreshTrayButtons();
@@ -174,6 +189,26 @@ void toggleTrayButtonByCheckBox(int controlId) {
             return;
         }
     }
+}
+
+void registerTaskbarCreated() {
+    gTaskbarCreated = RegisterWindowMessageA(kTaskbarCreatedName);
+}
+
+bool isTaskbarCreated(UINT message) {
+    return gTaskbarCreated != 0 && message == gTaskbarCreated;
+}
+
+void readdTrayIcons() {
+    if (uiShutDown())
+        return;
+    if (gMainIcon.shown != 0) {
+        // The record keeps the tooltip of the last update; the flags of that
+        // update (the tip alone) would add an icon without its picture.
+        gMainIcon.data.uFlags = kTrayFlagsAll;
+        Shell_NotifyIconA(NIM_ADD, &gMainIcon.data);
+    }
+    addShownButtons();
 }
 
 bool isTrayCallback(UINT message) {

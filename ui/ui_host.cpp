@@ -1,10 +1,16 @@
 #include "ui/ui_host.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 HWND gHost = nullptr;
 HINSTANCE gModule = nullptr;
 int gNoModalDialogOpen = 1;
+int gModalLoopDepth = 0;
+bool gShutDown = false;
+std::vector<HWND> gOpenDialogs;
 
 } // namespace
 
@@ -25,4 +31,33 @@ int noModalDialogOpen() {
 }
 void setNoModalDialogOpen(int value) {
     gNoModalDialogOpen = value;
+}
+
+ModalLoop::ModalLoop() {
+    ++gModalLoopDepth;
+}
+ModalLoop::~ModalLoop() {
+    --gModalLoopDepth;
+}
+
+void dialogOpened(HWND dialog) {
+    gOpenDialogs.push_back(dialog);
+}
+
+void dialogClosed(HWND dialog) {
+    gOpenDialogs.erase(std::remove(gOpenDialogs.begin(), gOpenDialogs.end(), dialog),
+                       gOpenDialogs.end());
+}
+
+bool uiShutDown() {
+    return gShutDown;
+}
+
+bool shutDownUi() {
+    gShutDown = true;
+    // Ending a dialog only asks its loop to return; it leaves when control
+    // comes back to it.
+    for (HWND dialog : gOpenDialogs)
+        EndDialog(dialog, 0);
+    return gModalLoopDepth > 0;
 }

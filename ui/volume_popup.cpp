@@ -3,6 +3,7 @@
 #include "host/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "ui/guarded.h"
 #include "ui/tray.h"
 #include "ui/ui_host.h"
 
@@ -13,6 +14,10 @@
 namespace {
 
 int gVolumePopupOpen = 0;
+// Set for as long as showVolumePopup runs. The popup shows only once its loop
+// has nothing else to do, so clicks queued while the thread was busy arrive
+// before volumePopupOpen is set and would each nest a popup of their own.
+bool gVolumePopupRunning = false;
 
 // waveOutGetVolume's channel scale 0..65535 over the host's 0..255.
 constexpr DWORD kWaveChannelMask = 0xFFFF;
@@ -40,6 +45,7 @@ void refreshVolumeFromDevice() {
 }
 
 void initialise(HWND window) {
+    dialogOpened(window);
     placeAtCursor(window);
     refreshVolumeFromDevice();
     if (const HWND slider = GetDlgItem(window, IDC_VOLUME_SLIDER)) {
@@ -81,7 +87,7 @@ void onCommand(HWND window, WPARAM wParam) {
     toggleTrayButtonByCheckBox(LOWORD(wParam));
 }
 
-INT_PTR CALLBACK volumePopupProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+void handle(HWND window, UINT message, WPARAM wParam) {
     switch (message) {
     case WM_INITDIALOG:
         initialise(window);
@@ -99,19 +105,34 @@ INT_PTR CALLBACK volumePopupProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_VSCROLL:
         onScroll(window, wParam);
         break;
+    case WM_DESTROY:
+        dialogClosed(window);
+        break;
     default:
         break;
     }
+}
+
+INT_PTR CALLBACK volumePopupProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    guarded([&] { handle(window, message, wParam); });
     return 0;
 }
 
 } // namespace
 
 void showVolumePopup() {
-    if (gVolumePopupOpen != 0)
+    if (gVolumePopupOpen != 0 || gVolumePopupRunning)
         return;
+    gVolumePopupRunning = true;
     // The slider's window class exists only once common controls are set up.
     INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
     InitCommonControlsEx(&classes);
-    DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_VOLUME_POPUP), nullptr, volumePopupProc, 0);
+    {
+        const ModalLoop popup;
+        DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_VOLUME_POPUP), nullptr, volumePopupProc,
+                        0);
+    }
+    // Also when something else ended it (quit, or the popup could not be made).
+    gVolumePopupOpen = 0;
+    gVolumePopupRunning = false;
 }

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <algorithm>
+
 std::string pluginPath() {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -10,6 +12,20 @@ std::string pluginPath() {
 
 UINT registeredMessage(const char* name) {
     return RegisterWindowMessageA(name);
+}
+
+std::vector<standin_skype::CopyDataRecord> skypeCommands(std::size_t first) {
+    std::vector<standin_skype::CopyDataRecord> commands = standin_skype::records(first);
+    commands.erase(std::remove_if(commands.begin(), commands.end(),
+                                  [](const standin_skype::CopyDataRecord& record) {
+                                      return record.text() == kProtocolCommand;
+                                  }),
+                   commands.end());
+    return commands;
+}
+
+std::size_t skypeCommandCount() {
+    return skypeCommands().size();
 }
 
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -28,6 +28,13 @@ std::string pluginPath();
 // process of one session).
 UINT registeredMessage(const char* name);
 
+// What Skype received apart from the protocol command the plug-in opens every
+// attached session with, in order (`first` counts all records, as
+// standin_skype::records does).
+inline constexpr char kProtocolCommand[] = "PROTOCOL 7";
+std::vector<standin_skype::CopyDataRecord> skypeCommands(std::size_t first = 0);
+std::size_t skypeCommandCount();
+
 // Sends a message to the player's main window, as the host or the shell would.
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);
 

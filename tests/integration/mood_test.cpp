@@ -64,8 +64,8 @@ class MoodTest : public PluginTest {
         standin::writeIniContent("[Tralmo]\nTRALMO_USER_STRING=" + text + "\n");
     }
 
-    std::size_t moodsSent() const { return sk::recordCount(); }
-    std::string lastMood() const { return sk::records().back().text(); }
+    std::size_t moodsSent() const { return skypeCommandCount(); }
+    std::string lastMood() const { return skypeCommands().back().text(); }
 
     std::vector<std::string> titles_{"Song"};
     std::string ini_;
@@ -143,7 +143,7 @@ TEST_P(MoodBytesTest, ReachesSkypeExactly) {
         return;
     }
     ASSERT_EQ(moodsSent(), 1u);
-    EXPECT_TRUE(isMoodRecord(sk::records()[0], *c.command, host()));
+    EXPECT_TRUE(isMoodRecord(skypeCommands()[0], *c.command, host()));
     if (c.action == Action::Quits) {
         EXPECT_EQ(tooltips(), std::vector<std::string>{""}) << "no title on exit";
     }
@@ -161,7 +161,7 @@ TEST_F(MoodTest, TooltipTakes127CharactersAndFollowsEvenWhenInactive) {
 
     standin::sendSongStarted();
     ASSERT_EQ(moodsSent(), 1u);
-    EXPECT_TRUE(isMoodRecord(sk::records()[0], kRich + title, host()));
+    EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + title, host()));
     EXPECT_EQ(tooltips(), std::vector<std::string>{title.substr(0, kTipChars)});
 
     sendToHost(WM_COMMAND, 104, 0); // "Active" off
@@ -183,7 +183,7 @@ TEST_F(MoodTest, TitleOf64KiBArrivesWhole) {
 
     standin::sendSongStarted();
     ASSERT_EQ(moodsSent(), 1u);
-    EXPECT_TRUE(isMoodRecord(sk::records()[0], kRich + ("<" + title + "> playing"), host()));
+    EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + ("<" + title + "> playing"), host()));
 }
 
 TEST_F(MoodTest, PollComposesOnlyWhenTheStateChanges) {
@@ -237,7 +237,7 @@ TEST_F(CyrillicMoodTest, TitleArrivesAsUtf8) {
     standin::sendSongStarted();
     ASSERT_EQ(moodsSent(), 1u);
     EXPECT_TRUE(isMoodRecord(
-        sk::records()[0], std::string(kRich) + "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+        skypeCommands()[0], std::string(kRich) + "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
         host()));
     EXPECT_EQ(tooltips(), std::vector<std::string>{titles_[0]}) << "the tooltip stays ANSI";
 }

@@ -44,7 +44,7 @@ class PlaylistHookTest : public PluginTest {
     void SetUp() override {
         PluginTest::SetUp();
         onMessageBox([this](HWND owner, const char* text, const char* caption) {
-            boxes_.push_back({owner, text ? text : "", caption == nullptr, sk::recordCount()});
+            boxes_.push_back({owner, text ? text : "", caption == nullptr, skypeCommandCount()});
             if (whileBoxIsOpen_)
                 whileBoxIsOpen_();
         });
@@ -100,7 +100,7 @@ TEST_F(PlaylistHookTest, PickThenCommandShowsTheBoxThenSendsTheChat) {
     ASSERT_EQ(box.size(), 1u);
     EXPECT_EQ(box[0].args[2], static_cast<DWORD_PTR>(MB_OK));
 
-    const auto records = sk::records();
+    const auto records = skypeCommands();
     ASSERT_EQ(records.size(), 1u);
     const std::vector<unsigned char> expected(kChatText, kChatText + sizeof kChatText);
     EXPECT_EQ(records[0].bytes, expected);
@@ -174,7 +174,7 @@ TEST_F(PlaylistHookTest, CommandWithoutAPickOnlyReachesThePlaylist) {
     command();
     EXPECT_TRUE(boxes_.empty());
     EXPECT_EQ(standin::countPlaylistQueries(host::kPlaylistQueryCount), 0u);
-    EXPECT_EQ(sk::recordCount(), 0u);
+    EXPECT_EQ(skypeCommandCount(), 0u);
     const auto passed = standin::lastMessage(standin::Window::Playlist, WM_COMMAND);
     ASSERT_TRUE(passed.has_value());
     EXPECT_EQ(LOWORD(passed->wParam), kChatCommand);

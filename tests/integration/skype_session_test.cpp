@@ -11,8 +11,9 @@ namespace {
 namespace sk = standin_skype;
 
 constexpr char kFirstSongMood[] = "SET PROFILE RICH_MOOD_TEXT First Song";
-// Longer than any bounded send may wait.
-constexpr DWORD kHangLongerThanBoundMs = 4000;
+// Every wait on Skype is bounded at this; a hang outlasts it.
+constexpr UINT kSkypeBoundMs = 1000;
+constexpr DWORD kHangLongerThanBoundMs = 1500;
 
 DWORD_PTR handle(HWND window) {
     return reinterpret_cast<DWORD_PTR>(window);
@@ -143,9 +144,12 @@ TEST_P(AttachStatusTest, IsAnsweredOneAndOnlySuccessGivesAWindow) {
     EXPECT_EQ(standin::countMessages(standin::Window::Main, attachMessage()), 0u)
         << "an Attach reply must never reach the player";
 
+    // Skype's API becoming available is worth a discovery at once.
+    const bool available = status == sk::kAttachApiAvailable;
+    EXPECT_EQ(broadcasts(), available ? 2u : 1u);
     EXPECT_EQ(songStarts(), success ? 1u : 0u);
     tick();
-    EXPECT_EQ(broadcasts(), success ? 1u : 2u);
+    EXPECT_EQ(broadcasts(), (success ? 1u : 2u) + (available ? 1u : 0u));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStatus, AttachStatusTest,
@@ -153,20 +157,37 @@ INSTANTIATE_TEST_SUITE_P(EveryStatus, AttachStatusTest,
                                          sk::kAttachRefused, sk::kAttachNotAvailable,
                                          sk::kAttachApiAvailable, 4));
 
-class LaterAttachStatusTest : public SessionTest, public testing::WithParamInterface<LONG> {};
+struct LaterStatus {
+    LONG status;
+    bool forgets;     // the known window is dropped
+    bool rediscovers; // a broadcast follows at once (and Skype, answering it, is back)
+};
 
-TEST_P(LaterAttachStatusTest, LeavesTheKnownWindowAlone) {
-    const sk::Outcome outcome = sk::sendAttach(GetParam());
+class LaterAttachStatusTest : public SessionTest,
+                              public testing::WithParamInterface<LaterStatus> {};
+
+TEST_P(LaterAttachStatusTest, FromTheKnownWindow) {
+    const LaterStatus later = GetParam();
+    const sk::Outcome outcome = sk::sendAttach(later.status);
     ASSERT_TRUE(outcome.completed && outcome.delivered);
     EXPECT_EQ(outcome.result, 1);
-    EXPECT_EQ(songStarts(), 1u);
+    EXPECT_EQ(broadcasts(), later.rediscovers ? 2u : 1u);
+    const bool known = !later.forgets || later.rediscovers;
+    EXPECT_EQ(songStarts(), known ? 1u : 0u);
     tick();
-    EXPECT_EQ(broadcasts(), 1u);
+    EXPECT_EQ(broadcasts(), later.forgets ? 2u : 1u);
+    EXPECT_EQ(songStarts(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AfterSuccess, LaterAttachStatusTest,
-                         testing::Values(sk::kAttachPendingAuthorization, sk::kAttachRefused,
-                                         sk::kAttachNotAvailable, sk::kAttachApiAvailable, 4));
+                         testing::Values(LaterStatus{sk::kAttachPendingAuthorization, false, false},
+                                         LaterStatus{sk::kAttachRefused, true, false},
+                                         LaterStatus{sk::kAttachNotAvailable, true, false},
+                                         LaterStatus{sk::kAttachApiAvailable, true, true},
+                                         LaterStatus{4, false, false}),
+                         [](const testing::TestParamInfo<LaterStatus>& info) {
+                             return "Status" + std::to_string(info.param.status);
+                         });
 
 TEST_F(SessionTest, SecondSuccessReplacesTheWindow) {
     const sk::Outcome outcome =
@@ -174,12 +195,15 @@ TEST_F(SessionTest, SecondSuccessReplacesTheWindow) {
     ASSERT_TRUE(outcome.completed && outcome.delivered);
     EXPECT_EQ(outcome.result, 1);
 
-    // The other window does not speak the API: the command fails there.
-    EXPECT_EQ(songStarts(), 0u);
+    // The other window does not speak the API: the protocol command that
+    // opens the session fails there, and the window is forgotten at once.
     const auto toOther = sendsTo(sk::otherWindow(), WM_COPYDATA);
     ASSERT_EQ(toOther.size(), 1u);
     EXPECT_EQ(toOther[0].result, 1u) << "the send went through; its answer was 0";
-    EXPECT_TRUE(sendsTo(sk::skypeWindow(), WM_COPYDATA).empty());
+    const std::size_t toSkype = sendsTo(sk::skypeWindow(), WM_COPYDATA).size();
+    EXPECT_EQ(songStarts(), 0u);
+    EXPECT_EQ(sendsTo(sk::otherWindow(), WM_COPYDATA).size(), 1u);
+    EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), toSkype);
 
     tick();
     EXPECT_EQ(sk::discoversSeen(), 2u);
@@ -190,7 +214,8 @@ TEST_F(SessionTest, FailedSendForgetsTheWindowUntilTheNextTick) {
     sk::setCopyDataResult(0);
     EXPECT_EQ(songStarts(), 1u) << "Skype received it but answered 0";
     EXPECT_EQ(songStarts(), 0u);
-    EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 1u);
+    // The session's protocol command, then the mood answered 0.
+    EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 2u);
     EXPECT_EQ(sendsTo(nullptr, WM_COPYDATA).size(), 1u);
 
     sk::setCopyDataResult(1);
@@ -210,14 +235,15 @@ TEST_F(SessionTest, SkypeLeavesAndComesBack) {
     tick();
     EXPECT_EQ(broadcasts(), 2u);
     EXPECT_EQ(songStarts(), 0u);
-    EXPECT_EQ(sendsTo(gone, WM_COPYDATA).size(), 1u) << "only the first command meets it";
+    EXPECT_EQ(sendsTo(gone, WM_COPYDATA).size(), 2u)
+        << "the protocol command, then only the first mood meets it";
 
     ASSERT_TRUE(sk::waitFor(sk::requestReturn()).delivered);
     tick();
     EXPECT_EQ(sk::discoversSeen(), 2u);
     ASSERT_EQ(songStarts(), 1u);
     EXPECT_EQ(sk::records().back().text(), kFirstSongMood);
-    EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 1u);
+    EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 2u);
 }
 
 TEST_F(SessionTest, HungSkypeCostsTheBoundOnce) {
@@ -225,13 +251,13 @@ TEST_F(SessionTest, HungSkypeCostsTheBoundOnce) {
     EXPECT_EQ(songStarts(), 1u);
     sk::setCopyDataHang(0);
     auto toSkype = sendsTo(sk::skypeWindow(), WM_COPYDATA);
-    ASSERT_EQ(toSkype.size(), 1u);
-    EXPECT_EQ(toSkype[0].result, 0u) << "the send must give up";
-    EXPECT_TRUE(toSkype[0].args[4] & SMTO_ABORTIFHUNG);
-    EXPECT_LT(toSkype[0].args[5], kHangLongerThanBoundMs);
+    ASSERT_EQ(toSkype.size(), 2u) << "the protocol command, then the mood";
+    EXPECT_EQ(toSkype[1].result, 0u) << "the send must give up";
+    EXPECT_TRUE(toSkype[1].args[4] & SMTO_ABORTIFHUNG);
+    EXPECT_EQ(toSkype[1].args[5], kSkypeBoundMs);
 
     EXPECT_EQ(songStarts(), 0u);
-    EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 1u) << "no second wait";
+    EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 2u) << "no second wait";
 
     // Once Skype is itself again, the next tick finds it.
     ASSERT_TRUE(sk::waitFor(sk::requestReturn()).completed);
@@ -247,8 +273,9 @@ class ReplyDuringBroadcastTest : public SessionTest {
 
 TEST_F(ReplyDuringBroadcastTest, ComposesInsideTheBroadcast) {
     const auto records = sk::records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].text(), kFirstSongMood);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text(), kProtocolCommand);
+    EXPECT_EQ(records[1].text(), kFirstSongMood);
 
     // The Attach line is written when Skype's send of it returns: the mood
     // came in between, while the Discover broadcast was still being handled.
@@ -261,7 +288,7 @@ TEST_F(ReplyDuringBroadcastTest, ComposesInsideTheBroadcast) {
     ASSERT_LT(attach, lines.size());
 
     standin::sendStatusChanged();
-    EXPECT_EQ(sk::recordCount(), 1u) << "Playing was recorded";
+    EXPECT_EQ(sk::recordCount(), 2u) << "Playing was recorded";
 }
 
 class ReplyAfterBroadcastTest : public SessionTest {
@@ -272,10 +299,16 @@ class ReplyAfterBroadcastTest : public SessionTest {
     }
 };
 
-TEST_F(ReplyAfterBroadcastTest, MoodBeforeTheReplyIsLostUntilTheNextChange) {
+// The poll after the broadcast composes while no window is known; the
+// attach that follows publishes the song all the same.
+TEST_F(ReplyAfterBroadcastTest, TheAttachPublishesWhatTheBroadcastLost) {
     ASSERT_TRUE(sk::pumpUntil([] { return sk::attachesSent().size() == 1; }));
     standin::pumpPending();
-    EXPECT_EQ(sk::recordCount(), 0u);
+    const auto records = sk::records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text(), kProtocolCommand);
+    EXPECT_EQ(records[1].text(), kFirstSongMood);
+    EXPECT_EQ(sendsTo(nullptr, WM_COPYDATA).size(), 1u) << "the mood composed before the reply";
     tick();
     EXPECT_EQ(broadcasts(), 1u) << "the posted Success was taken";
     EXPECT_EQ(songStarts(), 1u);

@@ -49,12 +49,21 @@ HMENU popupMenu() {
     return nullptr;
 }
 
+// Takes every WM_COPYDATA, as Skype's window takes our commands.
+LRESULT CALLBACK takesCopyData(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA)
+        return 1;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
 // A window that stands for a program sending us messages.
 class FakeWindow {
   public:
     FakeWindow()
         : window_(CreateWindowExA(0, "STATIC", "fake", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  nullptr, nullptr)) {}
+                                  nullptr, nullptr)) {
+        SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&takesCopyData));
+    }
     ~FakeWindow() { DestroyWindow(window_); }
     FakeWindow(const FakeWindow&) = delete;
     FakeWindow& operator=(const FakeWindow&) = delete;
@@ -165,7 +174,9 @@ TEST_F(DispatchTest, StatusChangeComposesOnlyWhenThePlayStateChanged) {
     callback = queryIndex(host::kCallbackStatusChanged);
     ASSERT_LT(callback, standin::messageLog().size());
     EXPECT_LT(queryIndex(host::kQueryPlayState), callback);
-    EXPECT_EQ(standin::countQueries(host::kQueryEntryTitle), 0u);
+    // The title is looked at (a stream may have moved on), but the same song
+    // composes nothing: a composition would ask for the ini file.
+    EXPECT_EQ(standin::countQueries(host::kQueryIniPath), 0u);
 }
 
 TEST_F(DispatchTest, DiscoveryTimerBroadcastsAndReachesTheHost) {
@@ -375,7 +386,8 @@ TEST_F(DispatchTest, AttachRepliesAreAnsweredAndNeverPassedOn) {
     EXPECT_FALSE(copyTaken(skype, 0));
     EXPECT_FALSE(copyTaken(other, callRecord()));
 
-    for (LPARAM status : {4L, 1L, 2L, 3L, 0x8001L, -1L}) {
+    // Refused and not available matter only from the window we know.
+    for (LPARAM status : {4L, 1L, 2L, 3L, -1L}) {
         SCOPED_TRACE(status);
         standin::clearLog();
         EXPECT_EQ(sendToHost(attach, other.wParam(), status), 1);
@@ -383,6 +395,17 @@ TEST_F(DispatchTest, AttachRepliesAreAnsweredAndNeverPassedOn) {
         EXPECT_TRUE(copyTaken(skype, callRecord()));
         EXPECT_FALSE(copyTaken(other, callRecord()));
     }
+
+    // A Skype whose API has just become available speaks for any window: the
+    // known one is forgotten and the broadcast (the host sees it) goes at once.
+    standin::clearLog();
+    EXPECT_EQ(sendToHost(attach, other.wParam(), 0x8001), 1);
+    EXPECT_FALSE(hostSaw(attach, other.wParam(), 0x8001).has_value());
+    EXPECT_EQ(
+        standin::countMessages(standin::Window::Main, registeredMessage("SkypeControlAPIDiscover")),
+        1u);
+    EXPECT_FALSE(copyTaken(skype, callRecord()));
+    EXPECT_EQ(sendToHost(attach, skype.wParam(), 0), 1);
 
     // WM_NULL looks like nothing registered: passed on, never a Success.
     standin::clearLog();

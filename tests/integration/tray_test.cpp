@@ -14,7 +14,14 @@
 namespace {
 
 constexpr int kButtonCount = 5;
+// The record's size: the form with the item GUID from XP on; Windows 2000's
+// shell knows only the form before it.
 constexpr DWORD kIconDataSize = 504;
+constexpr DWORD kIconDataSizeWindows2000 = 488;
+
+DWORD iconDataSize(bool xp) {
+    return xp ? kIconDataSize : kIconDataSizeWindows2000;
+}
 constexpr UINT kFullFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 constexpr std::size_t kTipChars = 127;
 
@@ -78,7 +85,7 @@ void expectUntouchedFieldsZero(const NOTIFYICONDATAA& data) {
 void expectMainRecord(const ApiCall& call, bool xp, UINT flags, const std::string& tip) {
     SCOPED_TRACE("main icon record");
     const NOTIFYICONDATAA& data = call.icon;
-    EXPECT_EQ(data.cbSize, kIconDataSize);
+    EXPECT_EQ(data.cbSize, iconDataSize(xp));
     EXPECT_EQ(data.hWnd, standin::mainWindow());
     EXPECT_EQ(data.uID, 0u);
     EXPECT_EQ(data.uFlags, flags);
@@ -95,7 +102,7 @@ void expectButtonRecord(const ApiCall& call, bool xp) {
     ASSERT_LT(index, kButtonCount);
     SCOPED_TRACE(std::string("button ") + kCaptions[index]);
     const NOTIFYICONDATAA& data = call.icon;
-    EXPECT_EQ(data.cbSize, kIconDataSize);
+    EXPECT_EQ(data.cbSize, iconDataSize(xp));
     EXPECT_EQ(data.hWnd, standin::mainWindow());
     EXPECT_EQ(data.uFlags, kFullFlags);
     EXPECT_EQ(data.uCallbackMessage, kFirstButtonCallback + index);

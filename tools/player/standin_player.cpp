@@ -222,6 +222,8 @@ LRESULT answerMainQuery(WPARAM wParam, LPARAM code) {
         const int index = static_cast<int>(wParam);
         return inPlaylist(index) ? reinterpret_cast<LRESULT>(player->titles[index].c_str()) : 0;
     }
+    case host::kQueryEntryTitleWide:
+        return 1;
     case host::kQueryIniPath:
         return player->answerIniPath ? reinterpret_cast<LRESULT>(player->iniPath.c_str()) : 0;
     case host::kQueryWindow:
