@@ -132,7 +132,8 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wParam, LPARAM l
         } else if (isTaskbarCreated(message)) {
             readdTrayIcons();
         } else if (isAttachMessage(message)) {
-            onAttachReply(window, wParam, lParam);
+            // Skype hears 1 whatever our handling of the reply ran into.
+            guarded([&] { onAttachReply(window, wParam, lParam); });
             return kTaken;
         }
         break;

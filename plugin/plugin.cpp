@@ -29,27 +29,42 @@ PluginDescriptor gDescriptor = {
     host::kDescriptorVersion, kDescription, init, config, quit, nullptr, nullptr,
 };
 
+// The C++ runtime sorts its unwind tables at the first exception, and needs
+// memory for that: without it the exception ends the host, whatever catches
+// it. One exception while the library loads, when memory is there, makes every
+// later one (the host run out of memory) safe to catch.
+bool prepareUnwinding() noexcept {
+    try {
+        throw 0;
+    } catch (int) {
+    }
+    return true;
+}
+[[maybe_unused]] const bool gUnwindingPrepared = prepareUnwinding();
+
 HWND playlistWindow(HWND host) {
     return reinterpret_cast<HWND>(
         SendMessageA(host, host::kWmUser, host::kWindowPlaylist, host::kQueryWindow));
 }
 
+// Each step that may run short of memory is guarded on its own, so that the
+// others still run: init must hook, and quit must unhook, whatever fails.
 int init() {
-    guarded([] {
-        const HWND host = gDescriptor.hostWindow;
-        bindUiHost(host, gDescriptor.moduleInstance);
-        loadSettings(host);
-        installHostHook(host);
-        startDiscoveryTimer(host);
-        registerTaskbarCreated();
-        if (settings().showTrayIcon != 0)
-            addMainTrayIcon();
-        initTrayButtons();
-        loadPopupMenu();
-        if (const HWND playlist = playlistWindow(host))
-            installPlaylistHook(host, playlist);
-        setMenuCheck(IDM_ACTIVE, settings().active);
-        setMenuCheck(IDM_STOP_ON_CALL, settings().stopOnCall);
+    const HWND host = gDescriptor.hostWindow;
+    bindUiHost(host, gDescriptor.moduleInstance);
+    guarded([host] { loadSettings(host); });
+    installHostHook(host);
+    startDiscoveryTimer(host);
+    registerTaskbarCreated();
+    if (settings().showTrayIcon != 0)
+        addMainTrayIcon();
+    initTrayButtons();
+    loadPopupMenu();
+    if (const HWND playlist = playlistWindow(host))
+        installPlaylistHook(host, playlist);
+    setMenuCheck(IDM_ACTIVE, settings().active);
+    setMenuCheck(IDM_STOP_ON_CALL, settings().stopOnCall);
+    guarded([host] {
         if (discoverSkype(host))
             pollPlayState(host);
     });
@@ -101,24 +116,22 @@ bool unhookFromHostWindows(HWND host) {
 }
 
 void quit() {
-    guarded([] {
-        const HWND host = gDescriptor.hostWindow;
-        // Quit may come from inside a dialog of ours (Windows ending the
-        // session runs the host's loop inside ours): that dialog ends, and
-        // whatever it does until it has must take no effect.
-        const bool insideOurLoop = shutDownUi();
-        publishExitMood(host);
-        saveSettings();
-        settings().active = 0;
-        settings().stopOnCall = 0;
-        removeMainTrayIcon();
-        removeTrayButtons();
-        const bool stillReachable = unhookFromHostWindows(host);
-        // Our code is still on the stack, or a later subclass still calls
-        // into us: the library must outlive the host's FreeLibrary.
-        if (insideOurLoop || stillReachable)
-            pinLibrary();
-    });
+    const HWND host = gDescriptor.hostWindow;
+    // Quit may come from inside a dialog of ours (Windows ending the session
+    // runs the host's loop inside ours): that dialog ends, and whatever it
+    // does until it has must take no effect.
+    const bool insideOurLoop = shutDownUi();
+    guarded([host] { publishExitMood(host); });
+    saveSettings();
+    settings().active = 0;
+    settings().stopOnCall = 0;
+    removeMainTrayIcon();
+    removeTrayButtons();
+    const bool stillReachable = unhookFromHostWindows(host);
+    // Our code is still on the stack, or a later subclass still calls into
+    // us: the library must outlive the host's FreeLibrary.
+    if (insideOurLoop || stillReachable)
+        guarded([] { pinLibrary(); });
 }
 
 } // namespace

@@ -8,6 +8,9 @@
 namespace {
 
 Settings gSettings;
+// Set once load has read everything: settings never read must never be
+// written over the user's.
+bool gLoaded = false;
 
 constexpr char kKeyActive[] = "TRALMO_ACTIVE";
 constexpr char kKeyStopMusic[] = "TRALMO_STOP_MUSIC";
@@ -77,9 +80,12 @@ void loadSettings(HWND host) {
         shown = readInt(kIniSection, kButtonKeys[i], shown) != 0 ? 1 : 0;
     }
     gSettings.volume = readInt(host::kHostIniSection, host::kHostVolumeKey, gSettings.volume);
+    gLoaded = true;
 }
 
 void saveSettings() {
+    if (!gLoaded)
+        return;
     for (const IntSetting& s : kSwitches)
         writeInt(s.key, gSettings.*s.field);
     for (int i = 0; i < kTrayButtonCount; ++i)

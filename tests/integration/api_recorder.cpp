@@ -4,6 +4,8 @@
 
 #include <mmsystem.h>
 
+#include <cstdlib>
+
 #include <utility>
 
 namespace {
@@ -14,6 +16,7 @@ std::optional<POINT> gCursor;
 std::function<void(HMENU, int, int, HWND)> gTrackHandler;
 std::function<void(HWND, const char*, const char*)> gMessageBoxHandler;
 bool gWaveFaked = false;
+bool gAllocationsFail = false;
 std::optional<DWORD> gWaveLevel;
 
 // The system's own function behind each patched import, keyed by its type:
@@ -179,6 +182,20 @@ int WINAPI recMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     return IDOK;
 }
 
+WINBOOL WINAPI recPostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    record("PostMessageA", {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam)});
+    const WINBOOL result = original(&PostMessageA)(window, message, wParam, lParam);
+    gCalls.back().result = static_cast<DWORD_PTR>(result);
+    return result;
+}
+
+// The plug-in's C++ runtime allocates through msvcrt's malloc.
+void* __cdecl recMalloc(size_t size) {
+    if (gAllocationsFail)
+        return nullptr;
+    return original(&malloc)(size);
+}
+
 MMRESULT WINAPI recWaveOutGetVolume(HWAVEOUT device, LPDWORD level) {
     record("waveOutGetVolume", {arg(device), arg(level)});
     if (!gWaveFaked)
@@ -205,6 +222,7 @@ void startRecordingApi(HMODULE plugin) {
     gMessageBoxHandler = nullptr;
     gWaveFaked = false;
     gWaveLevel.reset();
+    gAllocationsFail = false;
     patch(plugin, "KERNEL32.dll", "GetPrivateProfileIntA", &GetPrivateProfileIntA,
           &recGetPrivateProfileIntA);
     patch(plugin, "KERNEL32.dll", "GetPrivateProfileStringA", &GetPrivateProfileStringA,
@@ -227,6 +245,8 @@ void startRecordingApi(HMODULE plugin) {
     patch(plugin, "USER32.dll", "GetCursorPos", &GetCursorPos, &recGetCursorPos);
     patch(plugin, "USER32.dll", "TrackPopupMenu", &TrackPopupMenu, &recTrackPopupMenu);
     patch(plugin, "USER32.dll", "MessageBoxA", &MessageBoxA, &recMessageBoxA);
+    patch(plugin, "USER32.dll", "PostMessageA", &PostMessageA, &recPostMessageA);
+    patch(plugin, "msvcrt.dll", "malloc", &malloc, &recMalloc);
     patch(plugin, "SHELL32.dll", "Shell_NotifyIconA", &Shell_NotifyIconA, &recShell_NotifyIconA);
     patch(plugin, "WINMM.DLL", "waveOutGetVolume", &waveOutGetVolume, &recWaveOutGetVolume);
 }
@@ -270,6 +290,9 @@ void onTrackPopupMenu(std::function<void(HMENU, int, int, HWND)> handler) {
 }
 void onMessageBox(std::function<void(HWND, const char*, const char*)> handler) {
     gMessageBoxHandler = std::move(handler);
+}
+void failAllocations(bool fail) {
+    gAllocationsFail = fail;
 }
 void fakeWaveOutVolume(std::optional<DWORD> level) {
     gWaveFaked = true;

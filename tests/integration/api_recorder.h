@@ -35,3 +35,6 @@ void onTrackPopupMenu(std::function<void(HMENU menu, int x, int y, HWND owner)> 
 // Called instead of showing the message box; without one the real box shows.
 void onMessageBox(std::function<void(HWND owner, const char* text, const char* caption)> handler);
 void fakeWaveOutVolume(std::optional<DWORD> level); // nullopt: the call fails
+// While set, every allocation the plug-in asks of the C runtime fails, as in a
+// host that has run out of memory.
+void failAllocations(bool fail);

@@ -1,0 +1,173 @@
+// Every attach as Skype sees it: the protocol the session opens with, the song
+// published whatever the play state did, what each later status does to the
+// session, and how long any wait on Skype may last.
+#include "harness.h"
+
+#include <memory>
+
+namespace {
+
+namespace sk = standin_skype;
+using standin::PlayState;
+
+constexpr UINT kSkypeBoundMs = 1000;
+constexpr char kTemplate[] = "[Tralmo]\nTRALMO_USER_STRING=[%title%] [%state%]\n";
+constexpr char kRich[] = "SET PROFILE RICH_MOOD_TEXT ";
+
+std::vector<std::string> textsOf(const std::vector<sk::CopyDataRecord>& records) {
+    std::vector<std::string> texts;
+    for (const auto& record : records)
+        texts.push_back(record.text());
+    return texts;
+}
+
+class AttachTest : public PluginTest {
+  protected:
+    void SetUp() override {
+        PluginTest::SetUp();
+        // Ticks are sent by hand, so that no count depends on the clock.
+        KillTimer(host(), kDiscoveryTimer);
+    }
+
+    void prepare() override {
+        ASSERT_TRUE(standin::writeIniContent(kTemplate));
+        standin::setPlayState(startState_);
+        sk::Config config;
+        config.client = host();
+        config.answerMode = answerMode_;
+        skype_ = std::make_unique<sk::Running>(config);
+        ASSERT_TRUE(skype_->started());
+    }
+
+    // What Skype receives from here on.
+    std::vector<std::string> received() const { return textsOf(sk::records(seen_)); }
+    void forget() { seen_ = sk::recordCount(); }
+
+    void tick() { sendToHost(WM_TIMER, kDiscoveryTimer, 0); }
+
+    PlayState startState_ = PlayState::Stopped;
+    sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
+    std::unique_ptr<sk::Running> skype_;
+    std::size_t seen_ = 0;
+};
+
+TEST_F(AttachTest, EverySessionOpensWithTheProtocol) {
+    const auto records = sk::records();
+    ASSERT_FALSE(records.empty());
+    const sk::CopyDataRecord& first = records[0];
+    EXPECT_EQ(first.text(), kProtocolCommand);
+    EXPECT_EQ(first.cbData, sizeof kProtocolCommand) << "its bytes and one terminating zero";
+    EXPECT_TRUE(first.terminated());
+    EXPECT_EQ(first.dwData, 0u);
+    EXPECT_EQ(first.sender, host());
+
+    // Another Success, even from the same window, is a new session.
+    forget();
+    ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
+    EXPECT_EQ(received(), std::vector<std::string>{kProtocolCommand});
+}
+
+struct PublishCase {
+    const char* name;
+    PlayState state;
+    std::vector<std::string> afterProtocol;
+};
+
+class AttachPublishTest : public AttachTest, public testing::WithParamInterface<PublishCase> {
+  protected:
+    AttachPublishTest() { answerMode_ = sk::AnswerMode::None; }
+};
+
+// A Skype that answers late (or restarts, or the user allows access later)
+// has nothing of ours: the attach publishes what plays, changed or not.
+TEST_P(AttachPublishTest, TheSongGoesOutAtEveryAttach) {
+    standin::setPlayState(GetParam().state, standin::Notify::StatusChanged);
+    for (int attach = 0; attach < 2; ++attach) {
+        SCOPED_TRACE(attach);
+        forget();
+        ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
+        std::vector<std::string> expected{kProtocolCommand};
+        for (const std::string& mood : GetParam().afterProtocol)
+            expected.push_back(kRich + mood);
+        EXPECT_EQ(received(), expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, AttachPublishTest,
+    testing::Values(PublishCase{"Playing", PlayState::Playing, {"First Song playing"}},
+                    PublishCase{"Paused", PlayState::Paused, {"First Song paused"}},
+                    PublishCase{"Stopped", PlayState::Stopped, {}}),
+    [](const testing::TestParamInfo<PublishCase>& info) { return info.param.name; });
+
+TEST_F(AttachTest, AStoppedHostPublishesOnlyAChange) {
+    standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
+    standin::setPlayState(PlayState::Stopped);
+    forget();
+    ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
+    EXPECT_EQ(received(), (std::vector<std::string>{kProtocolCommand,
+                                                    kRich + std::string("First Song stopped")}));
+    forget();
+    ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
+    EXPECT_EQ(received(), std::vector<std::string>{kProtocolCommand});
+}
+
+// The user logs out (status 3 to us), later logs in again: Skype tells every
+// window its API is available, and the session is back with the song.
+TEST_F(AttachTest, LogOutForgetsTheWindowAndLogInRepublishes) {
+    standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
+    ASSERT_EQ(sk::sendAttach(sk::kAttachNotAvailable).result, 1);
+    forget();
+    standin::sendSongStarted();
+    EXPECT_TRUE(received().empty()) << "nothing goes to a logged-out Skype";
+
+    const unsigned discovers = sk::discoversSeen();
+    ASSERT_EQ(sk::sendAttach(sk::kAttachApiAvailable).result, 1);
+    EXPECT_EQ(sk::discoversSeen(), discovers + 1) << "discovered at once, not at the next tick";
+    EXPECT_EQ(received(), (std::vector<std::string>{kProtocolCommand,
+                                                    kRich + std::string("First Song playing")}));
+}
+
+// Refusal and log-out speak for the window that sends them; the user still
+// deciding changes nothing.
+TEST_F(AttachTest, RefusalMattersOnlyFromTheKnownWindow) {
+    for (LONG status : {sk::kAttachRefused, sk::kAttachNotAvailable}) {
+        SCOPED_TRACE(status);
+        ASSERT_EQ(sk::waitFor(sk::requestAttach(status, sk::Sender::Other)).result, 1);
+        forget();
+        standin::sendSongStarted();
+        EXPECT_EQ(received().size(), 1u);
+    }
+    ASSERT_EQ(sk::sendAttach(sk::kAttachPendingAuthorization).result, 1);
+    forget();
+    standin::sendSongStarted();
+    EXPECT_EQ(received().size(), 1u);
+
+    ASSERT_EQ(sk::sendAttach(sk::kAttachRefused).result, 1);
+    forget();
+    standin::sendSongStarted();
+    EXPECT_TRUE(received().empty()) << "a window that refused is not sent to";
+    tick();
+    EXPECT_EQ(sk::discoversSeen(), 2u) << "the next tick looks again";
+}
+
+TEST_F(AttachTest, EveryWaitOnSkypeIsBoundedAtOneSecond) {
+    standin::sendSongStarted();
+    const auto sends = recordedCalls({"SendMessageTimeoutA"});
+    std::size_t broadcasts = 0;
+    std::size_t commands = 0;
+    for (const ApiCall& call : sends) {
+        if (call.args[0] == reinterpret_cast<DWORD_PTR>(HWND_BROADCAST))
+            ++broadcasts;
+        else if (call.args[1] == WM_COPYDATA)
+            ++commands;
+        else
+            continue;
+        EXPECT_EQ(call.args[5], kSkypeBoundMs);
+        EXPECT_TRUE(call.args[4] & SMTO_ABORTIFHUNG);
+    }
+    EXPECT_EQ(broadcasts, 1u);
+    EXPECT_EQ(commands, 2u) << "the protocol and the mood";
+}
+
+} // namespace
