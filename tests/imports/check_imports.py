@@ -8,10 +8,13 @@ the import table tells what a real loader would refuse.
 
 usage: check_imports.py TABLE.tsv FILE.dll
 """
+import os
 import struct
 import sys
 
-IMPORT_DIRECTORY = 1
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from pe_image import IMPORT, Image  # noqa: E402
+
 ORDINAL_FLAG = 0x80000000
 
 # Windows versions in the order they shipped; the table names one of these.
@@ -22,49 +25,13 @@ OLDEST_TARGET = "2000"
 MAX_IMAGE_VERSION = (5, 0)
 
 
-class Image:
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise ValueError("not an MZ file")
-        pe = self.u32(0x3C)
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        coff = pe + 4
-        sections, optional_size = struct.unpack_from("<2xH12xH", data, coff)
-        self.optional = coff + 20
-        if struct.unpack_from("<H", data, self.optional)[0] != 0x10B:
-            raise ValueError("not a 32-bit image")
-        count = self.u32(self.optional + 92)
-        self.directories = [struct.unpack_from("<II", data, self.optional + 96 + 8 * i)
-                            for i in range(min(count, 16))]
-        table = self.optional + optional_size
-        self.sections = [struct.unpack_from("<8xIIII", data, table + 40 * i)
-                         for i in range(sections)]
-
-    def u32(self, offset):
-        return struct.unpack_from("<I", self.data, offset)[0]
-
-    def version(self, offset):
-        return struct.unpack_from("<HH", self.data, self.optional + offset)
-
-    def offset(self, rva):
-        for virtual_size, address, raw_size, raw in self.sections:
-            if address <= rva < address + max(virtual_size, raw_size):
-                return raw + rva - address
-        raise ValueError("RVA 0x%x lies in no section" % rva)
-
-    def text(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
+class ImportedImage(Image):
     def imports(self):
         """(dll, function) pairs; an import by ordinal is named '#N'."""
-        if len(self.directories) <= IMPORT_DIRECTORY:
-            return []
-        rva, size = self.directories[IMPORT_DIRECTORY]
+        if self.magic != 0x10B:
+            raise ValueError("not a 32-bit image")
+        descriptor, _ = self.directory(IMPORT)
         found = []
-        descriptor = self.offset(rva) if size else None
         while descriptor is not None:
             names, _, _, dll_name, slots = struct.unpack_from("<IIIII", self.data, descriptor)
             if dll_name == 0:
@@ -135,7 +102,7 @@ def main(argv):
         sys.exit(__doc__.strip().splitlines()[-1])
     table = read_table(argv[1])
     with open(argv[2], "rb") as f:
-        image = Image(f.read())
+        image = ImportedImage(f.read())
     found = problems(image, table)
     for line in found:
         print("imports: " + line)
