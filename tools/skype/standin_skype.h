@@ -4,15 +4,27 @@
 // drive it from the test thread, which owns the client window; the program
 // standin_skype.exe wraps it in a visible window for the demo.
 //
-// One stand-in per process. Every function may be called from any thread.
-// Functions that wait pump the calling thread's messages meanwhile, so a
-// client window living on that thread keeps receiving what Skype sends it.
+// Skype as its clients know it answers every command, negotiates a protocol,
+// greets a client after attaching it, asks the user before it lets a new
+// client in, announces its API when it starts or the user logs in, reports
+// calls as they go and drops a client that is slow to take a notification.
+// Each of these is selected in Config; a default Config keeps to the quiet
+// Skype older tests were written against, realistic() turns everything on.
+//
+// One stand-in per process, serving one client at a time. Every function may
+// be called from any thread. Functions that wait pump the calling thread's
+// messages meanwhile, so a client window living on that thread keeps
+// receiving what Skype sends it.
 #pragma once
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "api_commands.h"
+#include "call_scripts.h"
 
 namespace standin_skype {
 
@@ -31,9 +43,15 @@ inline constexpr LONG kAttachRefused = 2;
 inline constexpr LONG kAttachNotAvailable = 3;
 inline constexpr LONG kAttachApiAvailable = 0x8001;
 
+// Skype drops a client that takes longer than this to take a notification.
+inline constexpr DWORD kSlowClientMs = 1000;
+inline constexpr char kDefaultUserHandle[] = "tralmo.listener";
+
 // Safety bounds only: nothing here measures time.
 inline constexpr UINT kDefaultSendTimeoutMs = 10000;
 inline constexpr DWORD kDefaultWaitMs = 15000;
+// Per window, for the ApiAvailable broadcast.
+inline constexpr UINT kAnnounceTimeoutMs = 1000;
 
 enum class AnswerMode {
     // The Attach is sent from inside the Discover handler, so it reaches the
@@ -50,18 +68,66 @@ enum class AnswerMode {
     None,
 };
 
+// How Skype answers a command ("PROTOCOL 7" -> "PROTOCOL 7" and so on).
+enum class CommandAnswers {
+    None,
+    // Sent from inside the command's WM_COPYDATA handler: the client gets it
+    // while its own send of the command is still waiting.
+    Nested,
+    // Sent once the handler returned and the Skype thread is back in its loop.
+    Later,
+};
+
+// Whether Skype's notifications (and answers) are sent with SMTO_BLOCK, which
+// keeps the Skype thread from handling anything the client sends it meanwhile.
+enum class Blocking { Never, Always, Alternate };
+
+// Call scripts either run by the clock on the Skype thread, or advance one
+// notification per stepCall(), so that a test never waits for the clock.
+enum class ScriptClock { RealTime, Stepped };
+
 struct Config {
-    HWND client = nullptr; // answer only this window's Discover; null: any window
+    HWND client = nullptr; // answer only this window; null: any window
     AnswerMode answerMode = AnswerMode::Immediate;
-    LONG attachStatus = kAttachSuccess;
+    LONG attachStatus = kAttachSuccess; // the answer to a Discover when askUser is off
     LRESULT copyDataResult = 1;
     DWORD copyDataHangMs = 0; // Sleep without pumping inside WM_COPYDATA
     DWORD discoverHangMs = 0; // ... and inside the Discover handler
     UINT sendTimeoutMs = kDefaultSendTimeoutMs;
-    // Posted (wParam 0, lParam 0) whenever a transcript line is added.
+    // Posted (wParam 0, lParam 0) whenever a transcript line is added or the
+    // state the program shows changed.
     HWND observer = nullptr;
     UINT observerMessage = 0;
+
+    CommandAnswers answers = CommandAnswers::None;
+    int highestProtocol = kDefaultHighestProtocol;
+    // CONNSTATUS ONLINE, CURRENTUSERHANDLE <userHandle>, USERSTATUS ONLINE
+    // right after every successful attach.
+    bool greetAfterAttach = false;
+    std::string userHandle = kDefaultUserHandle;
+    // A Discover is answered PendingAuthorization until the user decides
+    // (decide()); the decision is remembered for later attaches.
+    bool askUser = false;
+    Blocking blocking = Blocking::Never;
+    // A slow client is always recorded (slowClients()); with this it is also
+    // detached: no more calls or greetings (a test's requestNotification
+    // still goes out), and see onlyAttachedClients.
+    bool dropSlowClients = false;
+    // Commands from a window Skype has not attached (or has dropped, logged
+    // out or forgotten by restarting) are recorded, not carried out, and the
+    // send gets 0.
+    bool onlyAttachedClients = false;
+    // requestReturn() broadcasts ApiAvailable once the new window is up.
+    bool announceOnReturn = false;
+    ScriptClock scriptClock = ScriptClock::Stepped;
 };
+
+// Skype as its clients meet it: answers later, protocol 8 at most, greetings,
+// SMTO_BLOCK on every other notification, slow clients dropped after
+// kSlowClientMs, commands only from the attached client, ApiAvailable
+// broadcast on return. The user has allowed the client already (set askUser
+// to be asked).
+Config realistic(HWND client);
 
 // One WM_COPYDATA that Skype's API window received.
 struct CopyDataRecord {
@@ -70,6 +136,7 @@ struct CopyDataRecord {
     DWORD cbData = 0;
     bool nullData = false;            // lpData was null (bytes then empty)
     std::vector<unsigned char> bytes; // exactly cbData bytes of lpData
+    bool carriedOut = false;          // run as a command (see Config::onlyAttachedClients)
 
     // The bytes up to the first zero, or all of them when there is none.
     std::string text() const;
@@ -86,7 +153,7 @@ struct CopyDataRecord {
 bool moodTextOf(const std::string& command, std::string* mood, bool* rich = nullptr);
 
 struct AttachSent {
-    HWND client = nullptr;
+    HWND client = nullptr; // HWND_BROADCAST for the ApiAvailable broadcast
     LONG status = 0;
     bool delivered = false; // SendMessageTimeout (or PostMessage) returned nonzero
     LRESULT result = 0;     // 0 when posted
@@ -101,11 +168,49 @@ struct Notification {
     bool nullData = false;            // send lpData null
     ULONG_PTR dwData = 0;
     Sender sender = Sender::Skype;
-    HWND target = nullptr; // null: the configured client, else the last one answered
+    HWND target = nullptr;     // null: the configured client, else the last one answered
+    std::optional<bool> block; // SMTO_BLOCK; unset: as Config::blocking says
 };
 
 // "CALL 1234 STATUS RINGING" as Skype sends it: cbData = strlen + 1.
 Notification textNotification(const std::string& text);
+
+// What Skype sent a client in WM_COPYDATA.
+enum class SentKind {
+    Notification, // asked for by requestNotification
+    Answer,       // the answer to a command
+    Greeting,     // after an attach
+    Call,         // a step of a call script
+};
+
+struct SentMessage {
+    SentKind kind = SentKind::Notification;
+    HWND target = nullptr;
+    std::string text;           // up to the first zero
+    bool blocking = false;      // sent with SMTO_BLOCK
+    bool insideCommand = false; // sent while one of the client's commands was being handled
+    bool delivered = false;
+    LRESULT result = 0;
+    bool slow = false; // the client took longer than kSlowClientMs, or the send timed out
+};
+
+// A client that was slow to take what Skype sent it.
+struct SlowClient {
+    HWND client = nullptr;
+    std::string text;
+    bool timedOut = false;
+    bool dropped = false; // detached for it (Config::dropSlowClients)
+};
+
+// One call as the notifications sent so far describe it.
+struct CallState {
+    unsigned id = 0;
+    std::string status; // the last status word sent, as the client's protocol named it
+    unsigned duration = 0;
+};
+
+// The user's answer to "allow this program to use Skype?".
+enum class Decision { Undecided, Allowed, Refused };
 
 using RequestId = unsigned;
 
@@ -124,6 +229,7 @@ bool running();
 
 // Live settings; they apply from the next message handled.
 Config config();
+void updateConfig(const std::function<void(Config&)>& change);
 void setClient(HWND client);
 void setAnswer(AnswerMode mode, LONG status = kAttachSuccess);
 void setCopyDataResult(LRESULT result);
@@ -137,13 +243,30 @@ HWND skypeWindow();
 HWND otherWindow();
 HWND lastClient();
 
+// Skype's state. The mood is the user's (kept across restarts); the protocol
+// is the attached client's, kInitialProtocol again at every attach.
+Mood mood();
+bool moodSet(); // some SET PROFILE command has changed the mood
+int clientProtocol();
+HWND attachedClient(); // null: none
+HWND pendingClient();  // waiting for the user's decision; null: none
+Decision decision();
+bool loggedIn();
+std::vector<CallState> calls();
+std::size_t scriptStepsLeft(); // of every call script started and not yet done
+
 // What happened so far: copies, safe while the Skype thread adds to them.
 // `first` skips what the caller has seen already.
 std::vector<CopyDataRecord> records(size_t first = 0);
 size_t recordCount();
 std::vector<AttachSent> attachesSent();
 unsigned discoversSeen(); // from the configured client (any window when none)
+std::vector<SentMessage> sentMessages(size_t first = 0);
+size_t sentCount();
+std::vector<std::string> answersSent(); // the texts of every Answer
+std::vector<SlowClient> slowClients();
 std::vector<std::string> transcript(size_t first = 0);
+// Forgets the history above (not the state: mood, attachment, calls).
 void clearHistory();
 
 // Requests carried out by the Skype thread; the caller may wait for them.
@@ -151,9 +274,35 @@ RequestId requestNotification(const Notification& notification);
 RequestId requestAttach(LONG status, Sender sender = Sender::Skype, HWND target = nullptr);
 RequestId requestLeave();  // Skype exits: its API window is destroyed
 RequestId requestReturn(); // Skype starts again with a new API window
+// Exits and starts again with a new window, then broadcasts ApiAvailable.
+RequestId requestRestart();
+// The user logs out: NotAvailable to the attached client, which is detached;
+// every Discover is answered NotAvailable until the user logs in again.
+RequestId requestLogOut();
+// The user logs in: ApiAvailable is broadcast to every top-level window.
+RequestId requestLogIn();
+// Broadcasts ApiAvailable (HWND_BROADCAST) from the API window.
+RequestId requestAnnounce();
+// The user answers the authorisation question: Success or Refused goes to
+// the client waiting for it (if any), and the decision is remembered.
+RequestId requestDecision(bool allow);
+// Forgets the user's decision: the next Discover asks again (with askUser).
+RequestId requestForgetDecision();
+// Completes once everything asked of the Skype thread before it (answers sent
+// Later and Deferred attaches included) is done.
+RequestId requestSync();
 // Holds the Skype thread busy without pumping; the request completes when
 // the hang has begun, so anything sent afterwards meets a hung Skype.
 RequestId requestHang(DWORD ms);
+// Starts a call script for the attached client; the request completes once
+// it is started. Ids of 0 in the plan are filled in with fresh ones.
+RequestId requestCall(const CallPlan& plan);
+// The next notification of the call scripts, whatever the clock; completes
+// with delivered false (error ERROR_NO_MORE_ITEMS) when no step is left.
+RequestId requestStep();
+
+// A plan with fresh call ids.
+CallPlan planCall(CallScript script);
 
 // Pumps the calling thread's messages until the request completed or the
 // wait timed out (then completed is false).
@@ -165,6 +314,12 @@ bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs = kDefaultWait
 Outcome sendNotification(const std::string& text);
 Outcome sendAttach(LONG status);
 bool hang(DWORD ms);
+bool sync();
+Outcome decide(bool allow);
+Outcome startCall(const CallPlan& plan);
+Outcome stepCall();
+// Steps until no script step is left; the number of steps taken.
+unsigned runCallsToEnd();
 
 // RAII for tests: starts in the constructor, stops in the destructor.
 class Running {

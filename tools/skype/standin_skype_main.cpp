@@ -1,8 +1,11 @@
 // standin_skype.exe: the stand-in Skype client as a program of its own, with
-// a window that shows what Skype received and buttons that ring the client.
+// a window that shows what Skype received, its protocol, the mood it holds
+// and the calls, and buttons that ring the client or play the user.
 //
 //   standin_skype.exe [--status N|none] [--answer MODE] [--client HEX] [--log FILE]
-//                     [--at X,Y]
+//                     [--at X,Y] [--real] [--answers none|nested|later] [--protocol N]
+//                     [--greet on|off] [--ask] [--block never|always|alternate]
+//                     [--drop on|off] [--user NAME]
 //   standin_skype.exe --send "COMMAND"
 //
 // --status   the Attach status answered to a Discover (default 0, Success;
@@ -14,14 +17,37 @@
 // --client   answer only the Discover of this window (hex handle).
 // --log      append the transcript to FILE instead of writing it to stdout.
 // --at       put the window's top left corner at screen point X,Y.
+// --real     behave as Skype does: answer every command (later), greet after
+//            attaching, SMTO_BLOCK on every other notification, drop a client
+//            slower than 1 s, take commands only from the attached client,
+//            announce the API on return. The options after it still apply.
+// --answers  how commands are answered: not at all (the default without
+//            --real), "nested" (inside the command's send) or "later".
+// --protocol Skype's own highest protocol (default 8).
+// --greet    CONNSTATUS, CURRENTUSERHANDLE and USERSTATUS after an attach.
+// --ask      ask the user before a client may attach (Allow / Refuse).
+// --block    which notifications are sent with SMTO_BLOCK.
+// --drop     drop a client that takes over 1 s to take a notification.
+// --user     the user's handle (CURRENTUSERHANDLE).
 // --send     hand COMMAND to the running stand-in and exit (0 when taken).
 //
 // Control commands, sent by another program as WM_COPYDATA to the window of
 // class "TralmoStandInSkype" with dwData 0x54524C4D ('TRLM') and the command
-// text: "ring ID", "missed ID", "finished ID" (send CALL ID STATUS ...),
-// "notify TEXT" (send TEXT as a notification), "status N|none", "leave"
-// (Skype exits), "return" (Skype comes back), "exit" (close the program),
-// "sync" (write out every transcript line so far; not itself logged).
+// text:
+//   "ring ID", "missed ID", "finished ID"  send CALL ID STATUS RINGING, ...
+//   "cancelled ID"     the caller gave up: CANCELLED (FINISHED below protocol 2)
+//   "call SCRIPT [ID]" run a whole call in real time; SCRIPT is incoming,
+//                      refused, missed, cancelled, outgoing, hold or two
+//   "notify TEXT"      send TEXT as a notification
+//   "status N|none"    the Attach status answered from now on
+//   "ask"              ask the user at the next Discover (forgets the decision)
+//   "allow", "refuse"  the user's decision
+//   "logout", "login"  the user logs out (NotAvailable) or in (ApiAvailable)
+//   "leave", "return"  Skype exits, or comes back with a new window
+//   "restart"          Skype exits and starts again, then announces its API
+//   "answers MODE", "protocol N", "block MODE", "greet on|off", "drop on|off"
+//   "exit"             close the program
+//   "sync"             write out every transcript line so far (not logged)
 // The message returns 1 when the command was taken, 0 otherwise.
 #include "standin_skype.h"
 
@@ -32,26 +58,39 @@
 
 namespace {
 
+namespace sk = standin_skype;
+
 constexpr wchar_t kWindowTitle[] = L"Skype (stand-in)";
 constexpr UINT kControlTimeoutMs = 5000;
-constexpr UINT kTranscriptChanged = WM_APP + 10;
+constexpr UINT kStateChanged = WM_APP + 10;
 constexpr int kMaxLogEntries = 1000;
+constexpr size_t kCallsShown = 3;
+constexpr int kWindowWidth = 600;
+constexpr int kWindowHeight = 450;
+constexpr char kDefaultCallId[] = "1234";
 
 enum ControlId {
     IdAttach = 100,
     IdClient,
+    IdProtocol,
     IdMood,
+    IdCalls,
     IdRaw,
     IdLog,
     IdCallId,
     IdRing,
     IdMissed,
     IdFinished,
-    IdCallSent
+    IdCancelled,
+    IdAllow,
+    IdRefuse,
+    IdLogInOut,
+    IdRestart,
+    IdIncoming,
 };
 
 struct Options {
-    standin_skype::Config config;
+    sk::Config config;
     std::string logPath;
     std::string sendCommand;
     bool send = false;
@@ -63,7 +102,7 @@ HWND g_window = nullptr;
 HFONT g_moodFont = nullptr;
 FILE* g_log = nullptr;
 // When to answer once "status" gives a status again after "none".
-standin_skype::AnswerMode g_answerMode = standin_skype::AnswerMode::Immediate;
+sk::AnswerMode g_answerMode = sk::AnswerMode::Immediate;
 size_t g_linesShown = 0;
 size_t g_recordsShown = 0;
 
@@ -78,21 +117,69 @@ std::wstring wideFromUtf8(const std::string& text) {
     return wide;
 }
 
+std::string hwndText(HWND window) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX",
+                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
+    return text;
+}
+
 std::string statusName(LONG status) {
     switch (status) {
-    case standin_skype::kAttachSuccess:
+    case sk::kAttachSuccess:
         return "Success";
-    case standin_skype::kAttachPendingAuthorization:
+    case sk::kAttachPendingAuthorization:
         return "PendingAuthorization";
-    case standin_skype::kAttachRefused:
+    case sk::kAttachRefused:
         return "Refused";
-    case standin_skype::kAttachNotAvailable:
+    case sk::kAttachNotAvailable:
         return "NotAvailable";
-    case standin_skype::kAttachApiAvailable:
+    case sk::kAttachApiAvailable:
         return "ApiAvailable";
     default:
         return "unknown";
     }
+}
+
+// ---- Words of the command line and the control commands ----
+
+template <typename T> struct Named {
+    const char* name;
+    T value;
+};
+
+constexpr Named<sk::AnswerMode> kAnswerModes[] = {
+    {"immediate", sk::AnswerMode::Immediate},
+    {"deferred", sk::AnswerMode::Deferred},
+    {"posted", sk::AnswerMode::Posted},
+};
+constexpr Named<sk::CommandAnswers> kCommandAnswers[] = {
+    {"none", sk::CommandAnswers::None},
+    {"nested", sk::CommandAnswers::Nested},
+    {"later", sk::CommandAnswers::Later},
+};
+constexpr Named<sk::Blocking> kBlockings[] = {
+    {"never", sk::Blocking::Never},
+    {"always", sk::Blocking::Always},
+    {"alternate", sk::Blocking::Alternate},
+};
+constexpr Named<bool> kSwitches[] = {{"on", true}, {"off", false}};
+
+template <typename T, size_t N>
+bool parseNamed(const std::string& text, const Named<T> (&names)[N], T* value) {
+    for (const Named<T>& named : names)
+        if (text == named.name) {
+            *value = named.value;
+            return true;
+        }
+    return false;
+}
+
+template <typename T, size_t N> const char* nameOf(T value, const Named<T> (&names)[N]) {
+    for (const Named<T>& named : names)
+        if (named.value == value)
+            return named.name;
+    return "none";
 }
 
 // "none" or a status, decimal or 0x hex.
@@ -105,29 +192,12 @@ bool parseStatus(const std::string& text, bool* none, LONG* status) {
     return !text.empty() && !*end;
 }
 
-const char* modeName(standin_skype::AnswerMode mode) {
-    switch (mode) {
-    case standin_skype::AnswerMode::Immediate:
-        return "immediate";
-    case standin_skype::AnswerMode::Deferred:
-        return "deferred";
-    case standin_skype::AnswerMode::Posted:
-        return "posted";
-    case standin_skype::AnswerMode::None:
-        break;
-    }
-    return "none";
-}
-
-bool parseAnswerMode(const std::string& text, standin_skype::AnswerMode* mode) {
-    if (text == "immediate")
-        *mode = standin_skype::AnswerMode::Immediate;
-    else if (text == "deferred")
-        *mode = standin_skype::AnswerMode::Deferred;
-    else if (text == "posted")
-        *mode = standin_skype::AnswerMode::Posted;
-    else
+bool parseNumber(const std::string& text, int* number) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || value < 1 || value > 0xFFFF)
         return false;
+    *number = static_cast<int>(value);
     return true;
 }
 
@@ -146,14 +216,40 @@ bool parsePoint(const char* text, int* x, int* y) {
     return true;
 }
 
+// The behaviours both the command line and the control commands set.
+bool applySetting(const std::string& name, const std::string& value, sk::Config* config) {
+    if (name == "answers")
+        return parseNamed(value, kCommandAnswers, &config->answers);
+    if (name == "protocol")
+        return parseNumber(value, &config->highestProtocol);
+    if (name == "block")
+        return parseNamed(value, kBlockings, &config->blocking);
+    if (name == "greet")
+        return parseNamed(value, kSwitches, &config->greetAfterAttach);
+    if (name == "drop")
+        return parseNamed(value, kSwitches, &config->dropSlowClients);
+    if (name == "user" && !value.empty()) {
+        config->userHandle = value;
+        return true;
+    }
+    return false;
+}
+
 bool parseOptions(int argc, char** argv, Options* options) {
-    standin_skype::AnswerMode mode = standin_skype::AnswerMode::Immediate;
+    sk::AnswerMode mode = sk::AnswerMode::Immediate;
     bool none = false;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--real") == 0)
+            options->config = sk::realistic(nullptr);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--answer" && hasValue) {
-            if (!parseAnswerMode(argv[++i], &mode))
+        if (arg == "--real") {
+            continue;
+        } else if (arg == "--ask") {
+            options->config.askUser = true;
+        } else if (arg == "--answer" && hasValue) {
+            if (!parseNamed(argv[++i], kAnswerModes, &mode))
                 return false;
         } else if (arg == "--status" && hasValue) {
             if (!parseStatus(argv[++i], &none, &options->config.attachStatus))
@@ -169,14 +265,21 @@ bool parseOptions(int argc, char** argv, Options* options) {
         } else if (arg == "--send" && hasValue) {
             options->send = true;
             options->sendCommand = argv[++i];
+        } else if (arg.compare(0, 2, "--") == 0 && hasValue) {
+            if (!applySetting(arg.substr(2), argv[++i], &options->config))
+                return false;
         } else {
             return false;
         }
     }
     g_answerMode = mode;
-    options->config.answerMode = none ? standin_skype::AnswerMode::None : mode;
+    options->config.answerMode = none ? sk::AnswerMode::None : mode;
+    // A person watches: calls run by the clock.
+    options->config.scriptClock = sk::ScriptClock::RealTime;
     return true;
 }
+
+// ---- The window ----
 
 void writeLine(const std::string& line) {
     FILE* out = g_log ? g_log : stdout;
@@ -196,65 +299,117 @@ void setText(int id, const std::string& utf8) {
     SetDlgItemTextW(g_window, id, wideFromUtf8(utf8).c_str());
 }
 
-void showAttachAnswer() {
-    const standin_skype::Config config = standin_skype::config();
+void showAttachState() {
+    const sk::Config config = sk::config();
     std::string text = "Attach answer: ";
-    if (config.answerMode == standin_skype::AnswerMode::None) {
+    if (config.answerMode == sk::AnswerMode::None) {
         text += "none";
+    } else if (config.askUser) {
+        const sk::Decision decision = sk::decision();
+        text += decision == sk::Decision::Allowed   ? "the user allowed it"
+                : decision == sk::Decision::Refused ? "the user refused it"
+                                                    : "the user is asked";
+        text += std::string(", ") + nameOf(config.answerMode, kAnswerModes);
     } else {
         text += std::to_string(config.attachStatus) + " (" + statusName(config.attachStatus) +
-                "), " + modeName(config.answerMode);
+                "), " + nameOf(config.answerMode, kAnswerModes);
     }
+    if (const HWND pending = sk::pendingClient())
+        text += "; waiting for the user: " + hwndText(pending);
     setText(IdAttach, text);
-    const HWND client = config.client ? config.client : standin_skype::lastClient();
-    const HWND skype = standin_skype::skypeWindow();
-    char line[160];
-    std::snprintf(line, sizeof line, "Client: 0x%08lX    Skype API window: 0x%08lX%s",
-                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(client)),
-                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(skype)),
-                  skype ? "" : " (Skype away)");
-    setText(IdClient, line);
+
+    const HWND client = config.client ? config.client : sk::lastClient();
+    const HWND skype = sk::skypeWindow();
+    setText(IdClient, "Client: " + hwndText(client) + "    Skype API window: " + hwndText(skype) +
+                          (skype ? "" : " (Skype away)") +
+                          (sk::loggedIn() ? "" : "    user logged out"));
+
+    const HWND attached = sk::attachedClient();
+    setText(IdProtocol, "Protocol " + std::to_string(sk::clientProtocol()) + " (Skype's highest " +
+                            std::to_string(config.highestProtocol) + ")    answers " +
+                            nameOf(config.answers, kCommandAnswers) + "    SMTO_BLOCK " +
+                            nameOf(config.blocking, kBlockings) + "    attached: " +
+                            (attached ? hwndText(attached) : std::string("none")) +
+                            (sk::slowClients().empty() ? "" : "    slow client seen"));
+    const bool asking = sk::pendingClient() != nullptr;
+    EnableWindow(GetDlgItem(g_window, IdAllow), asking);
+    EnableWindow(GetDlgItem(g_window, IdRefuse), asking);
+    SetDlgItemTextW(g_window, IdLogInOut, sk::loggedIn() ? L"Log out" : L"Log in");
+}
+
+void showMoodAndCalls() {
+    const sk::Mood mood = sk::mood();
+    setText(IdMood, sk::moodSet() ? mood.text + (mood.rich ? "   (rich)" : "") : "(none yet)");
+    const std::vector<sk::CallState> calls = sk::calls();
+    std::string text = "Calls:";
+    if (calls.empty())
+        text += " none";
+    const size_t first = calls.size() > kCallsShown ? calls.size() - kCallsShown : 0;
+    for (size_t i = first; i < calls.size(); ++i) {
+        const sk::CallState& call = calls[i];
+        char duration[32] = "";
+        if (call.duration)
+            std::snprintf(duration, sizeof duration, " %u:%02u", call.duration / 60,
+                          call.duration % 60);
+        text += "   " + std::to_string(call.id) + " " + call.status + duration;
+    }
+    setText(IdCalls, text);
 }
 
 void showNewCommands() {
-    const std::vector<standin_skype::CopyDataRecord> records =
-        standin_skype::records(g_recordsShown);
+    const std::vector<sk::CopyDataRecord> records = sk::records(g_recordsShown);
     g_recordsShown += records.size();
-    for (const standin_skype::CopyDataRecord& record : records) {
+    for (const sk::CopyDataRecord& record : records) {
         // The text readable, the bytes after it escaped; the list below has
         // every byte escaped.
         const std::string text = record.text();
-        standin_skype::CopyDataRecord rest;
+        sk::CopyDataRecord rest;
         rest.bytes.assign(record.bytes.begin() + text.size(), record.bytes.end());
         setText(IdRaw, "Last command, cbData " + std::to_string(record.cbData) + " (" +
                            std::to_string(text.size()) + " bytes of text, then \"" +
                            rest.escaped() + "\"):\n" + (record.nullData ? "(null lpData)" : text));
-        std::string mood;
-        if (standin_skype::moodTextOf(record.text(), &mood))
-            setText(IdMood, mood);
     }
 }
 
 void refresh() {
-    for (const std::string& line : standin_skype::transcript(g_linesShown)) {
+    for (const std::string& line : sk::transcript(g_linesShown)) {
         writeLine(line);
         ++g_linesShown;
     }
-    showAttachAnswer();
+    showAttachState();
+    showMoodAndCalls();
     showNewCommands();
 }
 
-void sendCallStatus(const std::string& id, const char* status) {
+void sendCallStatus(const std::string& id, const std::string& status) {
     setText(IdCallId, id);
-    setText(IdCallSent, std::string("Sent: ") + status);
-    standin_skype::requestNotification(
-        standin_skype::textNotification("CALL " + id + " STATUS " + status));
+    sk::requestNotification(sk::textNotification("CALL " + id + " STATUS " + status));
+}
+
+// The caller gave up: the word depends on the client's protocol.
+std::string cancelledWord() {
+    return sk::statusWordFor("CANCELLED", sk::clientProtocol());
 }
 
 std::string callIdFromWindow() {
     char text[32] = "";
     GetDlgItemTextA(g_window, IdCallId, text, sizeof text);
-    return text[0] ? text : "1234";
+    return text[0] ? text : kDefaultCallId;
+}
+
+bool startScript(const std::string& argument) {
+    const size_t blank = argument.find(' ');
+    sk::CallPlan plan;
+    if (!sk::parseScript(argument.substr(0, blank), &plan.script))
+        return false;
+    if (blank != std::string::npos) {
+        int id = 0;
+        if (!parseNumber(argument.substr(blank + 1), &id))
+            return false;
+        plan.id = static_cast<unsigned>(id);
+    }
+    sk::requestCall(plan);
+    return true;
 }
 
 // The text of a control command, bounded by cbData whatever the sender wrote.
@@ -263,32 +418,68 @@ std::string controlText(const COPYDATASTRUCT& data) {
     return bytes ? std::string(bytes, strnlen(bytes, data.cbData)) : std::string();
 }
 
+bool changeSetting(const std::string& name, const std::string& value) {
+    sk::Config changed = sk::config();
+    if (!applySetting(name, value, &changed))
+        return false;
+    sk::updateConfig([&changed](sk::Config& config) { config = changed; });
+    return true;
+}
+
+bool runUserAction(const std::string& verb) {
+    if (verb == "ask") {
+        sk::updateConfig([](sk::Config& config) { config.askUser = true; });
+        sk::requestForgetDecision();
+    } else if (verb == "allow" || verb == "refuse") {
+        sk::requestDecision(verb == "allow");
+    } else if (verb == "logout") {
+        sk::requestLogOut();
+    } else if (verb == "login") {
+        sk::requestLogIn();
+    } else if (verb == "leave") {
+        sk::requestLeave();
+    } else if (verb == "return") {
+        sk::requestReturn();
+    } else if (verb == "restart") {
+        sk::requestRestart();
+    } else {
+        return false;
+    }
+    return true;
+}
+
 bool runControl(const std::string& command) {
     const size_t blank = command.find(' ');
     const std::string verb = command.substr(0, blank);
     const std::string argument = blank == std::string::npos ? "" : command.substr(blank + 1);
-    if (verb == "ring" || verb == "missed" || verb == "finished") {
-        const char* status = verb == "ring" ? "RINGING" : verb == "missed" ? "MISSED" : "FINISHED";
-        sendCallStatus(argument.empty() ? callIdFromWindow() : argument, status);
+    const std::string id = argument.empty() ? callIdFromWindow() : argument;
+    if (verb == "ring") {
+        sendCallStatus(id, "RINGING");
+    } else if (verb == "missed") {
+        sendCallStatus(id, "MISSED");
+    } else if (verb == "finished") {
+        sendCallStatus(id, "FINISHED");
+    } else if (verb == "cancelled") {
+        sendCallStatus(id, cancelledWord());
+    } else if (verb == "call") {
+        return startScript(argument);
     } else if (verb == "notify" && !argument.empty()) {
-        standin_skype::requestNotification(standin_skype::textNotification(argument));
+        sk::requestNotification(sk::textNotification(argument));
     } else if (verb == "status") {
         bool none = false;
         LONG status = 0;
         if (!parseStatus(argument, &none, &status))
             return false;
-        standin_skype::setAnswer(none ? standin_skype::AnswerMode::None : g_answerMode, status);
-        showAttachAnswer();
-    } else if (verb == "leave") {
-        standin_skype::requestLeave();
-    } else if (verb == "return") {
-        standin_skype::requestReturn();
+        sk::setAnswer(none ? sk::AnswerMode::None : g_answerMode, status);
+        sk::updateConfig([](sk::Config& config) { config.askUser = false; });
     } else if (verb == "exit") {
         PostMessageW(g_window, WM_CLOSE, 0, 0);
     } else if (verb == "sync") {
         refresh();
+    } else if (!argument.empty()) {
+        return changeSetting(verb, argument);
     } else {
-        return false;
+        return runUserAction(verb);
     }
     return true;
 }
@@ -303,27 +494,75 @@ HWND addControl(HWND parent, const wchar_t* type, const wchar_t* text, DWORD sty
     return control;
 }
 
+void addButtonRow(HWND window, int y, int x,
+                  std::initializer_list<std::pair<int, const wchar_t*>> buttons) {
+    for (const auto& [id, label] : buttons) {
+        addControl(window, L"BUTTON", label, BS_PUSHBUTTON, id, x, y, 90, 26);
+        x += 98;
+    }
+}
+
 void createControls(HWND window) {
-    addControl(window, L"STATIC", L"", SS_LEFT, IdAttach, 12, 10, 560, 18);
-    addControl(window, L"STATIC", L"", SS_LEFT, IdClient, 12, 30, 560, 18);
-    addControl(window, L"STATIC", L"Mood text:", SS_LEFT, 0, 12, 58, 80, 18);
+    addControl(window, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, IdAttach, 12, 8, 560, 18);
+    addControl(window, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, IdClient, 12, 26, 560, 18);
+    addControl(window, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, IdProtocol, 12, 44, 560, 18);
+    addControl(window, L"STATIC", L"Mood text:", SS_LEFT, 0, 12, 70, 80, 18);
     const HWND mood = addControl(window, L"STATIC", L"(none yet)", SS_LEFT | SS_NOPREFIX, IdMood,
-                                 92, 54, 480, 26);
+                                 92, 66, 480, 26);
     g_moodFont =
         CreateFontW(-18, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
     SendMessageW(mood, WM_SETFONT, reinterpret_cast<WPARAM>(g_moodFont), TRUE);
-    addControl(window, L"STATIC", L"Last command: none", SS_LEFT | SS_NOPREFIX, IdRaw, 12, 88, 560,
+    addControl(window, L"STATIC", L"Calls: none", SS_LEFT | SS_NOPREFIX, IdCalls, 12, 96, 560, 18);
+    addControl(window, L"STATIC", L"Last command: none", SS_LEFT | SS_NOPREFIX, IdRaw, 12, 116, 560,
                34);
     addControl(window, L"LISTBOX", L"", WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT,
-               IdLog, 12, 126, 560, 190);
-    addControl(window, L"STATIC", L"Call id:", SS_LEFT, 0, 12, 331, 50, 18);
-    addControl(window, L"EDIT", L"1234", WS_BORDER | ES_AUTOHSCROLL, IdCallId, 64, 328, 80, 22);
-    addControl(window, L"BUTTON", L"Ring", BS_PUSHBUTTON, IdRing, 160, 326, 90, 26);
-    addControl(window, L"BUTTON", L"Missed", BS_PUSHBUTTON, IdMissed, 260, 326, 90, 26);
-    addControl(window, L"BUTTON", L"Finished", BS_PUSHBUTTON, IdFinished, 360, 326, 90, 26);
-    addControl(window, L"STATIC", L"", SS_LEFT, IdCallSent, 462, 331, 110, 18);
+               IdLog, 12, 154, 560, 180);
+    addControl(window, L"STATIC", L"Call id:", SS_LEFT, 0, 12, 349, 50, 18);
+    addControl(window, L"EDIT", wideFromUtf8(kDefaultCallId).c_str(), WS_BORDER | ES_AUTOHSCROLL,
+               IdCallId, 64, 346, 80, 22);
+    addButtonRow(window, 344, 160,
+                 {{IdRing, L"Ring"},
+                  {IdMissed, L"Missed"},
+                  {IdFinished, L"Finished"},
+                  {IdCancelled, L"Cancelled"}});
+    addButtonRow(window, 378, 12,
+                 {{IdAllow, L"Allow"},
+                  {IdRefuse, L"Refuse"},
+                  {IdLogInOut, L"Log out"},
+                  {IdRestart, L"Restart"},
+                  {IdIncoming, L"Incoming call"}});
     SendDlgItemMessageW(window, IdLog, LB_SETHORIZONTALEXTENT, 2000, 0);
+}
+
+void onButton(int id) {
+    switch (id) {
+    case IdRing:
+        sendCallStatus(callIdFromWindow(), "RINGING");
+        return;
+    case IdMissed:
+        sendCallStatus(callIdFromWindow(), "MISSED");
+        return;
+    case IdFinished:
+        sendCallStatus(callIdFromWindow(), "FINISHED");
+        return;
+    case IdCancelled:
+        sendCallStatus(callIdFromWindow(), cancelledWord());
+        return;
+    case IdAllow:
+    case IdRefuse:
+        sk::requestDecision(id == IdAllow);
+        return;
+    case IdLogInOut:
+        runUserAction(sk::loggedIn() ? "logout" : "login");
+        return;
+    case IdRestart:
+        sk::requestRestart();
+        return;
+    case IdIncoming:
+        sk::requestCall(sk::planCall(sk::CallScript::Incoming));
+        return;
+    }
 }
 
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -332,25 +571,16 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         g_window = window;
         createControls(window);
         return 0;
-    case kTranscriptChanged:
+    case kStateChanged:
         refresh();
         return 0;
     case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IdRing:
-            sendCallStatus(callIdFromWindow(), "RINGING");
-            return 0;
-        case IdMissed:
-            sendCallStatus(callIdFromWindow(), "MISSED");
-            return 0;
-        case IdFinished:
-            sendCallStatus(callIdFromWindow(), "FINISHED");
-            return 0;
-        }
-        break;
+        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) >= IdRing)
+            onButton(LOWORD(wParam));
+        return 0;
     case WM_COPYDATA: {
         const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        if (!data || data->dwData != standin_skype::kControlTag)
+        if (!data || data->dwData != sk::kControlTag)
             return 0;
         // What happened before the command goes into the transcript first.
         refresh();
@@ -368,12 +598,12 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 int sendControl(const std::string& command) {
-    const HWND target = FindWindowW(standin_skype::kAppWindowClass, nullptr);
+    const HWND target = FindWindowW(sk::kAppWindowClass, nullptr);
     if (!target) {
         std::fprintf(stderr, "standin_skype: no stand-in Skype is running\n");
         return 2;
     }
-    COPYDATASTRUCT data{standin_skype::kControlTag, static_cast<DWORD>(command.size() + 1),
+    COPYDATASTRUCT data{sk::kControlTag, static_cast<DWORD>(command.size() + 1),
                         const_cast<char*>(command.c_str())};
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL,
@@ -395,11 +625,14 @@ int main(int argc, char** argv) {
     SetUnhandledExceptionFilter(exitOnCrash);
     Options options;
     if (!parseOptions(argc, argv, &options)) {
-        std::fprintf(
-            stderr,
-            "usage: standin_skype.exe [--status N|none] [--answer immediate|deferred|posted] "
-            "[--client HEX] [--log FILE] [--at X,Y]\n"
-            "       standin_skype.exe --send \"COMMAND\"\n");
+        std::fprintf(stderr,
+                     "usage: standin_skype.exe [--status N|none] "
+                     "[--answer immediate|deferred|posted] [--client HEX] [--log FILE] "
+                     "[--at X,Y]\n"
+                     "         [--real] [--answers none|nested|later] [--protocol N] "
+                     "[--greet on|off] [--ask]\n"
+                     "         [--block never|always|alternate] [--drop on|off] [--user NAME]\n"
+                     "       standin_skype.exe --send \"COMMAND\"\n");
         return 2;
     }
     if (options.send)
@@ -417,17 +650,17 @@ int main(int argc, char** argv) {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = standin_skype::kAppWindowClass;
+    windowClass.lpszClassName = sk::kAppWindowClass;
     RegisterClassW(&windowClass);
-    const HWND window =
-        CreateWindowExW(0, standin_skype::kAppWindowClass, kWindowTitle,
-                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, options.x,
-                        options.y, 600, 400, nullptr, nullptr, windowClass.hInstance, nullptr);
+    const HWND window = CreateWindowExW(0, sk::kAppWindowClass, kWindowTitle,
+                                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                        options.x, options.y, kWindowWidth, kWindowHeight, nullptr,
+                                        nullptr, windowClass.hInstance, nullptr);
     if (!window)
         return 1;
     options.config.observer = window;
-    options.config.observerMessage = kTranscriptChanged;
-    if (!standin_skype::start(options.config)) {
+    options.config.observerMessage = kStateChanged;
+    if (!sk::start(options.config)) {
         DestroyWindow(window);
         return 1;
     }
@@ -441,7 +674,7 @@ int main(int argc, char** argv) {
             DispatchMessageW(&message);
         }
     }
-    standin_skype::stop();
+    sk::stop();
     if (g_moodFont)
         DeleteObject(g_moodFont);
     if (g_log)
