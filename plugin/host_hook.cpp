@@ -133,6 +133,7 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wParam, LPARAM l
             readdTrayIcons();
         } else if (isAttachMessage(message)) {
             // Skype hears 1 whatever our handling of the reply ran into.
+            answerSkypeNow();
             guarded([&] { onAttachReply(window, wParam, lParam); });
             return kTaken;
         }

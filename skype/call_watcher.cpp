@@ -28,6 +28,7 @@ bool handleSkypeNotification(HWND host, WPARAM sender, const COPYDATASTRUCT* rec
         return false;
     const CallStatus status =
         readCallNotification(static_cast<const char*>(record->lpData), record->cbData);
+    answerSkypeNow();
     if (status != CallStatus::None)
         applyCallStatus(host, status, stopOnCall);
     return true;

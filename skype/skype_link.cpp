@@ -113,6 +113,12 @@ void sendSkypeCommand(HWND client, const COPYDATASTRUCT& record) {
         forgetSkypeWindow();
 }
 
+void answerSkypeNow() {
+    // Sent from another thread only; our own sends need no early answer.
+    if (InSendMessage())
+        ReplyMessage(1);
+}
+
 HWND skypeWindow() {
     return gLink.skypeWindow;
 }

@@ -38,6 +38,14 @@ enum class AttachOutcome {
 // before anything else. The caller answers the sender with 1 in every case.
 AttachOutcome handleAttachReply(HWND client, WPARAM wParam, LPARAM lParam);
 
+// Lets Skype go on at once with our answer (1) to the message it is sending
+// us, while we go on handling it: Skype drops a client that keeps it waiting
+// more than a second, and what its message sets off (pausing the host, a poll,
+// a mood) may talk back to Skype, which a Skype sending with SMTO_BLOCK would
+// not hear until it is answered. Whatever the message carries must have been
+// read before: its data may go with the answer.
+void answerSkypeNow();
+
 // Sends one command to Skype; a failed or timed-out send forgets the window.
 void sendSkypeCommand(HWND client, const COPYDATASTRUCT& record);
 

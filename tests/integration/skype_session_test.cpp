@@ -277,15 +277,18 @@ TEST_F(ReplyDuringBroadcastTest, ComposesInsideTheBroadcast) {
     EXPECT_EQ(records[0].text(), kProtocolCommand);
     EXPECT_EQ(records[1].text(), kFirstSongMood);
 
-    // The Attach line is written when Skype's send of it returns: the mood
-    // came in between, while the Discover broadcast was still being handled.
+    // Skype's Attach is answered at once; the session's commands follow it
+    // while the Discover broadcast is still being handled.
     const auto lines = sk::transcript();
     const std::size_t discover = lineStarting(lines, "discover ");
-    const std::size_t received = lineStarting(lines, "recv ", discover);
     const std::size_t attach = lineStarting(lines, "attach to=", discover);
+    const std::size_t received = lineStarting(lines, "recv ", discover);
     ASSERT_LT(discover, lines.size());
-    EXPECT_LT(received, attach);
     ASSERT_LT(attach, lines.size());
+    EXPECT_LT(attach, received);
+    const auto broadcast = sendsTo(HWND_BROADCAST, discoverMessage());
+    ASSERT_EQ(broadcast.size(), 1u);
+    EXPECT_NE(broadcast[0].result, 0u);
 
     standin::sendStatusChanged();
     EXPECT_EQ(sk::recordCount(), 2u) << "Playing was recorded";
