@@ -48,6 +48,9 @@ void PluginTest::SetUp() {
 }
 
 void PluginTest::TearDown() {
+    if (closeAsHost() && standin::playerExists()) {
+        EXPECT_TRUE(standin::closePlayer()) << standin::pluginError();
+    }
     standin::destroyPlayer();
 }
 

@@ -167,6 +167,8 @@ class InitTest : public PluginTest, public testing::WithParamInterface<InitCase>
   protected:
     void configure(standin::PlayerOptions& options) override {
         options.answerPlaylistWindow = GetParam().answerPlaylist;
+        // The recorder sees SetWindowLongA only, the subclassing of ANSI windows.
+        options.windows = standin::Charset::Ansi;
     }
     void prepare() override { ASSERT_TRUE(standin::writeIniContent(GetParam().ini)); }
     bool initAtSetUp() override { return false; }
@@ -334,7 +336,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- After shut-down ---------------------------------------------------------------
 
-using UnloadTest = PluginTest;
+// Unknown queries carry their code back: the player's own answer shows.
+class UnloadTest : public PluginTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        options.unknownQueries = standin::UnknownQueries::Tagged;
+    }
+};
 
 TEST_F(UnloadTest, PlayerWindowsKeepWorkingOnceTheLibraryIsGone) {
     clearRecordedCalls();
@@ -418,6 +426,11 @@ TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilences
     EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
     standin::setPlayState(standin::PlayState::Playing);
 
+    // The hook's own address, asked in the window's character set: through the
+    // other one Windows hands out a translating stand-in instead.
+    const auto hookCode =
+        reinterpret_cast<LPCSTR>(IsWindowUnicode(host()) ? GetWindowLongPtrW(host(), GWLP_WNDPROC)
+                                                         : GetWindowLongPtrA(host(), GWLP_WNDPROC));
     gTestSubclassCalls = 0;
     gBehindTestSubclass = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(host(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&testSubclass)));
@@ -435,8 +448,7 @@ TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilences
     const HMODULE library = standin::pluginModule();
     ASSERT_TRUE(standin::unloadPlugin());
     HMODULE stillThere = nullptr;
-    EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                   reinterpret_cast<LPCSTR>(hostHook), &stillThere));
+    EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, hookCode, &stillThere));
     EXPECT_EQ(stillThere, library);
 
     // The hook still hears everything, but Active and Stop on call are off.

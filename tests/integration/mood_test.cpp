@@ -133,6 +133,7 @@ TEST_P(MoodBytesTest, ReachesSkypeExactly) {
         break;
     case Action::Pauses:
         standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
+        standin::pumpPending(); // the host posts the status callback
         break;
     case Action::Quits:
         ASSERT_TRUE(standin::quitPlugin());
@@ -192,6 +193,7 @@ TEST_F(MoodTest, PollComposesOnlyWhenTheStateChanges) {
     EXPECT_EQ(moodsSent(), 0u) << "stopped right after load is no change";
 
     standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
+    standin::pumpPending();
     ASSERT_EQ(moodsSent(), 1u);
     EXPECT_EQ(lastMood(), std::string(kRich) + "Song paused");
     standin::sendStatusChanged();
@@ -213,6 +215,7 @@ TEST_F(MoodTest, NoTitleSendsNothingButTheStateIsRecorded) {
     standin::setPosition(5); // outside the playlist: the host names no title
     standin::sendSongStarted();
     standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
+    standin::pumpPending();
     EXPECT_EQ(moodsSent(), 0u);
     EXPECT_TRUE(tooltips().empty());
 
@@ -220,6 +223,7 @@ TEST_F(MoodTest, NoTitleSendsNothingButTheStateIsRecorded) {
     standin::sendStatusChanged();
     EXPECT_EQ(moodsSent(), 0u) << "Paused was recorded although nothing was sent";
     standin::setPlayState(standin::PlayState::Playing, standin::Notify::StatusChanged);
+    standin::pumpPending();
     ASSERT_EQ(moodsSent(), 1u);
     EXPECT_EQ(lastMood(), std::string(kRich) + "Song");
 }

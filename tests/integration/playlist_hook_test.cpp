@@ -161,11 +161,12 @@ TEST_F(PlaylistHookTest, ClickOutsideKeepsAnEarlierPick) {
     EXPECT_EQ(chatsSent(), 1u);
 }
 
-TEST_F(PlaylistHookTest, ClickInTheAreaBelowTheEntriesClearsThePick) {
+// The host answers the entry count below the last entry: a pick, but of none.
+TEST_F(PlaylistHookTest, ClickInTheAreaBelowTheEntriesPicksNothing) {
     pickRow(2);
     const POINT below = standin::playlistRowPoint(12);
     ASSERT_EQ(rightClick(below.x, below.y + kLift), 1u);
-    EXPECT_EQ(standin::lastMessage(standin::Window::Playlist, host::kWmUser)->result, -1);
+    EXPECT_EQ(standin::lastMessage(standin::Window::Playlist, host::kWmUser)->result, 11);
     command();
     EXPECT_TRUE(boxes_.empty());
 }

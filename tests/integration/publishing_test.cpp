@@ -37,6 +37,7 @@ class PublishingTest : public PluginTest {
 // Internet radio: the title changes and the host only reports a status change.
 TEST_F(PublishingTest, AStreamsNewTitleIsPublished) {
     standin::setPlayState(PlayState::Playing, standin::Notify::SongStarted);
+    standin::pumpPending(); // the host posts the status callback
     ASSERT_EQ(moods().size(), 2u) << "the song start, then the poll that records Playing";
 
     standin::setTitles({"Next on the Stream"});
@@ -52,10 +53,12 @@ TEST_F(PublishingTest, AStreamsNewTitleIsPublished) {
 
     // While paused a new title waits for the music.
     standin::setPlayState(PlayState::Paused, standin::Notify::StatusChanged);
+    standin::pumpPending();
     standin::setTitles({"Third on the Stream"});
     standin::sendStatusChanged();
     EXPECT_EQ(moods().size(), 4u);
     standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
+    standin::pumpPending();
     EXPECT_EQ(lastMood(), kRich + std::string("Third on the Stream playing"));
     standin::sendStatusChanged();
     EXPECT_EQ(moods().size(), 5u);
@@ -66,6 +69,11 @@ class CallDuringMoodTest : public PublishingTest {
     CallDuringMoodTest() {
         // No tray icon: the shell call could let the notification in first.
         ini_ += "TRALMO_STOP_MUSIC=1\nTRALMO_SHOW_TRAYICON=0\n";
+    }
+    // The status callback is sent at once, so that its poll runs before the
+    // queued notification is read: posted, it would come after it.
+    void configure(standin::PlayerOptions& options) override {
+        options.statusCallbacks = standin::StatusCallbacks::Sent;
     }
 };
 

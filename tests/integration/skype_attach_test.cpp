@@ -82,6 +82,7 @@ class AttachPublishTest : public AttachTest, public testing::WithParamInterface<
 // has nothing of ours: the attach publishes what plays, changed or not.
 TEST_P(AttachPublishTest, TheSongGoesOutAtEveryAttach) {
     standin::setPlayState(GetParam().state, standin::Notify::StatusChanged);
+    standin::pumpPending(); // the host posts the status callback
     for (int attach = 0; attach < 2; ++attach) {
         SCOPED_TRACE(attach);
         forget();
@@ -102,6 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(AttachTest, AStoppedHostPublishesOnlyAChange) {
     standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
+    standin::pumpPending(); // the host posts the status callback
     standin::setPlayState(PlayState::Stopped);
     forget();
     ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
@@ -116,6 +118,7 @@ TEST_F(AttachTest, AStoppedHostPublishesOnlyAChange) {
 // window its API is available, and the session is back with the song.
 TEST_F(AttachTest, LogOutForgetsTheWindowAndLogInRepublishes) {
     standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
+    standin::pumpPending(); // the host posts the status callback
     ASSERT_EQ(sk::sendAttach(sk::kAttachNotAvailable).result, 1);
     forget();
     standin::sendSongStarted();

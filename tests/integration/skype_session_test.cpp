@@ -349,6 +349,7 @@ TEST_F(NotificationDuringSendTest, IsHandledInsideTheSend) {
     sk::setCopyDataHang(0);
     ASSERT_TRUE(rang.completed && rang.delivered);
     EXPECT_EQ(rang.result, 1);
+    standin::pumpPending(); // the pause's status callback is posted
 
     const auto moods = sk::records(first);
     ASSERT_EQ(moods.size(), 2u);

@@ -86,7 +86,13 @@ LPARAM nullDataRecord() {
 
 } // namespace
 
-using DispatchTest = PluginTest;
+// Unknown queries carry their code back, so that an answer passed on unchanged shows.
+class DispatchTest : public PluginTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        options.unknownQueries = standin::UnknownQueries::Tagged;
+    }
+};
 
 // ---- Messages only passed on ---------------------------------------------------------
 

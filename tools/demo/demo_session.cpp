@@ -50,8 +50,8 @@ constexpr char kKeyStopOnCall[] = "TRALMO_STOP_MUSIC";
 constexpr WPARAM kPluginDiscoveryTimer = 10102;
 constexpr UINT kFirstRegisteredMessage = 0xC000;
 
-// UTF-8 here; the player holds them in the ANSI code page, as a playlist on a
-// Russian Windows would.
+// UTF-8 here; the player holds them in UTF-16, as the real one does, and
+// answers them in the ANSI code page too (query 212, the tray tooltip's text).
 constexpr const char* kDemoTitles[] = {
     "Nadia Orlov - Glass Harbour",
     "Вера Лунина - Зимний вокзал",
@@ -102,32 +102,8 @@ DialogDriver gDialog;
 
 // ---- Text ----
 
-std::string convertText(const std::string& text, UINT from, UINT to, bool* lossy = nullptr) {
-    if (lossy)
-        *lossy = false;
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int units = MultiByteToWideChar(from, 0, text.data(), size, nullptr, 0);
-    if (units <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(from, 0, text.data(), size, &wide[0], units);
-    BOOL usedDefault = FALSE;
-    BOOL* usedDefaultFlag = to == CP_UTF8 ? nullptr : &usedDefault; // UTF-8 takes no flag
-    const int bytes =
-        WideCharToMultiByte(to, 0, wide.data(), units, nullptr, 0, nullptr, usedDefaultFlag);
-    if (bytes <= 0)
-        return {};
-    std::string result(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(to, 0, wide.data(), units, &result[0], bytes, nullptr, usedDefaultFlag);
-    if (lossy)
-        *lossy = usedDefault != FALSE;
-    return result;
-}
-
 std::string utf8FromAnsi(const std::string& ansi) {
-    return convertText(ansi, CP_ACP, CP_UTF8);
+    return standin::utf8FromWide(standin::wideFromAnsi(ansi));
 }
 
 std::string textf(const char* format, ...) {
@@ -528,10 +504,12 @@ std::string hostCommandName(unsigned id) {
     }
 }
 
-std::string titleAnswer(LRESULT answer) {
-    for (const std::string& title : standin::titles())
+// A title query's answer: the title it points at, in UTF-8, or the bare number.
+template <typename Text, typename ToUtf8>
+std::string titleAnswer(const std::vector<Text>& titles, LRESULT answer, ToUtf8 toUtf8) {
+    for (const Text& title : titles)
         if (reinterpret_cast<LRESULT>(title.c_str()) == answer)
-            return quoted(utf8FromAnsi(title));
+            return quoted(toUtf8(title));
     return textf("0x%08lX", static_cast<unsigned long>(answer));
 }
 
@@ -554,7 +532,11 @@ std::string hostQueryText(const standin::LoggedMessage& entry) {
         return query + textf("playlist position? -> %ld", static_cast<long>(answer));
     case host::kQueryEntryTitle:
         return query + textf("title of entry %lu? -> ", static_cast<unsigned long>(entry.wParam)) +
-               titleAnswer(answer);
+               titleAnswer(standin::titles(), answer, utf8FromAnsi);
+    case host::kQueryEntryTitleWide:
+        return query +
+               textf("UTF-16 title of entry %lu? -> ", static_cast<unsigned long>(entry.wParam)) +
+               titleAnswer(standin::wideTitles(), answer, standin::utf8FromWide);
     case host::kQueryIniPath:
         return query + "ini path? -> " +
                (answer == reinterpret_cast<LRESULT>(standin::iniPath().c_str())
@@ -579,6 +561,10 @@ std::string hostMessageText(const standin::LoggedMessage& entry) {
         const unsigned id = LOWORD(entry.wParam);
         return textf("command %u ", id) + hostCommandName(id);
     }
+    if (entry.message == WM_CLOSE)
+        return "WM_CLOSE: the player closes (playback stops, its windows go)";
+    if (entry.message == WM_DESTROY)
+        return "WM_DESTROY";
     if (entry.message == WM_TIMER)
         return textf("timer %lu", static_cast<unsigned long>(entry.wParam)) +
                (entry.wParam == kPluginDiscoveryTimer ? " (the plug-in's Skype discovery)" : "");
@@ -600,11 +586,20 @@ void printHostMessages() {
 }
 
 std::string currentTitleUtf8() {
-    const auto& titles = standin::titles();
+    const auto& titles = standin::wideTitles();
     const int position = standin::position();
     return position >= 0 && static_cast<std::size_t>(position) < titles.size()
-               ? utf8FromAnsi(titles[position])
+               ? standin::utf8FromWide(titles[position])
                : std::string();
+}
+
+// The caption names the song in full: the plug-in's subclass kept the window Unicode.
+void checkCaption() {
+    const std::string caption = standin::utf8FromWide(standin::mainCaption());
+    const std::string expected = textf("%d. ", standin::position() + 1) + currentTitleUtf8() +
+                                 standin::utf8FromWide(standin::kCaptionSuffix);
+    check(caption == expected, "the player's caption reads " + quoted(expected),
+          "it reads " + quoted(caption));
 }
 
 std::string playerSummary() {
@@ -803,16 +798,17 @@ void printDemoHeader() {
     say("  check   what should have happened");
 }
 
-std::vector<std::string> demoTitles() {
-    std::vector<std::string> titles;
+std::vector<std::wstring> demoTitles() {
+    std::vector<std::wstring> titles;
     bool anyLossy = false;
     for (const char* title : kDemoTitles) {
-        bool lossy = false;
-        titles.push_back(convertText(title, CP_UTF8, CP_ACP, &lossy));
-        anyLossy |= lossy;
+        titles.push_back(standin::wideFromUtf8(title));
+        anyLossy |= standin::wideFromAnsi(standin::ansiFromWide(titles.back())) != titles.back();
     }
     if (anyLossy)
-        say(textf("note: code page %u cannot hold every title; run with LC_ALL=ru_RU.CP1251",
+        say(textf("note: code page %u cannot hold every title, so its 8-bit form (query 212, "
+                  "the tray tooltip) shows \"?\" for what it lacks; run with "
+                  "LC_ALL=ru_RU.CP1251",
                   GetACP()));
     return titles;
 }
@@ -849,8 +845,12 @@ void runDemoSteps(const DemoOptions& options) {
         "Play: song 1 starts", [] { standin::sendCommand(host::kCommandPlay); }, expectPlaying);
     snapshot("1-attached-playing");
     demoStep(
-        "Next song: a Cyrillic title, 8-bit text in the player, UTF-8 on its way to Skype",
-        [] { standin::sendCommand(host::kCommandNext); }, expectPlaying);
+        "Next song: a Cyrillic title, UTF-16 in the player, UTF-8 on its way to Skype",
+        [] { standin::sendCommand(host::kCommandNext); },
+        [expectPlaying] {
+            expectPlaying();
+            checkCaption();
+        });
     demoStep(
         "Pause", [] { standin::sendCommand(host::kCommandPause); },
         [] { checkMood(expectedMood(kStartTemplate, "paused")); });
@@ -893,13 +893,18 @@ void runDemoSteps(const DemoOptions& options) {
         "Next song: the mood follows the new template",
         [] { standin::sendCommand(host::kCommandNext); },
         [] { checkMood(expectedMood(kNewTemplate, "playing")); });
+    bool closed = false;
     demoStep(
-        "The player quits: it stops, then calls the plug-in's quit, which sets the exit mood",
-        [] {
+        "Stop, then the player quits as Winamp does: WM_CLOSE closes its windows, its loop "
+        "ends, and only then it calls the plug-in's quit; the exit mood is set",
+        [&] {
             standin::sendCommand(host::kCommandStop);
-            standin::quitPlugin();
+            closed = standin::closePlayer();
         },
-        [] {
+        [&] {
+            check(closed && !standin::mainWindow() && standin::pluginModule() != nullptr,
+                  "the windows are gone, quit was called, the plug-in stays loaded",
+                  standin::pluginError());
             check(gSession.moods.size() == 2 &&
                       gSession.moods.front() == expectedMood(kNewTemplate, "stopped"),
                   "Skype heard \"stopped\" first");
@@ -925,7 +930,7 @@ int runDemoSession(const DemoOptions& given) {
     gSkype.logPath = fullPath(session.skypeLog.empty() ? "skype.log" : session.skypeLog);
     printDemoHeader();
     standin::PlayerOptions options;
-    options.titles = demoTitles();
+    options.wideTitles = demoTitles();
     options.iniPath = session.ini.empty() ? std::string() : fullPath(session.ini);
     if (!standin::createPlayer(options) ||
         !standin::writeIniContent(std::string("[") + kIniSection + "]\r\n" + kKeyUserString + "=" +

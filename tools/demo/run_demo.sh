@@ -93,8 +93,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Code page 1251, so that the Cyrillic title is 8-bit text in the player, as
-# on a Russian Windows.
+# Code page 1251, as on a Russian Windows, so that the Cyrillic title keeps its
+# letters in its 8-bit form too (query 212, the tray tooltip).
 LC_ALL=ru_RU.CP1251 timeout -k 5 "$limit" wine "$bin_abs/standin_player.exe" "${args[@]}" \
     >"$fifo" &
 player=$!

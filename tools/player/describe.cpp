@@ -15,6 +15,7 @@ constexpr Name kMainQueries[] = {
     {host::kQueryPlayState, "play state?"},
     {host::kQueryPlaylistPosition, "playlist position?"},
     {host::kQueryEntryTitle, "title of entry?"},
+    {host::kQueryEntryTitleWide, "wide title of entry?"},
     {host::kQueryIniPath, "ini path?"},
     {host::kQueryWindow, "window?"},
     {host::kSetVolume, "set volume"},
@@ -57,28 +58,38 @@ const char* fixedMessageName(UINT message) {
     return lookup(kNotableMessages, message, nullptr);
 }
 
-// A pointer answer is shown as its text only when it still points into the
-// player's own strings; anything else may be gone by now.
-std::string pointerText(LRESULT result) {
-    const char* pointer = reinterpret_cast<const char*>(result);
-    const auto& list = titles();
-    const auto title = std::find_if(list.begin(), list.end(), [&](const std::string& candidate) {
-        return candidate.c_str() == pointer;
-    });
-    if (title != list.end())
-        return "\"" + *title + "\"";
-    if (iniPath().c_str() == pointer)
-        return "\"" + iniPath() + "\"";
+std::string hexText(unsigned long value) {
     char text[32];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
+    std::snprintf(text, sizeof text, "0x%08lX", value);
     return text;
+}
+
+// A pointer is shown as its text only when it still points into the player's
+// own strings; anything else may be gone by now. Wide titles come as UTF-8.
+std::string pointerText(ULONG_PTR pointer) {
+    const auto& list = titles();
+    for (const std::string& title : list)
+        if (reinterpret_cast<ULONG_PTR>(title.c_str()) == pointer)
+            return "\"" + title + "\"";
+    for (const std::wstring& title : wideTitles())
+        if (reinterpret_cast<ULONG_PTR>(title.c_str()) == pointer)
+            return "L\"" + utf8FromWide(title) + "\"";
+    for (const std::string& file : fileNames())
+        if (reinterpret_cast<ULONG_PTR>(file.c_str()) == pointer)
+            return "\"" + file + "\"";
+    if (reinterpret_cast<ULONG_PTR>(iniPath().c_str()) == pointer)
+        return "\"" + iniPath() + "\"";
+    return hexText(static_cast<unsigned long>(pointer));
 }
 
 std::string mainQueryText(const LoggedMessage& entry) {
     char text[160];
-    std::snprintf(text, sizeof text, "WM_USER %ld (%s) wParam %lu", static_cast<long>(entry.lParam),
-                  mainQueryName(entry.lParam), static_cast<unsigned long>(entry.wParam));
-    return text;
+    std::snprintf(text, sizeof text, "WM_USER %ld (%s) wParam ", static_cast<long>(entry.lParam),
+                  mainQueryName(entry.lParam));
+    // The song-start callback names the file.
+    if (entry.lParam == host::kCallbackSongStarted && entry.wParam != 0)
+        return text + pointerText(entry.wParam);
+    return text + std::to_string(entry.wParam);
 }
 
 std::string playlistQueryText(const LoggedMessage& entry) {
@@ -138,10 +149,11 @@ std::string resultText(const LoggedMessage& entry) {
         return "(still being handled)";
     const bool pointerAnswer =
         entry.window == Window::Main && entry.message == host::kWmUser &&
-        (entry.lParam == host::kQueryEntryTitle || entry.lParam == host::kQueryIniPath) &&
+        (entry.lParam == host::kQueryEntryTitle || entry.lParam == host::kQueryEntryTitleWide ||
+         entry.lParam == host::kQueryIniPath) &&
         entry.result != 0;
     if (pointerAnswer)
-        return pointerText(entry.result);
+        return pointerText(static_cast<ULONG_PTR>(entry.result));
     char text[48];
     if (entry.window == Window::Main && entry.message == host::kWmUser &&
         entry.lParam == host::kQueryWindow && entry.result != 0 &&

@@ -1,5 +1,6 @@
 // standin_player.exe: loads a plug-in into the stand-in player, plays a short
-// playlist and prints what crossed the boundary, then the plug-in's ini section.
+// playlist, closes as the host does and prints what crossed the boundary, then
+// the plug-in's ini section.
 //
 //   standin_player.exe --plugin PATH [--ini PATH] [--titles "A|B|C"] [--script default]
 //   standin_player.exe --plugin PATH --script demo [--ini PATH] [--skype EXE]
@@ -20,6 +21,7 @@
 namespace {
 
 constexpr DWORD kSettleMs = 150;
+constexpr char kStreamTitle[] = "Radio Tralmo - Evening Set";
 constexpr char kDefaultTitles[] =
     "Nadia Orlov - Glass Harbour|The Quiet Engines - Northbound|Pavel Ruzek - Small Hours";
 
@@ -89,7 +91,8 @@ std::string playerState() {
                                   : "(none)";
     return std::string(standin::stateName(standin::playState())) + ", entry " +
            std::to_string(position + 1) + " \"" + title + "\", volume " +
-           std::to_string(standin::volume());
+           std::to_string(standin::volume()) + ", caption \"" +
+           standin::ansiFromWide(standin::mainCaption()) + "\"";
 }
 
 // Prints what the player's windows received during the step, nested as it
@@ -143,13 +146,18 @@ bool runDefaultScript(const Arguments& arguments) {
     ok &= runStep("next", [] { return command(host::kCommandNext); });
     ok &= runStep("pause", [] { return command(host::kCommandPause); });
     ok &= runStep("resume (play while paused)", [] { return command(host::kCommandPlay); });
+    ok &= runStep("a stream names its next song (no new song start)", [] {
+        standin::updateStreamTitle(std::string(kStreamTitle));
+        return true;
+    });
+    ok &= runStep("volume 200", [] {
+        standin::setVolume(200);
+        return true;
+    });
     ok &= runStep("stop", [] { return command(host::kCommandStop); });
-    ok &= runStep("quit", [] { return standin::quitPlugin(); });
-    std::printf("  main window procedure is the player's own again: %s\n",
-                standin::ownsWindowProc(standin::Window::Main) ? "yes" : "no");
-    std::printf("  playlist window procedure is the player's own again: %s\n",
-                standin::ownsWindowProc(standin::Window::Playlist) ? "yes" : "no");
-    ok &= runStep("unload", [] { return standin::unloadPlugin(); });
+    ok &= runStep("close (WM_CLOSE): the windows go, the loop ends, then quit",
+                  [] { return standin::closePlayer(); });
+    std::printf("  the plug-in is still loaded: %s\n", standin::pluginModule() ? "yes" : "no");
     return ok;
 }
 
@@ -179,6 +187,10 @@ int main(int argc, char** argv) {
     standin::PlayerOptions options;
     options.titles = splitTitles(arguments.titles);
     options.iniPath = arguments.ini;
+    if (options.titles.empty()) { // "Play" would wait in the Open file dialog
+        std::fprintf(stderr, "standin_player: --titles names no title\n");
+        return 2;
+    }
     if (!standin::createPlayer(options)) {
         std::fprintf(stderr, "standin_player: %s\n", standin::pluginError().c_str());
         return 1;

@@ -1,6 +1,7 @@
 #include "standin_player.h"
 
 #include "ini_file.h"
+#include "open_file_dialog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,21 +10,36 @@
 namespace standin {
 namespace {
 
-constexpr char kMainClass[] = "StandinPlayerMain";
-constexpr char kPlaylistClass[] = "StandinPlayerPlaylist";
+// The two character sets register classes of their own: one name cannot
+// stand for both in one process.
+constexpr char kMainClassA[] = "StandinPlayerMain";
+constexpr char kPlaylistClassA[] = "StandinPlayerPlaylist";
+constexpr wchar_t kMainClassW[] = L"StandinPlayerMainW";
+constexpr wchar_t kPlaylistClassW[] = L"StandinPlayerPlaylistW";
+constexpr wchar_t kPlaylistCaption[] = L"Playlist";
 constexpr int kMaxVolume = host::kHostVolumeMax;
+constexpr char kMusicFolder[] = "C:\\Music\\";
+// A safety bound for the shut-down's message loop, never a measurement.
+constexpr DWORD kCloseTimeoutMs = 10000;
 
 struct Player {
     HWND main = nullptr;
     HWND playlist = nullptr;
-    std::vector<std::string> titles;
+    std::vector<std::wstring> titles;
+    std::vector<std::string> titleAnswers; // query 212's, one per entry
+    std::vector<std::string> fileNames;    // callback 3003's, one per entry
     int position = 0;
     PlayState state = PlayState::Stopped;
     int volume = kMaxVolume;
     bool answerIniPath = true;
     bool answerPlaylistWindow = true;
+    bool answerWideTitles = true;
+    Charset charset = Charset::Unicode;
+    StatusCallbacks statusCallbacks = StatusCallbacks::Posted;
+    UnknownQueries unknownQueries = UnknownQueries::AnswerOne;
     std::string iniPath; // its c_str() is handed out, so it never changes
     bool ownsIniFile = false;
+    bool closing = false; // WM_CLOSE came: the main window's end ends the loop
 
     std::vector<LoggedMessage> log;
     std::size_t logBase = 0; // entries cleared so far, to find an entry again
@@ -54,17 +70,107 @@ void refresh() {
         InvalidateRect(player->playlist, nullptr, TRUE);
 }
 
-// ---- Playback ----------------------------------------------------------------
+// ---- Titles ------------------------------------------------------------------
 
-void notify(long callback) {
-    if (player->main)
-        SendMessageA(player->main, host::kWmUser, 0, callback);
+// At most kAnsiTitleMaxBytes, never half of a double-byte character.
+std::string cutAnsiTitle(std::string title) {
+    if (title.size() <= kAnsiTitleMaxBytes)
+        return title;
+    std::size_t end = 0;
+    while (end < title.size()) {
+        const bool pair =
+            IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(title[end])) != 0 && end + 1 < title.size();
+        const std::size_t next = end + (pair ? 2 : 1);
+        if (next > kAnsiTitleMaxBytes)
+            break;
+        end = next;
+    }
+    title.resize(end);
+    return title;
 }
+
+std::string titleAnswer(const std::wstring& title) {
+    return cutAnsiTitle(ansiFromWide(title));
+}
+
+std::string numberedFileName(std::size_t index) {
+    char name[MAX_PATH];
+    std::snprintf(name, sizeof name, "%sTrack %02u.mp3", kMusicFolder,
+                  static_cast<unsigned>(index + 1));
+    return name;
+}
+
+// Fills in what the player derives from the titles.
+void replaceTitles(std::vector<std::wstring> titles) {
+    player->titles = std::move(titles);
+    player->titleAnswers.clear();
+    player->fileNames.clear();
+    for (std::size_t i = 0; i < player->titles.size(); ++i) {
+        player->titleAnswers.push_back(titleAnswer(player->titles[i]));
+        player->fileNames.push_back(numberedFileName(i));
+    }
+    refresh();
+}
+
+std::vector<std::wstring> wideTitlesOf(const std::vector<std::string>& titles) {
+    std::vector<std::wstring> wide;
+    wide.reserve(titles.size());
+    for (const std::string& title : titles)
+        wide.push_back(wideFromAnsi(title));
+    return wide;
+}
+
+std::wstring currentCaption() {
+    if (!inPlaylist(player->position))
+        return kIdleCaption;
+    return std::to_wstring(player->position + 1) + L". " + player->titles[player->position] +
+           kCaptionSuffix;
+}
+
+void showCurrentCaption() {
+    if (player->main)
+        SetWindowTextW(player->main, currentCaption().c_str());
+}
+
+// ---- Callbacks ---------------------------------------------------------------
+
+void sendCallback(WPARAM wParam, long callback) {
+    if (player->main)
+        SendMessageW(player->main, host::kWmUser, wParam, callback);
+}
+
+void statusChanged() {
+    if (!player || !player->main)
+        return;
+    if (player->statusCallbacks == StatusCallbacks::Posted)
+        PostMessageW(player->main, host::kWmUser, 0, host::kCallbackStatusChanged);
+    else
+        SendMessageW(player->main, host::kWmUser, 0, host::kCallbackStatusChanged);
+}
+
+// The caption first, then 3003 naming the file, then 603.
+void songStarted() {
+    if (!inPlaylist(player->position))
+        return;
+    showCurrentCaption();
+    const char* file = player->fileNames[player->position].c_str();
+    sendCallback(reinterpret_cast<WPARAM>(file), host::kCallbackSongStarted);
+    statusChanged();
+}
+
+void changeVolume(int volume) {
+    player->volume = std::clamp(volume, 0, kMaxVolume);
+    refresh();
+    if (player->statusCallbacks == StatusCallbacks::Posted)
+        statusChanged();
+}
+
+// ---- Playback ----------------------------------------------------------------
 
 void changeState(PlayState state) {
     player->state = state;
     refresh();
-    notify(host::kCallbackStatusChanged);
+    statusChanged();
 }
 
 void startCurrentSong() {
@@ -72,8 +178,7 @@ void startCurrentSong() {
         return;
     player->state = PlayState::Playing;
     refresh();
-    notify(host::kCallbackSongStarted);
-    notify(host::kCallbackStatusChanged);
+    songStarted();
 }
 
 void step(int delta) {
@@ -87,9 +192,23 @@ void step(int delta) {
         startCurrentSong();
 }
 
+// The user picks a file for the empty playlist; it becomes the only entry.
+void openAndPlay() {
+    const std::optional<std::wstring> file = askForFile(player->main);
+    if (!file || !player)
+        return;
+    player->titles.push_back(titleOfFile(*file));
+    player->titleAnswers.push_back(titleAnswer(player->titles.back()));
+    player->fileNames.push_back(ansiFromWide(*file));
+    player->position = static_cast<int>(player->titles.size()) - 1;
+    startCurrentSong();
+}
+
 void play() {
     if (player->state == PlayState::Paused)
         changeState(PlayState::Playing);
+    else if (player->titles.empty())
+        openAndPlay();
     else
         startCurrentSong();
 }
@@ -141,6 +260,12 @@ RECT listArea() {
     return area;
 }
 
+// "N. title", the title cut for the screen.
+std::wstring numberedTitle(std::size_t index) {
+    constexpr std::size_t kShownChars = 500;
+    return std::to_wstring(index + 1) + L". " + player->titles[index].substr(0, kShownChars);
+}
+
 // The state large, the song below it, then the volume as text and as a bar.
 void paintMain(HWND window) {
     PAINTSTRUCT paint;
@@ -150,18 +275,18 @@ void paintMain(HWND window) {
     GetClientRect(window, &line);
     InflateRect(&line, -10, -8);
     const HFONT large =
-        CreateFontA(-17, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "Tahoma");
+        CreateFontW(-17, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
     const HGDIOBJ previous = SelectObject(dc, large);
     line.bottom = line.top + 22;
     DrawTextA(dc, stateName(player->state), -1, &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
-    const char* title =
-        inPlaylist(player->position) ? player->titles[player->position].c_str() : "(none)";
-    char text[600];
-    std::snprintf(text, sizeof text, "%d. %.500s", player->position + 1, title);
+    const std::wstring song = inPlaylist(player->position)
+                                  ? numberedTitle(static_cast<std::size_t>(player->position))
+                                  : std::to_wstring(player->position + 1) + L". (none)";
     OffsetRect(&line, 0, 24);
-    DrawTextA(dc, text, -1, &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    DrawTextW(dc, song.c_str(), -1, &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    char text[64];
     std::snprintf(text, sizeof text, "Volume %d / %d", player->volume, kMaxVolume);
     OffsetRect(&line, 0, 24);
     DrawTextA(dc, text, -1, &line, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
@@ -194,11 +319,9 @@ void paintPlaylist(HWND window) {
         if (current)
             FillRect(dc, &row, GetSysColorBrush(COLOR_HIGHLIGHT));
         SetTextColor(dc, GetSysColor(current ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-        char text[600];
-        std::snprintf(text, sizeof text, "%u. %.500s", static_cast<unsigned>(i + 1),
-                      player->titles[i].c_str());
         row.left += 2;
-        DrawTextA(dc, text, -1, &row, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        DrawTextW(dc, numberedTitle(i).c_str(), -1, &row,
+                  DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     }
     RestoreDC(dc, -1);
     char footer[64];
@@ -212,18 +335,26 @@ void paintPlaylist(HWND window) {
 
 // ---- Window procedures -------------------------------------------------------
 
+LRESULT unknownQuery(WPARAM code) {
+    return player->unknownQueries == UnknownQueries::Tagged
+               ? kUnknownQueryTag | static_cast<LRESULT>(code & 0xFFFF)
+               : kUnknownQueryAnswer;
+}
+
 LRESULT answerMainQuery(WPARAM wParam, LPARAM code) {
+    const int index = static_cast<int>(wParam);
     switch (code) {
     case host::kQueryPlayState:
         return static_cast<LRESULT>(player->state);
     case host::kQueryPlaylistPosition:
         return player->position;
-    case host::kQueryEntryTitle: {
-        const int index = static_cast<int>(wParam);
-        return inPlaylist(index) ? reinterpret_cast<LRESULT>(player->titles[index].c_str()) : 0;
-    }
+    case host::kQueryEntryTitle:
+        return inPlaylist(index) ? reinterpret_cast<LRESULT>(player->titleAnswers[index].c_str())
+                                 : 0;
     case host::kQueryEntryTitleWide:
-        return 1;
+        if (!player->answerWideTitles)
+            return unknownQuery(static_cast<WPARAM>(code));
+        return inPlaylist(index) ? reinterpret_cast<LRESULT>(player->titles[index].c_str()) : 0;
     case host::kQueryIniPath:
         return player->answerIniPath ? reinterpret_cast<LRESULT>(player->iniPath.c_str()) : 0;
     case host::kQueryWindow:
@@ -231,14 +362,13 @@ LRESULT answerMainQuery(WPARAM wParam, LPARAM code) {
                    ? reinterpret_cast<LRESULT>(player->playlist)
                    : 0;
     case host::kSetVolume:
-        player->volume = std::clamp(static_cast<int>(wParam), 0, kMaxVolume);
-        refresh();
+        changeVolume(static_cast<int>(wParam));
         return 0;
     case host::kCallbackSongStarted:
     case host::kCallbackStatusChanged:
         return 0;
     default:
-        return kUnknownQueryTag | (code & 0xFFFF);
+        return unknownQuery(static_cast<WPARAM>(code));
     }
 }
 
@@ -249,11 +379,14 @@ LRESULT answerPlaylistQuery(WPARAM code, LPARAM lParam) {
     case host::kPlaylistQueryIndexAt:
         return lParam ? playlistIndexAt(*reinterpret_cast<const POINT*>(lParam)) : -1;
     default:
-        return kUnknownQueryTag | (code & 0xFFFF);
+        return unknownQuery(code);
     }
 }
 
-LRESULT handleMain(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// The player's own answer, or nothing for the default procedure.
+using Answer = std::optional<LRESULT>;
+
+Answer handleMain(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case host::kWmUser:
         return answerMainQuery(wParam, lParam);
@@ -266,14 +399,23 @@ LRESULT handleMain(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
         paintMain(window);
         return 0;
+    case WM_CLOSE: // the host's shut-down: playback stops, the windows go
+        player->closing = true;
+        stop();
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        if (player->closing)
+            PostQuitMessage(0);
+        break;
     case WM_NCDESTROY:
         player->main = nullptr;
         break;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return std::nullopt;
 }
 
-LRESULT handlePlaylist(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+Answer handlePlaylist(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case host::kWmUser:
         return answerPlaylistQuery(wParam, lParam);
@@ -296,17 +438,20 @@ LRESULT handlePlaylist(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         player->playlist = nullptr;
         break;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return std::nullopt;
 }
 
-using Handler = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+LRESULT defaultProc(Charset charset, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return charset == Charset::Unicode ? DefWindowProcW(window, message, wParam, lParam)
+                                       : DefWindowProcA(window, message, wParam, lParam);
+}
 
 // The log entry goes in on arrival, so nested messages follow the one that
 // caused them; its result is filled in on the way out.
-LRESULT logged(Window which, Handler handler, HWND window, UINT message, WPARAM wParam,
-               LPARAM lParam) {
+template <Window which, Charset charset>
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!player)
-        return DefWindowProcA(window, message, wParam, lParam);
+        return defaultProc(charset, window, message, wParam, lParam);
     LoggedMessage entry{which, message, wParam, lParam, 0, player->depth, false, POINT{}};
     if (which == Window::Playlist && message == host::kWmUser &&
         wParam == host::kPlaylistQueryIndexAt && lParam)
@@ -314,7 +459,11 @@ LRESULT logged(Window which, Handler handler, HWND window, UINT message, WPARAM 
     const std::size_t serial = player->logBase + player->log.size();
     player->log.push_back(entry);
     ++player->depth;
-    const LRESULT result = handler(window, message, wParam, lParam);
+    const Answer answer = which == Window::Main ? handleMain(window, message, wParam, lParam)
+                                                : handlePlaylist(window, message, wParam, lParam);
+    const LRESULT result = answer ? *answer : defaultProc(charset, window, message, wParam, lParam);
+    if (!player)
+        return result;
     --player->depth;
     if (serial >= player->logBase && serial - player->logBase < player->log.size()) {
         LoggedMessage& done = player->log[serial - player->logBase];
@@ -324,45 +473,114 @@ LRESULT logged(Window which, Handler handler, HWND window, UINT message, WPARAM 
     return result;
 }
 
-LRESULT CALLBACK mainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return logged(Window::Main, handleMain, window, message, wParam, lParam);
+// The Unicode classes' procedures get wide messages, the ANSI classes' ANSI
+// ones; each character set has procedures of its own.
+WNDPROC ownProc(Window window, Charset charset) {
+    if (charset == Charset::Unicode)
+        return window == Window::Main ? windowProc<Window::Main, Charset::Unicode>
+                                      : windowProc<Window::Playlist, Charset::Unicode>;
+    return window == Window::Main ? windowProc<Window::Main, Charset::Ansi>
+                                  : windowProc<Window::Playlist, Charset::Ansi>;
 }
 
-LRESULT CALLBACK playlistProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return logged(Window::Playlist, handlePlaylist, window, message, wParam, lParam);
-}
-
-WNDPROC ownProc(Window window) {
-    return window == Window::Main ? mainProc : playlistProc;
-}
 HWND handleOf(Window window) {
     if (!player)
         return nullptr;
     return window == Window::Main ? player->main : player->playlist;
 }
 
-bool registerClass(const char* name, WNDPROC procedure) {
-    WNDCLASSA existing;
-    if (GetClassInfoA(GetModuleHandleA(nullptr), name, &existing))
+// The window's procedure as its own character set sees it: asked through the
+// other one, Windows hands out a translating stand-in instead.
+LONG_PTR currentProc(HWND window) {
+    return IsWindowUnicode(window) ? GetWindowLongPtrW(window, GWLP_WNDPROC)
+                                   : GetWindowLongPtrA(window, GWLP_WNDPROC);
+}
+
+// Registers a class of the player's, once, through the A or the W functions.
+template <typename Class, typename Char>
+bool registerClass(BOOL(WINAPI* lookUp)(HINSTANCE, const Char*, Class*),
+                   ATOM(WINAPI* add)(const Class*), const Char* name, WNDPROC procedure) {
+    Class windowClass{};
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (lookUp(instance, name, &windowClass))
         return true;
-    WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     windowClass.lpszClassName = name;
-    return RegisterClassA(&windowClass) != 0;
+    return add(&windowClass) != 0;
 }
 
-// ---- Ini file ----------------------------------------------------------------
+bool registerClasses(Charset charset) {
+    if (charset == Charset::Unicode)
+        return registerClass(GetClassInfoW, RegisterClassW, kMainClassW,
+                             ownProc(Window::Main, charset)) &&
+               registerClass(GetClassInfoW, RegisterClassW, kPlaylistClassW,
+                             ownProc(Window::Playlist, charset));
+    return registerClass(GetClassInfoA, RegisterClassA, kMainClassA,
+                         ownProc(Window::Main, charset)) &&
+           registerClass(GetClassInfoA, RegisterClassA, kPlaylistClassA,
+                         ownProc(Window::Playlist, charset));
+}
+
+constexpr DWORD kMainStyle = WS_OVERLAPPEDWINDOW;
+constexpr DWORD kPlaylistStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME;
+
+// Where a window opens.
+struct Place {
+    int x, y, width, height;
+};
+constexpr Place kMainPlace{40, 40, 320, 130};
+constexpr Place kPlaylistPlace{40, 180, 320, 300};
+
+// The A and W creation functions, with the same arguments after the names.
+template <typename Char, typename Create>
+HWND createWindow(Create create, DWORD exStyle, const Char* windowClass, const Char* caption,
+                  DWORD style, const Place& place, HWND owner) {
+    return create(exStyle, windowClass, caption, style, place.x, place.y, place.width, place.height,
+                  owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+void createWindows() {
+    const std::wstring caption = currentCaption();
+    if (player->charset == Charset::Unicode) {
+        player->main = createWindow<wchar_t>(CreateWindowExW, 0, kMainClassW, caption.c_str(),
+                                             kMainStyle, kMainPlace, nullptr);
+        if (player->main)
+            player->playlist = createWindow<wchar_t>(CreateWindowExW, WS_EX_TOOLWINDOW,
+                                                     kPlaylistClassW, kPlaylistCaption,
+                                                     kPlaylistStyle, kPlaylistPlace, player->main);
+        return;
+    }
+    player->main =
+        createWindow<char>(CreateWindowExA, 0, kMainClassA, ansiFromWide(caption).c_str(),
+                           kMainStyle, kMainPlace, nullptr);
+    if (player->main)
+        player->playlist = createWindow<char>(CreateWindowExA, WS_EX_TOOLWINDOW, kPlaylistClassA,
+                                              ansiFromWide(kPlaylistCaption).c_str(),
+                                              kPlaylistStyle, kPlaylistPlace, player->main);
+}
 
 // ---- Subclasses and exports -------------------------------------------------
 
 void restoreOwnProc(Window which) {
     HWND window = handleOf(which);
-    if (window && !ownsWindowProc(which))
-        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ownProc(which)));
+    if (!window || ownsWindowProc(which))
+        return;
+    const auto own = reinterpret_cast<LONG_PTR>(ownProc(which, player->charset));
+    if (player->charset == Charset::Unicode)
+        SetWindowLongPtrW(window, GWLP_WNDPROC, own);
+    else
+        SetWindowLongPtrA(window, GWLP_WNDPROC, own);
+}
+
+// A WM_QUIT of a shut-down that nobody finished must not end a later loop.
+void dropPendingQuit() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
 }
 
 template <typename Fn> Fn exportedFunction(HMODULE module, const char* name) {
@@ -377,28 +595,25 @@ template <typename Fn> Fn exportedFunction(HMODULE module, const char* name) {
 bool createPlayer(const PlayerOptions& options) {
     if (player)
         return fail("a player already exists");
-    if (!registerClass(kMainClass, mainProc) || !registerClass(kPlaylistClass, playlistProc))
+    if (!registerClasses(options.windows))
         return fail("cannot register the window classes");
     player = std::make_unique<Player>();
-    player->titles = options.titles;
+    player->charset = options.windows;
+    player->statusCallbacks = options.statusCallbacks;
+    player->unknownQueries = options.unknownQueries;
+    replaceTitles(options.wideTitles.empty() ? wideTitlesOf(options.titles) : options.wideTitles);
     player->position = options.position;
     player->volume = std::clamp(options.volume, 0, kMaxVolume);
     player->answerIniPath = options.answerIniPath;
     player->answerPlaylistWindow = options.answerPlaylistWindow;
+    player->answerWideTitles = options.answerWideTitles;
     player->ownsIniFile = options.iniPath.empty();
     player->iniPath = player->ownsIniFile ? createTempIniFile("standin_player") : options.iniPath;
     if (player->iniPath.empty()) {
         player.reset();
         return fail("cannot create a temporary ini file");
     }
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    player->main = CreateWindowExA(0, kMainClass, "Stand-in player", WS_OVERLAPPEDWINDOW, 40, 40,
-                                   320, 130, nullptr, nullptr, instance, nullptr);
-    if (player->main)
-        player->playlist =
-            CreateWindowExA(WS_EX_TOOLWINDOW, kPlaylistClass, "Playlist",
-                            WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, 40, 180, 320,
-                            300, player->main, nullptr, instance, nullptr);
+    createWindows();
     if (!player->main || !player->playlist) {
         destroyPlayer();
         return fail("cannot create the player's windows (is there a display?)");
@@ -410,6 +625,19 @@ bool createPlayer(const PlayerOptions& options) {
         UpdateWindow(player->playlist);
     }
     return true;
+}
+
+bool closePlayer() {
+    if (!player)
+        return fail("no player");
+    if (player->main) {
+        PostMessageW(player->main, WM_CLOSE, 0, 0);
+        if (!pumpUntilQuit(kCloseTimeoutMs))
+            return fail("the player's message loop did not end after WM_CLOSE");
+    } else {
+        dropPendingQuit();
+    }
+    return !player->running || quitPlugin();
 }
 
 void destroyPlayer() {
@@ -426,6 +654,8 @@ void destroyPlayer() {
         DestroyWindow(player->playlist);
     if (player->main)
         DestroyWindow(player->main);
+    if (player->closing)
+        dropPendingQuit();
     if (player->module)
         unloadPlugin();
     if (player->ownsIniFile) {
@@ -448,13 +678,24 @@ HWND playlistWindow() {
 bool ownsWindowProc(Window which) {
     HWND window = handleOf(which);
     return window &&
-           GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ownProc(which));
+           currentProc(window) == reinterpret_cast<LONG_PTR>(ownProc(which, player->charset));
+}
+
+std::wstring mainCaption() {
+    const HWND window = mainWindow();
+    if (!window)
+        return {};
+    const int length = GetWindowTextLengthW(window);
+    std::wstring caption(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+    const int copied = GetWindowTextW(window, &caption[0], length + 1);
+    caption.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return caption;
 }
 
 // ---- Playback ----------------------------------------------------------------
 
 LRESULT sendCommand(unsigned id) {
-    return player && player->main ? SendMessageA(player->main, WM_COMMAND, id, 0) : 0;
+    return player && player->main ? SendMessageW(player->main, WM_COMMAND, id, 0) : 0;
 }
 
 PlayState playState() {
@@ -469,7 +710,17 @@ int volume() {
 
 const std::vector<std::string>& titles() {
     static const std::vector<std::string> none;
+    return player ? player->titleAnswers : none;
+}
+
+const std::vector<std::wstring>& wideTitles() {
+    static const std::vector<std::wstring> none;
     return player ? player->titles : none;
+}
+
+const std::vector<std::string>& fileNames() {
+    static const std::vector<std::string> none;
+    return player ? player->fileNames : none;
 }
 
 void setPlayState(PlayState state, Notify notifyHow) {
@@ -478,16 +729,19 @@ void setPlayState(PlayState state, Notify notifyHow) {
     player->state = state;
     refresh();
     if (notifyHow == Notify::SongStarted)
-        notify(host::kCallbackSongStarted);
-    if (notifyHow != Notify::None)
-        notify(host::kCallbackStatusChanged);
+        songStarted();
+    else if (notifyHow == Notify::StatusChanged)
+        statusChanged();
 }
 
-void setTitles(std::vector<std::string> titles) {
-    if (!player)
-        return;
-    player->titles = std::move(titles);
-    refresh();
+void setTitles(const std::vector<std::string>& titles) {
+    if (player)
+        replaceTitles(wideTitlesOf(titles));
+}
+
+void setWideTitles(std::vector<std::wstring> titles) {
+    if (player)
+        replaceTitles(std::move(titles));
 }
 
 void setPosition(int position) {
@@ -498,10 +752,8 @@ void setPosition(int position) {
 }
 
 void setVolume(int volume) {
-    if (!player)
-        return;
-    player->volume = std::clamp(volume, 0, kMaxVolume);
-    refresh();
+    if (player)
+        changeVolume(volume);
 }
 
 void setAnswerIniPath(bool answer) {
@@ -514,14 +766,33 @@ void setAnswerPlaylistWindow(bool answer) {
         player->answerPlaylistWindow = answer;
 }
 
+void setAnswerWideTitles(bool answer) {
+    if (player)
+        player->answerWideTitles = answer;
+}
+
+void updateStreamTitle(const std::wstring& title) {
+    if (!player || !inPlaylist(player->position))
+        return;
+    player->titles[player->position] = title;
+    player->titleAnswers[player->position] = titleAnswer(title);
+    refresh();
+    showCurrentCaption();
+    statusChanged();
+}
+
+void updateStreamTitle(const std::string& title) {
+    updateStreamTitle(wideFromAnsi(title));
+}
+
 void sendSongStarted() {
     if (player)
-        notify(host::kCallbackSongStarted);
+        sendCallback(0, host::kCallbackSongStarted);
 }
 
 void sendStatusChanged() {
     if (player)
-        notify(host::kCallbackStatusChanged);
+        sendCallback(0, host::kCallbackStatusChanged);
 }
 
 POINT playlistRowPoint(int row) {
@@ -535,7 +806,7 @@ int playlistIndexAt(POINT client) {
     if (!player || !PtInRect(&area, client))
         return -1;
     const int row = (client.y - area.top) / kPlaylistRowHeight;
-    return inPlaylist(row) ? row : -1;
+    return std::min(row, static_cast<int>(player->titles.size()));
 }
 
 // ---- Message log -------------------------------------------------------------
@@ -688,6 +959,9 @@ PluginDescriptor* pluginDescriptor() {
 }
 HMODULE pluginModule() {
     return player ? player->module : nullptr;
+}
+bool pluginRunning() {
+    return player && player->running;
 }
 const std::string& pluginError() {
     return lastError;

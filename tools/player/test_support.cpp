@@ -9,13 +9,21 @@ namespace {
 
 constexpr DWORD kWaitSliceMs = 10;
 
-bool dispatchOne() {
-    MSG message;
-    // PeekMessage also delivers messages sent from other threads.
-    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-        return false;
+// PeekMessage also delivers messages sent from other threads.
+bool takeOne(MSG& message) {
+    return PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) != 0;
+}
+
+void dispatch(const MSG& message) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
+}
+
+bool dispatchOne() {
+    MSG message;
+    if (!takeOne(message))
+        return false;
+    dispatch(message);
     return true;
 }
 
@@ -54,6 +62,22 @@ bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMilliseconds) {
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeoutMilliseconds)
             return done();
+        waitForInput(timeoutMilliseconds - elapsed);
+    }
+}
+
+bool pumpUntilQuit(DWORD timeoutMilliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (takeOne(message)) {
+            if (message.message == WM_QUIT)
+                return true;
+            dispatch(message);
+        }
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMilliseconds)
+            return false;
         waitForInput(timeoutMilliseconds - elapsed);
     }
 }
