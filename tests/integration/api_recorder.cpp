@@ -74,6 +74,20 @@ LONG WINAPI recSetWindowLongA(HWND window, int index, LONG value) {
     return result;
 }
 
+// SetWindowLongA's twin: a distinct type keys its original apart.
+using SetWindowLongWFn = LONG(WINAPI*)(HWND, int, LONG);
+struct SetWindowLongWTag {
+    static inline SetWindowLongWFn fn = nullptr;
+};
+
+LONG WINAPI recSetWindowLongW(HWND window, int index, LONG value) {
+    const LONG result = SetWindowLongWTag::fn(window, index, value);
+    record("SetWindowLongW",
+           {arg(window), static_cast<DWORD_PTR>(index), static_cast<DWORD_PTR>(value)})
+        .result = static_cast<DWORD_PTR>(result);
+    return result;
+}
+
 UINT_PTR WINAPI recSetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC proc) {
     const UINT_PTR result = original(&SetTimer)(window, id, period, proc);
     record("SetTimer", {arg(window), id, period, arg(reinterpret_cast<void*>(proc))}).result =
@@ -130,7 +144,8 @@ UINT WINAPI recRegisterWindowMessageA(LPCSTR name) {
 LRESULT WINAPI recSendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                       UINT flags, UINT timeout, PDWORD_PTR answer) {
     record("SendMessageTimeoutA",
-           {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam), flags, timeout});
+           {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam), flags, timeout})
+        .wParamWindowAlive = IsWindow(reinterpret_cast<HWND>(wParam)) != FALSE;
     const size_t index = gCalls.size() - 1;
     const LRESULT result =
         original(&SendMessageTimeoutA)(window, message, wParam, lParam, flags, timeout, answer);
@@ -231,6 +246,10 @@ void startRecordingApi(HMODULE plugin) {
           &recWritePrivateProfileStringA);
     patch(plugin, "KERNEL32.dll", "GetVersionExA", &GetVersionExA, &recGetVersionExA);
     patch(plugin, "USER32.dll", "SetWindowLongA", &SetWindowLongA, &recSetWindowLongA);
+    void* previous = patchImport(plugin, "USER32.dll", "SetWindowLongW",
+                                 reinterpret_cast<void*>(&recSetWindowLongW));
+    SetWindowLongWTag::fn =
+        previous != nullptr ? reinterpret_cast<SetWindowLongWFn>(previous) : &SetWindowLongW;
     patch(plugin, "USER32.dll", "SetTimer", &SetTimer, &recSetTimer);
     patch(plugin, "USER32.dll", "KillTimer", &KillTimer, &recKillTimer);
     patch(plugin, "USER32.dll", "LoadMenuA", &LoadMenuA, &recLoadMenuA);

@@ -16,7 +16,8 @@ struct ApiCall {
     std::vector<DWORD_PTR> args;
     std::string text; // the call's text argument, where it has one
     DWORD_PTR result = 0;
-    NOTIFYICONDATAA icon{}; // Shell_NotifyIconA's record, copied at the call
+    NOTIFYICONDATAA icon{};         // Shell_NotifyIconA's record, copied at the call
+    bool wParamWindowAlive = false; // SendMessageTimeoutA: wParam named a live window
 };
 
 void startRecordingApi(HMODULE plugin);

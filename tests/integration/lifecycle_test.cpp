@@ -167,8 +167,6 @@ class InitTest : public PluginTest, public testing::WithParamInterface<InitCase>
   protected:
     void configure(standin::PlayerOptions& options) override {
         options.answerPlaylistWindow = GetParam().answerPlaylist;
-        // The recorder sees SetWindowLongA only, the subclassing of ANSI windows.
-        options.windows = standin::Charset::Ansi;
     }
     void prepare() override { ASSERT_TRUE(standin::writeIniContent(GetParam().ini)); }
     bool initAtSetUp() override { return false; }

@@ -69,6 +69,25 @@ TEST_F(RealSkypeTest, ACallCancelledByTheCallerResumesTheMusic) {
     EXPECT_EQ(standin::playState(), PlayState::Playing);
 }
 
+class SentCallbacksTest : public RealSkypeTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        options.statusCallbacks = standin::StatusCallbacks::Sent;
+    }
+};
+
+// A host that sends its status callback has the pause published from inside
+// Skype's notification; a Skype sending with SMTO_BLOCK hears it only once
+// answered, and drops a client that keeps it waiting a second.
+TEST_F(SentCallbacksTest, ACallAnsweredInTimeEvenWhenItsPauseIsPublishedAtOnce) {
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Cancelled)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::sync());
+    EXPECT_EQ(standin::countCommands(standin::Window::Main, host::kCommandPause), 1u);
+    EXPECT_EQ(standin::playState(), PlayState::Playing);
+    EXPECT_EQ(mood(), "First Song");
+}
+
 // Skype exits and starts again with a new window: the song that plays is
 // published to it at once, and the next one reaches it too.
 TEST_F(RealSkypeTest, ARestartedSkypeGetsTheSongAgain) {

@@ -86,10 +86,11 @@ inline CallMatch named(const char* function) {
     return [=](const ApiCall& c) { return c.function == function; };
 }
 
+// The window's procedure replaced, through either character set.
 inline CallMatch windowProcSet(HWND window) {
     return [=](const ApiCall& c) {
-        return c.function == "SetWindowLongA" && c.args[0] == handle(window) &&
-               static_cast<int>(c.args[1]) == GWL_WNDPROC;
+        return (c.function == "SetWindowLongA" || c.function == "SetWindowLongW") &&
+               c.args[0] == handle(window) && static_cast<int>(c.args[1]) == GWL_WNDPROC;
     };
 }
 
