@@ -28,6 +28,15 @@ std::size_t skypeCommandCount() {
     return skypeCommands().size();
 }
 
+bool sentMessageQueued() {
+    for (int i = 0; i < 5000; ++i) {
+        if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)
+            return true;
+        Sleep(2);
+    }
+    return false;
+}
+
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(standin::mainWindow(), message, wParam, lParam);
 }

@@ -35,6 +35,10 @@ inline constexpr char kProtocolCommand[] = "PROTOCOL 7";
 std::vector<standin_skype::CopyDataRecord> skypeCommands(std::size_t first = 0);
 std::size_t skypeCommandCount();
 
+// Waits, without handling anything, until another thread's send to this
+// thread is queued (false after a safety bound).
+bool sentMessageQueued();
+
 // Sends a message to the player's main window, as the host or the shell would.
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);
 

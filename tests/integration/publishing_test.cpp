@@ -77,16 +77,6 @@ class CallDuringMoodTest : public PublishingTest {
     }
 };
 
-// Waits, without handling anything, until another thread's send is queued.
-bool sentMessageQueued() {
-    for (int i = 0; i < 5000; ++i) {
-        if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)
-            return true;
-        Sleep(2);
-    }
-    return false;
-}
-
 // The host starts playing; while the mood for that is on its way, a call
 // rings and pauses the host, whose status change is polled inside the send.
 // That poll must stand: when the call is missed, the music and the mood

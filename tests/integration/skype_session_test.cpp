@@ -327,16 +327,6 @@ class NotificationDuringSendTest : public SessionTest {
     }
 };
 
-// Waits, without handling anything, until another thread's send is queued.
-bool sentMessageQueued() {
-    for (int i = 0; i < 5000; ++i) {
-        if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)
-            return true;
-        Sleep(2);
-    }
-    return false;
-}
-
 TEST_F(NotificationDuringSendTest, IsHandledInsideTheSend) {
     const std::size_t first = sk::recordCount();
     // Skype dawdles over the mood, so the ringing is surely read meanwhile.
