@@ -149,9 +149,8 @@ void onStatusChanged(HWND host) {
 
 void publishAfterAttach(HWND host) {
     const PlayState state = hostPlayState(host);
-    if (state == PlayState::Playing || state == PlayState::Paused)
-        composeChange(host, state);
-    else if (state != gLastPlayState)
+    const bool somethingPlays = state == PlayState::Playing || state == PlayState::Paused;
+    if (somethingPlays || state != gLastPlayState)
         composeChange(host, state);
 }
 
