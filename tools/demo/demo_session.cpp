@@ -3,69 +3,125 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <cstdarg>
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <cwchar>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "demo_text.h"
 #include "host/host_api.h"
-#include "standin_skype.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "skype_program.h"
 #include "standin_player.h"
+#include "standin_skype.h"
 
 namespace {
 
+using demo::characterCount;
+using demo::hexBytes;
+using demo::hexHandle;
+using demo::quoted;
+using demo::SkypeEvent;
+using demo::SkypeLine;
+using demo::startsWith;
+using demo::textf;
+using demo::utf8FromAnsi;
+using standin_skype::SentKind;
+
 // The player drives the stand-in Skype program through its control commands
-// and reads what Skype received from its transcript file after every step.
+// and reads what Skype received and sent from its transcript file.
 
 constexpr DWORD kSettleMs = 150;
-constexpr char kSkypeProgram[] = "standin_skype.exe";
-constexpr UINT kSkypeControlTimeoutMs = 5000;
-constexpr DWORD kSkypeStartTimeoutMs = 15000;
-constexpr DWORD kSkypeExitTimeoutMs = 5000;
+// Skype answers a command once it is back in its own loop.
+constexpr DWORD kAnswerTimeoutMs = 3000;
 constexpr DWORD kNotificationTimeoutMs = 5000;
+// Longer than the plug-in's 5-second discovery period: a plug-in that waited
+// for its timer instead of Skype's announcement would still show it.
+constexpr DWORD kReattachTimeoutMs = 8000;
 constexpr DWORD kSnapshotTimeoutMs = 20000;
 constexpr DWORD kDialogTimeoutMs = 10000;
 constexpr UINT kDialogTickMs = 50;
 constexpr DWORD kPaintMs = 300;
 constexpr int kDemoPlaylistWidth = 320;
 constexpr int kDemoPlaylistHeight = 170;
-constexpr int kSkypeLeft = 380;
-constexpr int kSkypeTop = 40;
+constexpr POINT kSkypeAt{380, 40};
+constexpr char kSkypeProgram[] = "standin_skype.exe";
+// Cyrillic, as on a Russian Windows: the Japanese title lies outside it.
+constexpr UINT kDemoCodePage = 1251;
 
-constexpr int kDemoStepCount = 12;
-constexpr char kCallId[] = "77";
+constexpr int kDemoStepCount = 17;
+constexpr char kFirstCallId[] = "77";
+constexpr char kSecondCallId[] = "78";
 constexpr char kStartTemplate[] = "[%title%] [%state%]";
 constexpr char kNewTemplate[] = "winamp [%state%]:[%title%]";
 constexpr char kExitMood[] = "Gone fishing";
 constexpr char kDialogClass[] = "#32770";
-constexpr char kRichMoodPrefix[] = "SET PROFILE RICH_MOOD_TEXT ";
-constexpr char kPlainMoodPrefix[] = "SET PROFILE MOOD_TEXT ";
 constexpr char kKeyStopOnCall[] = "TRALMO_STOP_MUSIC";
 // The plug-in's discovery timer on the host window, named in transcripts.
 constexpr WPARAM kPluginDiscoveryTimer = 10102;
 constexpr UINT kFirstRegisteredMessage = 0xC000;
 
+// What the plug-in says to Skype and what Skype answers.
+constexpr char kRichMoodPrefix[] = "SET PROFILE RICH_MOOD_TEXT ";
+constexpr char kPlainMoodPrefix[] = "SET PROFILE MOOD_TEXT ";
+constexpr char kRichMoodAnswer[] = "PROFILE RICH_MOOD_TEXT ";
+constexpr char kPlainMoodAnswer[] = "PROFILE MOOD_TEXT ";
+constexpr char kErrorAnswer[] = "ERROR ";
+// The plug-in asks for protocol 7 and Skype, whose highest is 8, grants it.
+constexpr char kProtocolCommand[] = "PROTOCOL 7";
+constexpr char kProtocolAnswer[] = "PROTOCOL 7";
+// CONNSTATUS, CURRENTUSERHANDLE and USERSTATUS after each attach.
+constexpr unsigned kGreetings = 3;
+// What the plug-in answers every message of Skype's.
+constexpr LRESULT kTaken = 1;
+
+constexpr char kShotAttached[] = "1-attached-playing";
+constexpr char kShotRinging[] = "2-call-ringing";
+constexpr char kShotRestarted[] = "3-skype-restarted";
+constexpr char kShotOptions[] = "4-options-dialog";
+constexpr char kShotStream[] = "5-stream-title";
+constexpr char kShotQuit[] = "6-after-quit";
+
 // UTF-8 here; the player holds them in UTF-16, as the real one does, and
-// answers them in the ANSI code page too (query 212, the tray tooltip's text).
+// answers them in the ANSI code page too (query 212, the tray tooltip's text),
+// where code page 1251 has no room for the Japanese one. The last is an
+// internet radio stream that names each song it plays.
 constexpr const char* kDemoTitles[] = {
     "Nadia Orlov - Glass Harbour",
     "Вера Лунина - Зимний вокзал",
-    "The Quiet Engines - Northbound",
-    "Pavel Ruzek - Small Hours",
+    "坂本龍一 - 戦場のメリークリスマス",
+    "Radio Tralmo: The Quiet Engines - Northbound",
+};
+constexpr char kStreamNextTitle[] = "Radio Tralmo: Pavel Ruzek - Small Hours";
+
+// No such line, or no such place.
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// What Skype logged during the current step.
+struct StepRecord {
+    std::vector<SkypeLine> lines;
+    std::vector<std::string> causes;  // what Skype did on its own: printed first
+    std::vector<std::string> replies; // printed after the player's messages
+    std::size_t attachSlot = kNone;   // where an Attach goes: right after its Discover
+    std::vector<std::string> moods;   // the mood commands Skype carried out (UTF-8)
+    unsigned notifications = 0;
 };
 
-struct SkypeProgram {
-    PROCESS_INFORMATION process{};
-    HANDLE job = nullptr; // ends Skype with us, should we crash or be killed
-    HWND window = nullptr;
-    std::string logPath;
-    LONGLONG logOffset = 0;
-    std::string unfinishedLine;
+// The whole session as Skype saw it.
+struct SkypeTally {
+    std::string heldMood; // what Skype's answers say it holds
+    unsigned commands = 0;
+    unsigned unanswered = 0; // commands whose answer has not been logged yet
+    unsigned refused = 0;
+    unsigned errors = 0;   // commands answered with ERROR
+    unsigned sent = 0;     // answers, greetings and notifications
+    unsigned blocking = 0; // ... of them sent with SMTO_BLOCK
+    unsigned notTaken = 0; // ... that a window still there did not take with 1
+    unsigned slow = 0;     // times Skype found its client slow
 };
 
 struct Session {
@@ -73,14 +129,8 @@ struct Session {
     int step = 0;
     int checks = 0;
     int failures = 0;
-    // What Skype logged during the current step: the notifications it sent,
-    // which start the steps they occur in, and the rest.
-    std::vector<std::string> skypeSent;
-    std::vector<std::string> skypeLines;
-    std::vector<std::string> moods; // UTF-8
-    unsigned commands = 0;
-    unsigned notifications = 0;
-    unsigned attaches = 0;
+    StepRecord skype;
+    SkypeTally tally;
 };
 
 enum class DialogStage { Opening, FilledIn, Pressed };
@@ -96,50 +146,10 @@ struct DialogDriver {
     bool ended = false; // we had to end it ourselves
 };
 
-SkypeProgram gSkype;
 Session gSession;
 DialogDriver gDialog;
 
-// ---- Text ----
-
-std::string utf8FromAnsi(const std::string& ansi) {
-    return standin::utf8FromWide(standin::wideFromAnsi(ansi));
-}
-
-std::string textf(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    va_list again;
-    va_copy(again, arguments);
-    const int length = std::vsnprintf(nullptr, 0, format, arguments);
-    va_end(arguments);
-    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    if (length > 0)
-        std::vsnprintf(&text[0], text.size() + 1, format, again);
-    va_end(again);
-    return text;
-}
-
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-// In double quotes, control characters escaped; UTF-8 passes as it is.
-std::string quoted(const std::string& text) {
-    std::string result = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        result += byte < 0x20 || byte == 0x7F ? textf("\\x%02X", byte) : std::string(1, c);
-    }
-    return result + "\"";
-}
-
-std::size_t characterCount(const std::string& utf8) {
-    std::size_t count = 0;
-    for (const char c : utf8)
-        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return count;
-}
+// ---- Output ----
 
 // Everything the demo prints is UTF-8.
 void say(const std::string& line) {
@@ -148,8 +158,12 @@ void say(const std::string& line) {
 }
 
 // One transcript line: a label column, then the text.
+std::string labelled(const char* label, const std::string& text) {
+    return textf("%-7s ", label) + text;
+}
+
 void sayAs(const char* label, const std::string& text) {
-    say(textf("      %-7s ", label) + text);
+    say("      " + labelled(label, text));
 }
 
 std::string fullPath(const std::string& path) {
@@ -171,6 +185,250 @@ std::string fileName(const std::string& path) {
     return path.substr(path.find_last_of("\\/") + 1);
 }
 
+std::string attachStatusName(unsigned long status) {
+    switch (static_cast<LONG>(status)) {
+    case standin_skype::kAttachSuccess:
+        return "Success";
+    case standin_skype::kAttachPendingAuthorization:
+        return "PendingAuthorization";
+    case standin_skype::kAttachRefused:
+        return "Refused";
+    case standin_skype::kAttachNotAvailable:
+        return "NotAvailable";
+    case standin_skype::kAttachApiAvailable:
+        return "ApiAvailable";
+    default:
+        return "unknown";
+    }
+}
+
+// The mood a mood command carries; false for any other command.
+bool moodOf(const std::string& command, std::string* mood) {
+    for (const char* prefix : {kRichMoodPrefix, kPlainMoodPrefix})
+        if (startsWith(command, prefix)) {
+            *mood = command.substr(std::strlen(prefix));
+            return true;
+        }
+    return false;
+}
+
+// ---- What Skype logged ----
+
+void cause(const std::string& text) {
+    gSession.skype.causes.push_back(labelled("Skype", text));
+}
+
+void reply(const std::string& text) {
+    gSession.skype.replies.push_back(labelled("Skype", text));
+}
+
+// What the window a message went to made of it.
+std::string outcome(const SkypeLine& line) {
+    if (line.delivered)
+        return textf(" -> %ld", line.result);
+    return IsWindow(line.client) ? " -> not delivered" : " -> not delivered: the window is gone";
+}
+
+// Skype logs its Attach once the client has handled it, after the commands
+// the client sent meanwhile: show it right after the Discover it answers.
+void takeAttach(const SkypeLine& line) {
+    StepRecord& step = gSession.skype;
+    const std::string text =
+        (line.posted ? "posted Attach from its window " : "answered with Attach from its window ") +
+        hexHandle(line.skype) +
+        textf(", status %lu (%s)", line.status, attachStatusName(line.status).c_str()) +
+        (line.posted ? std::string() : outcome(line));
+    const std::size_t slot = std::min(step.attachSlot, step.replies.size());
+    step.replies.insert(step.replies.begin() + static_cast<std::ptrdiff_t>(slot),
+                        labelled("Skype", text));
+    step.attachSlot = kNone;
+}
+
+void takeReceivedCommand(const SkypeLine& line) {
+    StepRecord& step = gSession.skype;
+    SkypeTally& tally = gSession.tally;
+    if (line.line.find('"') == std::string::npos) {
+        reply(line.line); // a WM_COPYDATA without data
+        return;
+    }
+    const std::string text = line.text();
+    if (line.refused) {
+        ++tally.refused;
+        reply("refused " + quoted(text) + " from " + hexHandle(line.client) +
+              ": it takes commands only from the client it attached");
+        return;
+    }
+    ++tally.commands;
+    ++tally.unanswered;
+    reply("got " + quoted(text));
+    std::string layout = textf("cbData %lu = %u bytes of UTF-8 text", line.cbData,
+                               static_cast<unsigned>(text.size()));
+    if (characterCount(text) != text.size())
+        layout += textf(" (%u characters)", static_cast<unsigned>(characterCount(text)));
+    const std::string tail = line.bytes.size() > text.size() ? line.bytes.substr(text.size()) : "";
+    if (tail.empty())
+        layout += ", no terminator";
+    else if (tail.find_first_not_of('\0') == std::string::npos)
+        layout += textf(" + %u zero byte%s", static_cast<unsigned>(tail.size()),
+                        tail.size() == 1 ? "" : "s");
+    else
+        layout += textf(" + %u more bytes", static_cast<unsigned>(tail.size()));
+    if (line.dwData)
+        layout += textf(", dwData %lu", line.dwData);
+    step.replies.push_back(labelled("", layout));
+    std::string mood;
+    if (moodOf(text, &mood))
+        step.moods.push_back(mood);
+}
+
+void takeSentMessage(const SkypeLine& line) {
+    SkypeTally& tally = gSession.tally;
+    ++tally.sent;
+    tally.blocking += line.blocking;
+    // A message to a window that is gone cannot be taken; any other must be.
+    if (line.delivered ? line.result != kTaken : IsWindow(line.client) != FALSE)
+        ++tally.notTaken;
+    const std::string text = line.text();
+    const std::string how = (line.blocking ? " (SMTO_BLOCK)" : "") + outcome(line);
+    switch (line.sentKind) {
+    case SentKind::Answer:
+        if (tally.unanswered > 0)
+            --tally.unanswered;
+        tally.errors += startsWith(text, kErrorAnswer);
+        for (const char* prefix : {kRichMoodAnswer, kPlainMoodAnswer})
+            if (startsWith(text, prefix))
+                tally.heldMood = text.substr(std::strlen(prefix));
+        reply("answered " + quoted(text) + how);
+        return;
+    case SentKind::Greeting:
+        reply("greeted: " + quoted(text) + how);
+        return;
+    case SentKind::Notification:
+    case SentKind::Call:
+        ++gSession.skype.notifications;
+        cause("told the plug-in " + quoted(text) + textf(" (cbData %lu)", line.cbData) + how);
+        return;
+    }
+}
+
+// Skype forgets what it owed a client when it goes away or the user logs out.
+void forgetAnswersOwed() {
+    gSession.tally.unanswered = 0;
+}
+
+void takeSkypeLine(const SkypeLine& line) {
+    gSession.skype.lines.push_back(line);
+    switch (line.event) {
+    case SkypeEvent::Control:
+        return; // the step's own request
+    case SkypeEvent::Discover:
+        reply("saw the plug-in's Discover broadcast");
+        gSession.skype.attachSlot = gSession.skype.replies.size();
+        return;
+    case SkypeEvent::Attach:
+        takeAttach(line);
+        return;
+    case SkypeEvent::Announce:
+        cause("announced its API to every window: Attach from its window " + hexHandle(line.skype) +
+              textf(", status 0x%lX (%s)", line.status, attachStatusName(line.status).c_str()) +
+              (line.delivered ? "" : ", not delivered"));
+        return;
+    case SkypeEvent::Received:
+        takeReceivedCommand(line);
+        return;
+    case SkypeEvent::Sent:
+        takeSentMessage(line);
+        return;
+    case SkypeEvent::SlowClient:
+        ++gSession.tally.slow;
+        reply("found the plug-in slow on " + quoted(line.text()) +
+              (line.timedOut ? " (it timed out)" : "") + (line.dropped ? " and dropped it" : ""));
+        return;
+    case SkypeEvent::Restart:
+        forgetAnswersOwed();
+        cause("exits and starts again: its window " + hexHandle(line.oldSkype) +
+              " is gone, the new one is " + hexHandle(line.skype));
+        return;
+    case SkypeEvent::Leave:
+        forgetAnswersOwed();
+        cause("exits: its window " + hexHandle(line.skype) + " is gone");
+        return;
+    case SkypeEvent::Return:
+        cause("is back, with the window " + hexHandle(line.skype));
+        return;
+    case SkypeEvent::LogOut:
+        forgetAnswersOwed();
+        cause("the user logs out; Skype tells " + hexHandle(line.client) + " NotAvailable");
+        return;
+    case SkypeEvent::LogIn:
+        cause("the user logs in");
+        return;
+    case SkypeEvent::Decision:
+        cause(std::string("the user ") + (line.refused ? "refuses " : "allows ") +
+              hexHandle(line.client));
+        return;
+    case SkypeEvent::Hang:
+        cause(textf("hangs for %lu ms", line.ms));
+        return;
+    case SkypeEvent::CallScript:
+        cause(textf("starts call %lu: ", line.callId) + line.word);
+        return;
+    case SkypeEvent::CallStepNotSent:
+        reply("had no client to tell " + quoted(line.text()));
+        return;
+    case SkypeEvent::Other:
+        reply(line.line);
+        return;
+    }
+}
+
+void collectSkypeLines() {
+    for (const SkypeLine& line : demo::newSkypeLines())
+        takeSkypeLine(line);
+}
+
+// Pumps, reading Skype's transcript as it grows, until `done` holds.
+bool waitForSkype(const std::function<bool()>& done, DWORD timeoutMs) {
+    return standin::pumpUntil(
+        [&done] {
+            collectSkypeLines();
+            return done();
+        },
+        timeoutMs);
+}
+
+void settle() {
+    standin::pumpFor(kSettleMs);
+    waitForSkype([] { return gSession.tally.unanswered == 0; }, kAnswerTimeoutMs);
+}
+
+// ---- Looking through the step's Skype lines ----
+
+std::size_t findLine(const std::function<bool(const SkypeLine&)>& matches, std::size_t from = 0) {
+    const std::vector<SkypeLine>& lines = gSession.skype.lines;
+    for (std::size_t i = from; i < lines.size(); ++i)
+        if (matches(lines[i]))
+            return i;
+    return kNone;
+}
+
+const SkypeLine* lineAt(std::size_t index) {
+    return index == kNone ? nullptr : &gSession.skype.lines[index];
+}
+
+bool isCommand(const SkypeLine& line) {
+    return line.event == SkypeEvent::Received && !line.refused;
+}
+
+bool isSuccessfulAttach(const SkypeLine& line) {
+    return line.event == SkypeEvent::Attach && line.status == standin_skype::kAttachSuccess &&
+           line.delivered;
+}
+
+bool isSent(const SkypeLine& line, SentKind kind) {
+    return line.event == SkypeEvent::Sent && line.sentKind == kind;
+}
+
 // ---- Checks ----
 
 void check(bool ok, const std::string& what, const std::string& otherwise = {}) {
@@ -183,11 +441,14 @@ void check(bool ok, const std::string& what, const std::string& otherwise = {}) 
     sayAs("check", line);
 }
 
+// The plug-in's last mood command of the step, and what Skype says it holds.
 void checkMood(const std::string& expected) {
-    const std::vector<std::string>& moods = gSession.moods;
-    check(!moods.empty() && moods.back() == expected,
-          "Skype's mood text is now " + quoted(expected),
-          moods.empty() ? "Skype got no mood" : "it is " + quoted(moods.back()));
+    const std::vector<std::string>& moods = gSession.skype.moods;
+    const std::string& held = gSession.tally.heldMood;
+    const bool got = !moods.empty() && moods.back() == expected;
+    check(got && held == expected, "Skype's mood text is now " + quoted(expected),
+          !got ? (moods.empty() ? "Skype got no mood" : "it got " + quoted(moods.back()))
+               : "Skype's answer says it holds " + quoted(held));
 }
 
 void checkPlayState(standin::PlayState expected) {
@@ -202,277 +463,39 @@ void checkIni(const char* key, const std::string& expected) {
           "it holds " + quoted(utf8FromAnsi(value)));
 }
 
-// ---- The stand-in Skype program ----
-
-struct WindowSearch {
-    DWORD processId; // 0: any process
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK collectSkypeWindow(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<WindowSearch*>(context);
-    wchar_t name[64];
-    if (GetClassNameW(window, name, sizeof name / sizeof name[0]) > 0 &&
-        std::wcscmp(name, standin_skype::kAppWindowClass) == 0) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (search->processId == 0 || owner == search->processId)
-            search->found.push_back(window);
-    }
-    return TRUE;
-}
-
-std::vector<HWND> skypeWindows(DWORD processId) {
-    WindowSearch search{processId, {}};
-    EnumWindows(collectSkypeWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-bool controlSkype(HWND window, const std::string& command) {
-    COPYDATASTRUCT data{standin_skype::kControlTag, static_cast<DWORD>(command.size() + 1),
-                        const_cast<char*>(command.c_str())};
-    DWORD_PTR result = 0;
-    return SendMessageTimeoutA(window, WM_COPYDATA, reinterpret_cast<WPARAM>(standin::mainWindow()),
-                               reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, kSkypeControlTimeoutMs,
-                               &result) != 0 &&
-           result == 1;
-}
-
-bool processEnded(HANDLE process) {
-    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-}
-
-// One left running by an interrupted run would answer our Discover too.
-void closeLeftoverSkypes() {
-    const std::vector<HWND> leftovers = skypeWindows(0);
-    for (HWND window : leftovers) {
-        sayAs("Skype", "closing a stand-in Skype left over from an earlier run");
-        controlSkype(window, "exit");
-    }
-    if (!leftovers.empty())
-        standin::pumpUntil([] { return skypeWindows(0).empty(); }, kSkypeExitTimeoutMs);
-}
-
-bool startSkype() {
-    closeLeftoverSkypes();
-    DeleteFileA(gSkype.logPath.c_str()); // it appends
-    const std::string program =
-        gSession.options.skype.empty() ? besideThisProgram(kSkypeProgram) : gSession.options.skype;
-    // It answers only our window's Discover: other programs under the same
-    // wineserver may broadcast too.
-    std::string commandLine =
-        "\"" + program + "\"" +
-        textf(" --client 0x%08lX --at %d,%d --log ",
-              static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(standin::mainWindow())),
-              kSkypeLeft, kSkypeTop) +
-        "\"" + gSkype.logPath + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                        nullptr, nullptr, &startup, &gSkype.process)) {
-        sayAs("Skype", textf("cannot start %s (error %lu)", program.c_str(), GetLastError()));
-        return false;
-    }
-    gSkype.job = CreateJobObjectA(nullptr, nullptr);
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (gSkype.job) {
-        SetInformationJobObject(gSkype.job, JobObjectExtendedLimitInformation, &limits,
-                                sizeof limits);
-        AssignProcessToJobObject(gSkype.job, gSkype.process.hProcess);
-    }
-    ResumeThread(gSkype.process.hThread);
-    const DWORD processId = gSkype.process.dwProcessId;
-    standin::pumpUntil(
-        [processId] {
-            const std::vector<HWND> windows = skypeWindows(processId);
-            gSkype.window = windows.empty() ? nullptr : windows.front();
-            return gSkype.window != nullptr || processEnded(gSkype.process.hProcess);
+// An attach from `from` on: Skype attached the plug-in from `skype` (any
+// window when null), the plug-in's first command was PROTOCOL 7, Skype
+// answered it from that window, and greeted the plug-in, which took it all.
+void checkAttached(std::size_t from, HWND skype) {
+    const SkypeLine* attach = lineAt(findLine(
+        [skype](const SkypeLine& line) {
+            return isSuccessfulAttach(line) && (!skype || line.skype == skype);
         },
-        kSkypeStartTimeoutMs);
-    if (!gSkype.window) {
-        sayAs("Skype", "its window did not appear");
-        return false;
-    }
-    sayAs("Skype", textf("is up: process %lu, window 0x%08lX, transcript in ",
-                         static_cast<unsigned long>(processId),
-                         static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(gSkype.window))) +
-                       fileName(gSkype.logPath));
-    return true;
-}
-
-void stopSkype() {
-    HANDLE process = gSkype.process.hProcess;
-    if (!process)
+        from));
+    check(attach != nullptr, "Skype answered the plug-in's Discover with Attach Success" +
+                                 (skype ? " from " + hexHandle(skype) : std::string()));
+    if (!attach)
         return;
-    if (gSkype.window)
-        controlSkype(gSkype.window, "exit");
-    if (!standin::pumpUntil([process] { return processEnded(process); }, kSkypeExitTimeoutMs)) {
-        sayAs("Skype", "did not exit when told to; ending it");
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, kSkypeExitTimeoutMs);
+    const SkypeLine* first = lineAt(findLine(isCommand, from));
+    const SkypeLine* answer = lineAt(findLine(
+        [attach](const SkypeLine& line) {
+            return isSent(line, SentKind::Answer) && line.skype == attach->skype &&
+                   line.text() == kProtocolAnswer;
+        },
+        from));
+    check(first && first->text() == kProtocolCommand && answer && answer->delivered,
+          textf("the plug-in asked for \"%s\" first and Skype answered \"%s\": they speak "
+                "protocol 7",
+                kProtocolCommand, kProtocolAnswer),
+          first ? "the first command was " + quoted(first->text()) : "no command came");
+    unsigned greetings = 0;
+    for (std::size_t i = from; i < gSession.skype.lines.size(); ++i) {
+        const SkypeLine& line = gSession.skype.lines[i];
+        greetings += isSent(line, SentKind::Greeting) && line.delivered && line.result == kTaken;
     }
-    CloseHandle(gSkype.process.hThread);
-    CloseHandle(process);
-    if (gSkype.job)
-        CloseHandle(gSkype.job);
-    gSkype.job = nullptr;
-    gSkype.process = PROCESS_INFORMATION{};
-    gSkype.window = nullptr;
-}
-
-// ---- Skype's transcript ----
-
-std::vector<std::string> readNewSkypeLines() {
-    std::vector<std::string> lines;
-    const HANDLE file = CreateFileA(gSkype.logPath.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return lines;
-    LARGE_INTEGER offset;
-    offset.QuadPart = gSkype.logOffset;
-    if (SetFilePointerEx(file, offset, nullptr, FILE_BEGIN)) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            gSkype.unfinishedLine.append(buffer, got);
-            gSkype.logOffset += got;
-        }
-    }
-    CloseHandle(file);
-    std::size_t start = 0;
-    for (std::size_t end; (end = gSkype.unfinishedLine.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-        std::string line = gSkype.unfinishedLine.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    gSkype.unfinishedLine.erase(0, start);
-    return lines;
-}
-
-// The bytes between the first and the last double quote, unescaped
-// (\0, \\, \", \xNN), as the stand-in Skype writes them.
-std::string quotedBytes(const std::string& line) {
-    const std::size_t open = line.find('"');
-    const std::size_t close = line.rfind('"');
-    if (open == std::string::npos || close <= open)
-        return {};
-    const std::string text = line.substr(open + 1, close - open - 1);
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 >= text.size()) {
-            bytes += text[i];
-            continue;
-        }
-        const char next = text[++i];
-        if (next == '0') {
-            bytes += '\0';
-        } else if (next == 'x' && i + 2 < text.size()) {
-            bytes += static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
-            i += 2;
-        } else {
-            bytes += next;
-        }
-    }
-    return bytes;
-}
-
-// A "name=value" number of a transcript line, before its quoted part.
-unsigned long lineField(const std::string& line, const char* name) {
-    const std::string head = line.substr(0, line.find('"'));
-    const std::size_t at = head.find(std::string(" ") + name + "=");
-    return at == std::string::npos
-               ? 0
-               : std::strtoul(head.c_str() + at + std::strlen(name) + 2, nullptr, 0);
-}
-
-std::string attachStatusName(unsigned long status) {
-    switch (status) {
-    case 0:
-        return "Success";
-    case 1:
-        return "PendingAuthorization";
-    case 2:
-        return "Refused";
-    case 3:
-        return "NotAvailable";
-    case 0x8001:
-        return "ApiAvailable";
-    default:
-        return "unknown";
-    }
-}
-
-void takeReceivedCommand(const std::string& line) {
-    const std::string bytes = quotedBytes(line);
-    const unsigned long cbData = lineField(line, "cbData");
-    const std::string text = bytes.substr(0, bytes.find('\0'));
-    ++gSession.commands;
-    gSession.skypeLines.push_back(textf("%-7s got ", "Skype") + quoted(text));
-    std::string layout =
-        textf("cbData %lu = %u bytes of UTF-8 text", cbData, static_cast<unsigned>(text.size()));
-    if (characterCount(text) != text.size())
-        layout += textf(" (%u characters)", static_cast<unsigned>(characterCount(text)));
-    const std::string tail = bytes.size() > text.size() ? bytes.substr(text.size()) : "";
-    if (tail.empty())
-        layout += ", no terminator";
-    else if (tail.find_first_not_of('\0') == std::string::npos)
-        layout += textf(" + %u zero byte%s", static_cast<unsigned>(tail.size()),
-                        tail.size() == 1 ? "" : "s");
-    else
-        layout += textf(" + %u more bytes", static_cast<unsigned>(tail.size()));
-    if (const unsigned long dwData = lineField(line, "dwData"))
-        layout += textf(", dwData %lu", dwData);
-    gSession.skypeLines.push_back(textf("%-7s ", "") + layout);
-    for (const char* prefix : {kRichMoodPrefix, kPlainMoodPrefix})
-        if (startsWith(text, prefix)) {
-            gSession.moods.push_back(text.substr(std::strlen(prefix)));
-            break;
-        }
-}
-
-void takeSkypeLine(const std::string& line) {
-    std::string shown;
-    if (startsWith(line, "control "))
-        return; // the step's own request
-    if (startsWith(line, "recv ")) {
-        takeReceivedCommand(line);
-        return;
-    }
-    if (startsWith(line, "discover ")) {
-        shown = "saw the plug-in's Discover broadcast";
-    } else if (startsWith(line, "attach ")) {
-        const bool delivered = lineField(line, "delivered") != 0;
-        gSession.attaches += delivered;
-        const unsigned long status = lineField(line, "status");
-        shown = textf("answered with Attach, status %lu (%s)", status,
-                      attachStatusName(status).c_str()) +
-                (delivered ? "" : ", but it was not delivered");
-    } else if (startsWith(line, "notify ")) {
-        const std::string bytes = quotedBytes(line);
-        ++gSession.notifications;
-        gSession.skypeSent.push_back(
-            textf("%-7s sent the player ", "Skype") + quoted(bytes.substr(0, bytes.find('\0'))) +
-            textf(" (cbData %lu), ", lineField(line, "cbData")) +
-            (lineField(line, "delivered") != 0 ? textf("answered %lu", lineField(line, "result"))
-                                               : std::string("not delivered")));
-        return;
-    } else {
-        shown = line;
-    }
-    gSession.skypeLines.push_back(textf("%-7s ", "Skype") + shown);
-}
-
-// Skype writes its transcript from its own message loop: "sync" makes it
-// write out everything so far before we read.
-void collectSkypeLines() {
-    if (gSkype.window)
-        controlSkype(gSkype.window, "sync");
-    for (const std::string& line : readNewSkypeLines())
-        takeSkypeLine(line);
+    check(greetings == kGreetings,
+          "Skype greeted the plug-in (CONNSTATUS, CURRENTUSERHANDLE, USERSTATUS) and it took each",
+          textf("%u of %u taken", greetings, kGreetings));
 }
 
 // ---- The player's side ----
@@ -553,6 +576,15 @@ std::string hostQueryText(const standin::LoggedMessage& entry) {
     }
 }
 
+std::string registeredMessageText(const standin::LoggedMessage& entry, const char* name) {
+    const HWND sender = reinterpret_cast<HWND>(entry.wParam);
+    if (std::strcmp(name, standin_skype::kAttachMessageName) == 0)
+        return textf("Skype's Attach from %s, status 0x%lX (%s)", hexHandle(sender).c_str(),
+                     static_cast<unsigned long>(entry.lParam),
+                     attachStatusName(static_cast<unsigned long>(entry.lParam)).c_str());
+    return textf("broadcast \"%s\" from %s", name, hexHandle(sender).c_str());
+}
+
 // Shorter than standin::describe: the numbers, a word for each, the answer.
 std::string hostMessageText(const standin::LoggedMessage& entry) {
     if (entry.window == standin::Window::Main && entry.message == host::kWmUser)
@@ -571,8 +603,7 @@ std::string hostMessageText(const standin::LoggedMessage& entry) {
     char name[64];
     if (entry.message >= kFirstRegisteredMessage &&
         GetClipboardFormatNameA(entry.message, name, sizeof name) > 0)
-        return textf("broadcast \"%s\" from 0x%08lX", name,
-                     static_cast<unsigned long>(entry.wParam));
+        return registeredMessageText(entry, name);
     return standin::describe(entry);
 }
 
@@ -593,13 +624,26 @@ std::string currentTitleUtf8() {
                : std::string();
 }
 
-// The caption names the song in full: the plug-in's subclass kept the window Unicode.
+// The caption (GetWindowTextW) names the song in full: the plug-in's subclass
+// kept the window Unicode.
 void checkCaption() {
     const std::string caption = standin::utf8FromWide(standin::mainCaption());
     const std::string expected = textf("%d. ", standin::position() + 1) + currentTitleUtf8() +
                                  standin::utf8FromWide(standin::kCaptionSuffix);
     check(caption == expected, "the player's caption reads " + quoted(expected),
           "it reads " + quoted(caption));
+}
+
+// The playing title has characters the ANSI code page lacks: only the UTF-16
+// title (query 213) can bring them to Skype.
+void checkOutsideCodePage() {
+    const int position = standin::position();
+    const std::string ansi = standin::titles().at(static_cast<std::size_t>(position));
+    const std::wstring& wide = standin::wideTitles().at(static_cast<std::size_t>(position));
+    check(standin::wideFromAnsi(ansi) != wide,
+          textf("code page %u has no room for the title: its 8-bit form (query 212) reads ",
+                GetACP()) +
+              quoted(utf8FromAnsi(ansi)));
 }
 
 std::string playerSummary() {
@@ -651,26 +695,21 @@ void snapshot(const std::string& name) {
 
 // ---- Steps ----
 
-// Runs one step: its action, then what the player's windows received, what
-// Skype logged meanwhile, and the checks that follow it.
+// Runs one step: its action, then what Skype did on its own, what the
+// player's windows received, what else Skype logged meanwhile, and the checks
+// that follow it.
 template <typename Action, typename Checks>
 void demoStep(const std::string& title, Action action, Checks checks) {
     say("");
     say(textf("%2d. ", ++gSession.step) + title);
-    gSession.skypeSent.clear();
-    gSession.skypeLines.clear();
-    gSession.moods.clear();
-    gSession.commands = 0;
-    gSession.notifications = 0;
-    gSession.attaches = 0;
+    gSession.skype = StepRecord{};
     standin::clearLog();
     action();
-    standin::pumpFor(kSettleMs);
-    collectSkypeLines();
-    for (const std::string& line : gSession.skypeSent)
+    settle();
+    for (const std::string& line : gSession.skype.causes)
         say("      " + line);
     printHostMessages();
-    for (const std::string& line : gSession.skypeLines)
+    for (const std::string& line : gSession.skype.replies)
         say("      " + line);
     checks();
     if (standin::mainWindow())
@@ -678,15 +717,23 @@ void demoStep(const std::string& title, Action action, Checks checks) {
     standin::pumpFor(gSession.options.paceMs);
 }
 
-void waitForSkypeNotification() {
-    const unsigned before = gSession.notifications;
-    if (!standin::pumpUntil(
-            [before] {
-                collectSkypeLines();
-                return gSession.notifications > before;
-            },
-            kNotificationTimeoutMs))
+void controlSkype(const std::string& command) {
+    if (!demo::controlSkype(command))
+        sayAs("note", "Skype did not take the control command " + quoted(command));
+}
+
+// A call status Skype sends when told to, and the wait until it has gone out.
+void notifyCall(const std::string& control) {
+    controlSkype(control);
+    if (!waitForSkype([] { return gSession.skype.notifications > 0; }, kNotificationTimeoutMs))
         sayAs("note", "Skype logged no notification");
+}
+
+void checkNotified(const std::string& expected, const std::string& what) {
+    const SkypeLine* sent = lineAt(
+        findLine([](const SkypeLine& line) { return isSent(line, SentKind::Notification); }));
+    check(sent && sent->text() == expected && sent->delivered && sent->result == kTaken, what,
+          sent ? "it sent " + quoted(sent->text()) + outcome(*sent) : "it sent nothing");
 }
 
 // ---- The options dialog, driven from a timer inside its modal loop ----
@@ -750,11 +797,11 @@ void CALLBACK driveOptionsDialog(HWND, UINT, UINT_PTR, DWORD) {
         if (now - gDialog.filledAt < kPaintMs)
             return;
         if (snapshots && !gDialog.announced) {
-            announceSnapshot("3-options-dialog");
+            announceSnapshot(kShotOptions);
             gDialog.announced = true;
             return;
         }
-        if (snapshots && !snapshotTaken("3-options-dialog") &&
+        if (snapshots && !snapshotTaken(kShotOptions) &&
             now - gDialog.filledAt < kSnapshotTimeoutMs)
             return;
         if (now - gDialog.filledAt < gSession.options.paceMs)
@@ -794,30 +841,222 @@ void printDemoHeader() {
     say("  player  a message the player's windows received, with the player's answer; indented:");
     say("          it arrived while the line above was being handled. The plug-in sees a");
     say("          callback before the player does, so its queries about it come first.");
-    say("  Skype   what the Skype client received (the plug-in's commands) or sent");
+    say("  Skype   what the Skype client did on its own (listed first), received from the");
+    say("          plug-in, or answered; \"-> 1\" is what the window it sent to returned");
     say("  check   what should have happened");
 }
 
 std::vector<std::wstring> demoTitles() {
     std::vector<std::wstring> titles;
-    bool anyLossy = false;
-    for (const char* title : kDemoTitles) {
+    for (const char* title : kDemoTitles)
         titles.push_back(standin::wideFromUtf8(title));
-        anyLossy |= standin::wideFromAnsi(standin::ansiFromWide(titles.back())) != titles.back();
-    }
-    if (anyLossy)
-        say(textf("note: code page %u cannot hold every title, so its 8-bit form (query 212, "
-                  "the tray tooltip) shows \"?\" for what it lacks; run with "
-                  "LC_ALL=ru_RU.CP1251",
-                  GetACP()));
     return titles;
 }
 
-void runDemoSteps(const DemoOptions& options) {
+bool startSkype() {
+    if (const int leftovers = demo::closeLeftoverSkypes())
+        sayAs("Skype", textf("closed %d stand-in Skype%s left over from an earlier run", leftovers,
+                             leftovers == 1 ? "" : "s"));
+    demo::SkypeLaunch launch;
+    const DemoOptions& options = gSession.options;
+    launch.program = options.skype.empty() ? besideThisProgram(kSkypeProgram) : options.skype;
+    launch.logPath = fullPath(options.skypeLog.empty() ? "skype.log" : options.skypeLog);
+    launch.client = standin::mainWindow();
+    launch.at = kSkypeAt;
+    std::string error;
+    if (!demo::startSkype(launch, &error)) {
+        sayAs("Skype", error);
+        return false;
+    }
+    sayAs("Skype", "is up as the documented client (--real): it answers every command, greets a");
+    sayAs("", "client it attached, sends every other message with SMTO_BLOCK and drops a");
+    sayAs("", "client that keeps it waiting over a second");
+    sayAs("", textf("process %lu, window %s, transcript in ",
+                    static_cast<unsigned long>(demo::skypeProcessId()),
+                    hexHandle(demo::skypeAppWindow()).c_str()) +
+                  fileName(launch.logPath));
+    return true;
+}
+
+void runCallSteps() {
     demoStep(
-        "Start the stand-in Skype client, a process of its own", [] { startSkype(); },
-        [] { check(gSkype.window != nullptr, "Skype is running"); });
-    if (!gSkype.window)
+        "Switch on \"Stop on call\" (menu command 107 to the player's window)",
+        [] { standin::sendCommand(IDM_STOP_ON_CALL); },
+        [] { check(gSession.skype.moods.empty(), "no mood went to Skype"); });
+    const auto expectPausedByCall = [] {
+        checkPlayState(standin::PlayState::Paused);
+        checkMood(expectedMood(kStartTemplate, "paused"));
+    };
+    const auto expectResumed = [] {
+        checkPlayState(standin::PlayState::Playing);
+        checkMood(expectedMood(kStartTemplate, "playing"));
+    };
+    demoStep(
+        textf("A call rings: Skype tells the plug-in \"CALL %s STATUS RINGING\"", kFirstCallId),
+        [] { notifyCall(std::string("ring ") + kFirstCallId); }, expectPausedByCall);
+    snapshot(kShotRinging);
+    demoStep(
+        textf("The call is missed: \"CALL %s STATUS MISSED\"", kFirstCallId),
+        [] { notifyCall(std::string("missed ") + kFirstCallId); }, expectResumed);
+    demoStep(
+        textf("Another call rings: \"CALL %s STATUS RINGING\"", kSecondCallId),
+        [] { notifyCall(std::string("ring ") + kSecondCallId); }, expectPausedByCall);
+    demoStep(
+        textf("The caller gives up: Skype reports call %s CANCELLED, a word of protocol 2 on",
+              kSecondCallId),
+        [] { notifyCall(std::string("cancelled ") + kSecondCallId); },
+        [expectResumed] {
+            checkNotified(textf("CALL %s STATUS CANCELLED", kSecondCallId),
+                          "Skype said CANCELLED, not FINISHED: it speaks the plug-in's protocol 7");
+            expectResumed();
+        });
+}
+
+void runRestartStep() {
+    std::size_t restart = kNone;
+    demoStep(
+        "Skype exits and starts again with a new window, then announces its API to every "
+        "window (Attach 0x8001); the plug-in attaches to the new window at once",
+        [&] {
+            controlSkype("restart");
+            waitForSkype(
+                [&] {
+                    restart = findLine(
+                        [](const SkypeLine& line) { return line.event == SkypeEvent::Restart; });
+                    std::string mood;
+                    return restart != kNone &&
+                           findLine(
+                               [&mood](const SkypeLine& line) {
+                                   return isCommand(line) && moodOf(line.text(), &mood);
+                               },
+                               restart) != kNone &&
+                           gSession.tally.unanswered == 0;
+                },
+                kReattachTimeoutMs);
+        },
+        [&] {
+            const SkypeLine* restarted = lineAt(restart);
+            const HWND fresh = restarted ? restarted->skype : nullptr;
+            check(restarted && fresh && fresh != restarted->oldSkype,
+                  "Skype's API window is a new one: " +
+                      (restarted
+                           ? hexHandle(restarted->oldSkype) + " went, " + hexHandle(fresh) + " came"
+                           : std::string("no restart was logged")));
+            const SkypeLine* announced = lineAt(
+                findLine([](const SkypeLine& line) { return line.event == SkypeEvent::Announce; },
+                         restart == kNone ? 0 : restart));
+            check(announced && announced->delivered && announced->skype == fresh,
+                  "the new window announced Skype's API to every window (Attach 0x8001)");
+            checkAttached(restart == kNone ? 0 : restart, fresh);
+            const std::string expected = expectedMood(kStartTemplate, "playing");
+            checkMood(expected);
+            check(findLine(
+                      [&](const SkypeLine& line) {
+                          return isSent(line, SentKind::Answer) && line.skype == fresh &&
+                                 line.text() == kRichMoodAnswer + expected;
+                      },
+                      restart == kNone ? 0 : restart) != kNone,
+                  "the playing song went to the new window, which answered it");
+        });
+    snapshot(kShotRestarted);
+}
+
+void runSongSteps() {
+    const auto expectPlaying = [] { checkMood(expectedMood(kStartTemplate, "playing")); };
+    demoStep(
+        "Play: song 1 starts", [] { standin::sendCommand(host::kCommandPlay); }, expectPlaying);
+    snapshot(kShotAttached);
+    demoStep(
+        "Next song: a Cyrillic title, UTF-16 in the player, UTF-8 on its way to Skype",
+        [] { standin::sendCommand(host::kCommandNext); },
+        [expectPlaying] {
+            expectPlaying();
+            checkCaption();
+        });
+    demoStep(
+        textf("Next song: a Japanese title, which code page %u cannot hold", kDemoCodePage),
+        [] { standin::sendCommand(host::kCommandNext); },
+        [expectPlaying] {
+            checkOutsideCodePage();
+            checkCaption();
+            expectPlaying();
+            const std::string title = currentTitleUtf8();
+            const std::string artist = title.substr(0, title.find(' '));
+            sayAs("UTF-8", quoted(artist) + " is " + hexBytes(artist));
+        });
+    demoStep(
+        "Pause", [] { standin::sendCommand(host::kCommandPause); },
+        [] { checkMood(expectedMood(kStartTemplate, "paused")); });
+    demoStep(
+        "Resume (play while paused)", [] { standin::sendCommand(host::kCommandPlay); },
+        expectPlaying);
+}
+
+void runClosingSteps() {
+    demoStep("Options dialog (menu command 109): a new template and an exit mood, then OK",
+             runOptionsDialog, [] {
+                 check(gDialog.stage == DialogStage::Pressed && !gDialog.ended,
+                       "the dialog opened and OK closed it");
+                 checkIni(kKeyUserString, kNewTemplate);
+                 checkIni(kKeyExitMood, kExitMood);
+             });
+    demoStep(
+        "Next song: an internet radio stream; the mood follows the new template",
+        [] { standin::sendCommand(host::kCommandNext); },
+        [] { checkMood(expectedMood(kNewTemplate, "playing")); });
+    demoStep(
+        "The stream names its next song: the title changes, no new song starts",
+        [] { standin::updateStreamTitle(standin::wideFromUtf8(kStreamNextTitle)); },
+        [] {
+            check(standin::countQueries(host::kCallbackSongStarted) == 0,
+                  "no song started: the player sent its status callback alone");
+            checkCaption();
+            checkMood(expectedMood(kNewTemplate, "playing"));
+        });
+    snapshot(kShotStream);
+    bool closed = false;
+    demoStep(
+        "Stop, then the player quits as Winamp does: WM_CLOSE closes its windows, its loop "
+        "ends, and only then it calls the plug-in's quit; the exit mood is set",
+        [&] {
+            standin::sendCommand(host::kCommandStop);
+            closed = standin::closePlayer();
+        },
+        [&] {
+            const std::vector<std::string>& moods = gSession.skype.moods;
+            const SkypeTally& tally = gSession.tally;
+            check(closed && !standin::mainWindow() && standin::pluginModule() != nullptr,
+                  "the windows are gone, quit was called, the plug-in stays loaded",
+                  standin::pluginError());
+            check(moods.size() == 2 && moods.front() == expectedMood(kNewTemplate, "stopped"),
+                  "Skype heard \"stopped\" first");
+            checkMood(kExitMood);
+            checkIni(kKeyStopOnCall, "1");
+            check(tally.slow == 0 && tally.notTaken == 0,
+                  textf("all session long the plug-in took each of Skype's %u messages within "
+                        "Skype's second (%u with SMTO_BLOCK): never slow, never dropped",
+                        tally.sent, tally.blocking),
+                  textf("%u slow, %u not taken", tally.slow, tally.notTaken));
+            check(tally.refused == 0 && tally.errors == 0,
+                  textf("Skype carried out each of the plug-in's %u commands: none refused, "
+                        "none answered with ERROR",
+                        tally.commands),
+                  textf("%u refused, %u errors", tally.refused, tally.errors));
+        });
+}
+
+void runDemoSteps(const DemoOptions& options) {
+    bool skypeUp = false;
+    demoStep(
+        "Start the stand-in Skype client, a process of its own", [&] { skypeUp = startSkype(); },
+        [&] {
+            check(skypeUp, "Skype is running");
+            check(GetACP() == kDemoCodePage,
+                  textf("the player runs under the ANSI code page %u, as on a Russian Windows",
+                        kDemoCodePage),
+                  textf("it runs under %u", GetACP()));
+        });
+    if (!skypeUp)
         return;
 
     bool loaded = false;
@@ -835,82 +1074,14 @@ void runDemoSteps(const DemoOptions& options) {
         },
         [&] {
             check(loaded, "the plug-in is loaded and running");
-            check(gSession.attaches > 0, "Skype answered the plug-in's Discover with Attach");
+            checkAttached(0, nullptr);
         });
     if (!loaded)
         return;
-
-    const auto expectPlaying = [] { checkMood(expectedMood(kStartTemplate, "playing")); };
-    demoStep(
-        "Play: song 1 starts", [] { standin::sendCommand(host::kCommandPlay); }, expectPlaying);
-    snapshot("1-attached-playing");
-    demoStep(
-        "Next song: a Cyrillic title, UTF-16 in the player, UTF-8 on its way to Skype",
-        [] { standin::sendCommand(host::kCommandNext); },
-        [expectPlaying] {
-            expectPlaying();
-            checkCaption();
-        });
-    demoStep(
-        "Pause", [] { standin::sendCommand(host::kCommandPause); },
-        [] { checkMood(expectedMood(kStartTemplate, "paused")); });
-    demoStep(
-        "Resume (play while paused)", [] { standin::sendCommand(host::kCommandPlay); },
-        expectPlaying);
-    demoStep(
-        "Switch on \"Stop on call\" (menu command 107 to the player's window)",
-        [] { standin::sendCommand(IDM_STOP_ON_CALL); },
-        [] { check(gSession.commands == 0, "nothing went to Skype"); });
-    demoStep(
-        textf("A call rings: Skype tells the plug-in \"CALL %s STATUS RINGING\"", kCallId),
-        [] {
-            controlSkype(gSkype.window, std::string("ring ") + kCallId);
-            waitForSkypeNotification();
-        },
-        [] {
-            checkPlayState(standin::PlayState::Paused);
-            checkMood(expectedMood(kStartTemplate, "paused"));
-        });
-    snapshot("2-call-ringing");
-    demoStep(
-        textf("The call is missed: \"CALL %s STATUS MISSED\"", kCallId),
-        [] {
-            controlSkype(gSkype.window, std::string("missed ") + kCallId);
-            waitForSkypeNotification();
-        },
-        [] {
-            checkPlayState(standin::PlayState::Playing);
-            checkMood(expectedMood(kStartTemplate, "playing"));
-        });
-    demoStep("Options dialog (menu command 109): a new template and an exit mood, then OK",
-             runOptionsDialog, [] {
-                 check(gDialog.stage == DialogStage::Pressed && !gDialog.ended,
-                       "the dialog opened and OK closed it");
-                 checkIni(kKeyUserString, kNewTemplate);
-                 checkIni(kKeyExitMood, kExitMood);
-             });
-    demoStep(
-        "Next song: the mood follows the new template",
-        [] { standin::sendCommand(host::kCommandNext); },
-        [] { checkMood(expectedMood(kNewTemplate, "playing")); });
-    bool closed = false;
-    demoStep(
-        "Stop, then the player quits as Winamp does: WM_CLOSE closes its windows, its loop "
-        "ends, and only then it calls the plug-in's quit; the exit mood is set",
-        [&] {
-            standin::sendCommand(host::kCommandStop);
-            closed = standin::closePlayer();
-        },
-        [&] {
-            check(closed && !standin::mainWindow() && standin::pluginModule() != nullptr,
-                  "the windows are gone, quit was called, the plug-in stays loaded",
-                  standin::pluginError());
-            check(gSession.moods.size() == 2 &&
-                      gSession.moods.front() == expectedMood(kNewTemplate, "stopped"),
-                  "Skype heard \"stopped\" first");
-            checkMood(kExitMood);
-            checkIni(kKeyStopOnCall, "1");
-        });
+    runSongSteps();
+    runCallSteps();
+    runRestartStep();
+    runClosingSteps();
 }
 
 void printDemoIniSection() {
@@ -927,7 +1098,6 @@ int runDemoSession(const DemoOptions& given) {
     _setmode(_fileno(stdout), _O_BINARY); // the reader wants "\n", not "\r\n"
     gSession.options = given;
     const DemoOptions& session = gSession.options;
-    gSkype.logPath = fullPath(session.skypeLog.empty() ? "skype.log" : session.skypeLog);
     printDemoHeader();
     standin::PlayerOptions options;
     options.wideTitles = demoTitles();
@@ -945,11 +1115,12 @@ int runDemoSession(const DemoOptions& given) {
     if (standin::playerExists())
         printDemoIniSection();
     standin::destroyPlayer(); // the player's windows go; Skype keeps the exit mood
-    if (gSkype.window) {
-        snapshot("4-after-quit");
+    if (demo::skypeAppWindow()) {
+        snapshot(kShotQuit);
         standin::pumpFor(session.paceMs * 3);
     }
-    stopSkype();
+    if (!demo::stopSkype())
+        sayAs("Skype", "did not exit when told to; ended it");
     say("");
     const bool passed = gSession.failures == 0 && gSession.step == kDemoStepCount;
     if (passed)

@@ -1,7 +1,10 @@
 // The demo's scripted session, run by `standin_player.exe --script demo`: the
 // real plug-in in the stand-in player, the stand-in Skype client beside it as
-// a process of its own, and a session through both (songs, a call, the options
-// dialog, quitting) with a check of what Skype received after every step.
+// a process of its own that behaves as the documented Skype does, and a session
+// through both (songs with Cyrillic and Japanese titles, calls, a Skype
+// restart, the options dialog, a stream's new title, quitting) with a check of
+// what Skype received and sent after every step. The player expects the ANSI
+// code page 1251 (LC_ALL=ru_RU.CP1251 under Wine).
 //
 // It prints a transcript in UTF-8. With a snapshots folder it prints
 // "@@snapshot NAME" at the key moments and waits, still pumping, until
