@@ -2,11 +2,17 @@
 
 #include "ini_file.h"
 #include "host/host_api.h"
+#include "ui/tray.h"
 
 namespace bench {
 namespace {
 
 constexpr char kHostClass[] = "TralmoBenchHost";
+
+template <typename Text> LRESULT entryOf(const std::vector<Text>& titles, WPARAM position) {
+    const auto index = static_cast<std::size_t>(position);
+    return index < titles.size() ? reinterpret_cast<LRESULT>(titles[index].c_str()) : 0;
+}
 
 LRESULT answerQuery(WPARAM wParam, LPARAM code) {
     HostState& state = hostState();
@@ -16,13 +22,10 @@ LRESULT answerQuery(WPARAM wParam, LPARAM code) {
         return state.playState;
     case host::kQueryPlaylistPosition:
         return state.position;
-    case host::kQueryEntryTitle: {
-        const auto index = static_cast<std::size_t>(wParam);
-        return index < state.titles.size() ? reinterpret_cast<LRESULT>(state.titles[index].c_str())
-                                           : 0;
-    }
+    case host::kQueryEntryTitle:
+        return entryOf(state.titles, wParam);
     case host::kQueryEntryTitleWide:
-        return 1; // a host without wide titles
+        return entryOf(state.wideTitles, wParam);
     case host::kQueryIniPath:
         return reinterpret_cast<LRESULT>(state.iniPath.c_str());
     case host::kQueryWindow:
@@ -124,6 +127,27 @@ void Plugin::unload() {
         FreeLibrary(module_);
     module_ = nullptr;
     descriptor_ = nullptr;
+}
+
+TrayIcon::TrayIcon(HWND window, UINT id) {
+    data_.cbSize = kNotifyIconDataSize;
+    data_.hWnd = window;
+    data_.uID = id;
+    data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data_.uCallbackMessage = WM_APP + id;
+    data_.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    lstrcpynA(data_.szTip, "Bench", sizeof data_.szTip);
+    Shell_NotifyIconA(NIM_ADD, &data_);
+}
+
+TrayIcon::~TrayIcon() {
+    Shell_NotifyIconA(NIM_DELETE, &data_);
+}
+
+void TrayIcon::setTip(const char* text) {
+    data_.uFlags = NIF_TIP;
+    lstrcpynA(data_.szTip, text, kTrayTipMaxChars + 1);
+    Shell_NotifyIconA(NIM_MODIFY, &data_);
 }
 
 std::string besideProgram(const char* fileName) {

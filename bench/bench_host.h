@@ -4,6 +4,7 @@
 // Everything runs on the thread that created the windows.
 #pragma once
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 #include <vector>
@@ -14,7 +15,8 @@ namespace bench {
 
 // What the host answers; shared by every host window of the process.
 struct HostState {
-    std::vector<std::string> titles; // query 212 answers pointers into these
+    std::vector<std::string> titles;      // query 212 answers pointers into these (ANSI)
+    std::vector<std::wstring> wideTitles; // and query 213 into these (UTF-16)
     int position = 0;
     long playState = 0; // the answer of query 104 (0 stopped, 1 playing, 3 paused)
     std::string iniPath;
@@ -70,6 +72,22 @@ class Plugin {
     PluginDescriptor* descriptor_ = nullptr;
     bool running_ = false;
     std::string error_;
+};
+
+// A tray icon of the bench's own, on `window`: added with the object,
+// removed with it.
+class TrayIcon {
+  public:
+    TrayIcon(HWND window, UINT id);
+    ~TrayIcon();
+    TrayIcon(const TrayIcon&) = delete;
+    TrayIcon& operator=(const TrayIcon&) = delete;
+
+    // As a plug-in sets its tooltip: the tip alone, at most 127 characters.
+    void setTip(const char* text);
+
+  private:
+    NOTIFYICONDATAA data_{};
 };
 
 // A file in the folder of the running program.

@@ -3,6 +3,9 @@
 //   tralmo_bench --soak N     only the soak, with N song changes (the CI test)
 //   --rounds R                rounds per timed comparison (default 15)
 //   --parts 1,2,...           only these parts
+//   --no-fail                 exit 0 even when a target is missed (for exploring)
+// The exit code is 1 when a target was missed or a check the figures rest on
+// failed, 2 for a wrong command line.
 #include "parts.h"
 #include "report.h"
 #include "stats.h"
@@ -17,9 +20,12 @@
 
 namespace {
 
+constexpr int kLastPart = 6;
+
 struct Arguments {
     bench::Options options;
-    std::set<int> parts = {1, 2, 3, 4, 5};
+    std::set<int> parts = {1, 2, 3, 4, 5, 6};
+    bool failOnMiss = true;
     bool valid = true;
 };
 
@@ -35,9 +41,11 @@ Arguments parse(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--parts") == 0 && hasValue) {
             arguments.parts.clear();
             for (const char* p = argv[++i]; *p != '\0'; ++p) {
-                if (*p >= '1' && *p <= '5')
+                if (*p >= '1' && *p <= '0' + kLastPart)
                     arguments.parts.insert(*p - '0');
             }
+        } else if (std::strcmp(argv[i], "--no-fail") == 0) {
+            arguments.failOnMiss = false;
         } else {
             arguments.valid = false;
         }
@@ -64,9 +72,12 @@ void progress(const char* text) {
 
 int main(int argc, char** argv) {
     standin::installCrashFilter();
+    if (bench::isCensusCalibration(argc, argv))
+        return bench::calibrateCensus();
     const Arguments arguments = parse(argc, argv);
     if (!arguments.valid) {
-        std::fprintf(stderr, "usage: tralmo_bench [--soak N] [--rounds R] [--parts 12345]\n");
+        std::fprintf(stderr,
+                     "usage: tralmo_bench [--soak N] [--rounds R] [--parts 123456] [--no-fail]\n");
         return 2;
     }
     const bench::Options& options = arguments.options;
@@ -81,8 +92,8 @@ int main(int argc, char** argv) {
         bench::measureSongChange(options, report);
     }
     if (wanted(3)) {
-        progress("3 idle traffic");
-        bench::countIdleTraffic(options, report);
+        progress("3 discovery");
+        bench::measureDiscovery(options, report);
     }
     if (wanted(4)) {
         progress("4 soak");
@@ -92,10 +103,16 @@ int main(int argc, char** argv) {
         progress("5 footprint");
         bench::measureFootprint(options, report);
     }
+    if (wanted(6)) {
+        progress("6 hung Skype");
+        bench::measureHungSkype(options, report);
+    }
     report.print(bench::format(
         "gen_tralmo.dll under %s. Times: median of %d rounds; a round interleaves the sides in "
         "short slices\nand keeps each side's median slice. Ratio: median of the per-round ratios "
         "[25th-75th percentile].",
         wineVersion().c_str(), options.rounds));
-    return report.failed() ? 1 : 0;
+    if (report.hasProblems())
+        return 1;
+    return arguments.failOnMiss && report.targetMissed() ? 1 : 0;
 }

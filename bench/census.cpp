@@ -1,5 +1,7 @@
 #include "census.h"
 
+#include "stats.h"
+
 #include <psapi.h>
 
 namespace bench {
@@ -92,6 +94,55 @@ int probedGdiObjects() {
     return count;
 }
 
+// Kernel handles are multiples of four, handed out lowest free first, so the
+// table is dense: a long run of unused values means the end of it.
+constexpr ULONG_PTR kHandleStep = 4;
+constexpr ULONG_PTR kLastKernelHandle = 0x400000;
+constexpr int kUnusedRunAtEnd = 4096;
+
+int probedKernelHandles() {
+    int count = 0;
+    int unused = 0;
+    for (ULONG_PTR value = kHandleStep; value <= kLastKernelHandle && unused < kUnusedRunAtEnd;
+         value += kHandleStep) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+            ++count;
+            unused = 0;
+        } else {
+            ++unused;
+        }
+    }
+    return count;
+}
+
+// Windows counts them itself since XP SP1 (found at run time: the build
+// targets Windows 2000).
+int kernelHandles() {
+    using HandleCountFn = BOOL(WINAPI*)(HANDLE, DWORD*);
+    const auto handleCount = reinterpret_cast<HandleCountFn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
+    DWORD count = 0;
+    if (handleCount != nullptr && handleCount(GetCurrentProcess(), &count) && count != 0)
+        return static_cast<int>(count);
+    return probedKernelHandles();
+}
+
+// Icons and cursors are USER objects too; GetIconInfo tells them apart (and
+// hands out copies of their bitmaps, which go straight back).
+void probeIconsAndCursors(Census& census) {
+    for (unsigned slot = kFirstUserHandle; slot <= kLastUserHandle; slot += 2) {
+        ICONINFO info{};
+        if (!GetIconInfo(reinterpret_cast<HICON>(static_cast<ULONG_PTR>(slot)), &info))
+            continue;
+        if (info.hbmMask != nullptr)
+            DeleteObject(info.hbmMask);
+        if (info.hbmColor != nullptr)
+            DeleteObject(info.hbmColor);
+        ++(info.fIcon ? census.icons : census.cursors);
+    }
+}
+
 } // namespace
 
 Census takeCensus(const std::vector<DWORD>& threads) {
@@ -103,7 +154,33 @@ Census takeCensus(const std::vector<DWORD>& threads) {
     census.menus = probedMenus();
     const DWORD gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     census.gdiObjects = gdi != 0 ? static_cast<int>(gdi) : probedGdiObjects();
+    census.kernelHandles = kernelHandles();
+    probeIconsAndCursors(census);
     return census;
+}
+
+std::string objectCounts(const std::array<int, kObjectKindCount>& counts, bool withSign) {
+    std::string text;
+    for (int count : counts)
+        text += (text.empty() ? "" : " / ") + format(withSign ? "%+d" : "%d", count);
+    return text;
+}
+
+std::array<int, kObjectKindCount> objectGrowth(const Census& before, const Census& after) {
+    std::array<int, kObjectKindCount> growth = after.objects();
+    const std::array<int, kObjectKindCount> was = before.objects();
+    for (std::size_t i = 0; i < growth.size(); ++i)
+        growth[i] -= was[i];
+    return growth;
+}
+
+std::vector<std::string> objectsGrown(const Census& before, const Census& after) {
+    const std::array<int, kObjectKindCount> growth = objectGrowth(before, after);
+    std::vector<std::string> kinds;
+    for (std::size_t i = 0; i < growth.size(); ++i)
+        if (growth[i] > 0)
+            kinds.push_back(kObjectKinds[i]);
+    return kinds;
 }
 
 } // namespace bench

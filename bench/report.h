@@ -8,8 +8,8 @@ namespace bench {
 enum class Verdict {
     Info,   // a figure without a target
     Met,    // within its target
-    Missed, // a time outside its target: reported, not a failure
-    Failed, // a count or a check that must hold: the run fails
+    Missed, // a time outside its target
+    Failed, // a count or a check that did not hold
 };
 
 struct Row {
@@ -27,8 +27,12 @@ class Report {
     void add(Row row) { rows_.push_back(std::move(row)); }
     // A check the figures rest on (bytes delivered, counts); fails the run.
     void problem(const std::string& text) { problems_.push_back(text); }
+    // The table, then every target missed and every problem, one a line.
     void print(const std::string& heading) const;
-    bool failed() const;
+    // A target was missed or failed.
+    bool targetMissed() const;
+    // A check the figures rest on failed: the figures mean nothing.
+    bool hasProblems() const { return !problems_.empty(); }
 
   private:
     std::vector<Row> rows_;
@@ -36,5 +40,7 @@ class Report {
 };
 
 Verdict atMost(double value, double limit);
+// For a count or a check.
+Verdict holds(bool condition);
 
 } // namespace bench

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the plug-in and the bench (Release) and prints what the plug-in costs
-# the player, as one table. Arguments go to the bench (e.g. --rounds 25).
-# TRALMO_BENCH_BUILD picks another build folder (default build/win).
+# the player, as one table. Exits non-zero, naming the target, when one is
+# missed. Arguments go to the bench (--rounds 25, --parts 12, --soak N,
+# --no-fail to explore without failing). TRALMO_BENCH_BUILD picks another
+# build folder (default build/win).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh

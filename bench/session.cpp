@@ -1,128 +1,134 @@
 #include "session.h"
 
-#include "mood/mood_text.h"
 #include "host/host_api.h"
+#include "lean_plugin.h"
+#include "mood/mood_text.h"
 #include "settings/settings.h"
+#include "skype/skype_link.h"
 #include "standin_skype.h"
 
 namespace bench {
 namespace {
 
-// A playlist of ordinary length and ordinary titles: each song change
-// composes a different text, as it does for a listener.
-std::vector<std::string> benchTitles() {
-    static const char* const artists[] = {"Nadia Orlov", "The Quiet Engines", "Marek Halvorsen",
-                                          "Lumen Drift"};
-    static const char* const songs[] = {"Harbour Lights", "Paper Satellites (Live)", "Slow Morning",
-                                        "Northbound, Part II"};
-    std::vector<std::string> titles;
-    for (const char* artist : artists)
-        for (const char* song : songs)
-            titles.push_back(std::string(artist) + " - " + song);
+// A playlist of ordinary length and ordinary titles, a few beyond ASCII:
+// each song change composes a different text, as it does for a listener.
+std::vector<std::wstring> benchTitles() {
+    static const wchar_t* const artists[] = {L"Nadia Orlov", L"The Quiet Engines",
+                                             L"Marek Halvorsen", L"L\u00famen Dr\u00eeft"};
+    static const wchar_t* const songs[] = {L"Harbour Lights", L"Paper Satellites (Live)",
+                                           L"Slow Morning", L"Northbound, Part II"};
+    std::vector<std::wstring> titles;
+    for (const wchar_t* artist : artists)
+        for (const wchar_t* song : songs)
+            titles.push_back(std::wstring(artist) + L" - " + song);
     return titles;
 }
 
-std::string iniContent() {
-    return std::string("[Tralmo]\r\n") + kKeyUserString + "=" + kBenchTemplate + "\r\n";
+std::string fromWide(const std::wstring& wide, UINT codePage) {
+    const int bytes =
+        WideCharToMultiByte(codePage, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 1), '\0');
+    WideCharToMultiByte(codePage, 0, wide.c_str(), -1, text.data(), bytes, nullptr, nullptr);
+    text.pop_back();
+    return text;
 }
 
-std::string utf8FromAnsi(const std::string& ansi) {
-    const int units = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide.data(), units);
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8.data(), bytes, nullptr, nullptr);
-    utf8.pop_back();
-    return utf8;
+std::string iniContent() {
+    return std::string("[") + kIniSection + "]\r\n" + kKeyUserString + "=" + kBenchTemplate +
+           "\r\n";
+}
+
+std::string pluginFile(PluginKind kind) {
+    return besideProgram(kind == PluginKind::Tralmo ? kPluginFile : kLeanPluginFile);
 }
 
 } // namespace
 
-Session::Session(const SessionOptions& options) : ini_(iniContent()) {
+Scene::Scene() : ini_(iniContent()) {
     if (!ini_.ok()) {
         error_ = "cannot create an ini file";
         return;
     }
     HostState& state = hostState();
-    state.titles = benchTitles();
+    state.wideTitles = benchTitles();
+    state.titles.clear();
+    for (const std::wstring& title : state.wideTitles) {
+        state.titles.push_back(fromWide(title, CP_ACP));
+        expected_.push_back(frameMoodBytes(composeMoodCommand(
+            true, kBenchTemplate, fromWide(title, CP_UTF8), PlayState::Playing)));
+    }
     state.position = 0;
     state.playState = host::kStatePlaying;
     state.iniPath = ini_.path();
-    for (const std::string& title : state.titles)
-        expected_.push_back(frameMoodBytes(
-            utf8FromAnsi(composeMoodCommand(true, kBenchTemplate, title, PlayState::Playing))));
-
-    host_ = createHostWindow("Bench player");
     playlist_ = createHostWindow("Bench playlist");
     state.playlist = playlist_;
-    if (host_ == nullptr || playlist_ == nullptr) {
+    if (playlist_ == nullptr)
         error_ = "cannot create the host windows (is there a display?)";
-        return;
-    }
-    if (options.skype) {
-        standin_skype::Config config;
-        config.client = host_;
-        skype_ = standin_skype::start(config);
-        if (!skype_) {
-            error_ = "cannot start the stand-in Skype";
-            return;
-        }
-    }
-    if (!options.startPlugin)
-        return;
-    if (!plugin_.load(besideProgram("gen_tralmo.dll")) || !plugin_.start(host_)) {
-        error_ = plugin_.error();
-        return;
-    }
-    if (skype_) {
-        // The session is attached when a song change reaches Skype.
-        standin_skype::clearHistory();
-        songChange(0);
-        if (!skypeReceived(1, expectedBytes(0)))
-            error_ = "the plug-in did not attach to the stand-in Skype";
-        standin_skype::clearHistory();
-    }
 }
 
-Session::~Session() {
-    plugin_.unload();
-    if (skype_)
-        standin_skype::stop();
+Scene::~Scene() {
+    hostState().playlist = nullptr;
     if (playlist_ != nullptr)
         DestroyWindow(playlist_);
-    if (host_ != nullptr)
-        DestroyWindow(host_);
-    hostState().playlist = nullptr;
 }
 
-std::vector<DWORD> Session::threads() const {
+const std::string& Scene::expectedBytes(std::size_t index) const {
+    return expected_[index % expected_.size()];
+}
+
+Player::Player(PluginKind kind) : host_(createHostWindow("Bench player")) {
+    if (host_ == nullptr) {
+        error_ = "cannot create the host window (is there a display?)";
+        return;
+    }
+    if (!plugin_.load(pluginFile(kind)) || !plugin_.start(host_))
+        error_ = plugin_.error();
+}
+
+Player::~Player() {
+    plugin_.unload();
+    if (host_ != nullptr)
+        DestroyWindow(host_);
+}
+
+void Player::songChange(std::size_t index) const {
+    HostState& state = hostState();
+    state.position = static_cast<int>(index % state.titles.size());
+    SendMessageA(host_, host::kWmUser, 0, host::kCallbackSongStarted);
+}
+
+void Player::tick() const {
+    SendMessageA(host_, WM_TIMER, kDiscoveryTimerId, 0);
+}
+
+void Player::attachReply(HWND skype, LONG status) const {
+    static const UINT attach = RegisterWindowMessageA(kSkypeAttachMessageName);
+    SendMessageA(host_, attach, reinterpret_cast<WPARAM>(skype), status);
+}
+
+bool attachToReceiver(const Player& player, const Receiver& receiver, const Scene& scene) {
+    player.attachReply(receiver.window());
+    const long before = receiver.received();
+    player.songChange(0);
+    return receiver.gotOnly(before, scene.expectedBytes(0));
+}
+
+ReceiverStage::ReceiverStage(PluginKind kind)
+    : player(kind), attached(scene.ok() && receiver.ok() && player.ok() &&
+                             attachToReceiver(player, receiver, scene)) {}
+
+bool skypeHolds(const std::string& bytes, std::size_t first) {
+    for (const auto& record : standin_skype::records(first))
+        if (std::string(record.bytes.begin(), record.bytes.end()) == bytes)
+            return true;
+    return false;
+}
+
+std::vector<DWORD> benchThreads() {
     std::vector<DWORD> ids = {GetCurrentThreadId()};
     if (const HWND skype = standin_skype::skypeWindow())
         ids.push_back(GetWindowThreadProcessId(skype, nullptr));
     return ids;
-}
-
-void Session::songChange(std::size_t index) const {
-    hostState().position = static_cast<int>(index % titleCount());
-    SendMessageA(host_, host::kWmUser, 0, host::kCallbackSongStarted);
-}
-
-std::size_t Session::titleCount() const {
-    return expected_.size();
-}
-
-const std::string& Session::expectedBytes(std::size_t index) const {
-    return expected_[index % expected_.size()];
-}
-
-bool skypeReceived(std::size_t count, const std::string& bytes) {
-    if (standin_skype::recordCount() != count)
-        return false;
-    const auto last = standin_skype::records(count - 1);
-    return !last.empty() &&
-           std::string(last.back().bytes.begin(), last.back().bytes.end()) == bytes;
 }
 
 } // namespace bench

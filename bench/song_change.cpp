@@ -1,197 +1,175 @@
 // A song change: from the host's "song started" callback until Skype holds
-// the mood command, against a bare WM_COPYDATA of the same bytes to the same
-// Skype window. The composition's pieces are timed on their own in the same
-// rounds, to tell where the difference goes.
+// the mood command, for the plug-in and for the lean reference, both sending
+// to the lean receiver in its own process, against a bare WM_COPYDATA of the
+// same bytes to it. The unavoidable pieces are timed in the same rounds.
+#include "lean_plugin.h"
 #include "parts.h"
 #include "session.h"
 #include "stats.h"
 
-#include "mood/mood_text.h"
 #include "host/host_api.h"
 #include "settings/settings.h"
-#include "skype/skype_link.h"
-#include "standin_skype.h"
-#include "ui/tray.h"
-
-#include <shellapi.h>
 
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace bench {
 namespace {
 
-// The plug-in's send: bounded, and let through what others send us meanwhile.
+constexpr double kTargetAgainstLean = 1.05;
 constexpr UINT kSendFlags = SMTO_NORMAL | SMTO_ABORTIFHUNG;
-constexpr UINT kBenchIconId = 77;
-constexpr UINT kBenchIconCallback = WM_APP + 77;
-constexpr std::size_t kKeptRecords = 1000;
+constexpr UINT kPieceIconId = 77;
 
-LRESULT sendBytes(HWND from, HWND to, const std::string& bytes) {
+void sendBytes(HWND from, HWND to, const std::string& bytes) {
     COPYDATASTRUCT record{};
     record.cbData = static_cast<DWORD>(bytes.size());
     record.lpData = const_cast<char*>(bytes.data());
     DWORD_PTR result = 0;
-    return SendMessageTimeoutA(to, WM_COPYDATA, reinterpret_cast<WPARAM>(from),
-                               reinterpret_cast<LPARAM>(&record), kSendFlags, kSkypeSendTimeoutMs,
-                               &result);
+    SendMessageTimeoutA(to, WM_COPYDATA, reinterpret_cast<WPARAM>(from),
+                        reinterpret_cast<LPARAM>(&record), kSendFlags, kSkypeWaitBoundMs, &result);
 }
 
-// The text work of one composition as the plug-in does it: copies of title
-// and template, the expansion, the conversion through UTF-16, the framing.
-std::string composeLikeThePlugin(const std::string& titleText, const char* templateBuffer) {
-    const std::string title = titleText;
-    const std::string templateText = templateBuffer;
-    const std::string command = composeMoodCommand(true, templateText, title, PlayState::Playing);
-    const int units = static_cast<int>(command.size()) + 1;
-    std::vector<wchar_t> wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, command.c_str(), units, wide.data(), units);
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, utf8.data(), bytes, nullptr, nullptr);
-    utf8.pop_back();
-    return frameMoodBytes(utf8);
-}
+// The players and windows of the comparison.
+struct Stage {
+    Scene scene;
+    Receiver receiver;
+    Player plugin{PluginKind::Tralmo};
+    Player lean{PluginKind::Lean};
+    HWND plain = createHostWindow("Bench plain host"); // no plug-in: the pieces
+    TrayIcon icon{plain, kPieceIconId};
 
-class TrayIcon {
-  public:
-    explicit TrayIcon(HWND window) {
-        data_.cbSize = kNotifyIconDataSize;
-        data_.hWnd = window;
-        data_.uID = kBenchIconId;
-        data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        data_.uCallbackMessage = kBenchIconCallback;
-        data_.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-        lstrcpynA(data_.szTip, "Bench", sizeof data_.szTip);
-        Shell_NotifyIconA(NIM_ADD, &data_);
+    ~Stage() { DestroyWindow(plain); }
+
+    // Everything up and both attached to the receiver; else what is not.
+    std::string prepare() const {
+        for (const std::string* error :
+             {&scene.error(), &receiver.error(), &plugin.error(), &lean.error()})
+            if (!error->empty())
+                return *error;
+        if (!attachToReceiver(plugin, receiver, scene))
+            return "the plug-in did not attach to the receiver";
+        if (!attachToReceiver(lean, receiver, scene))
+            return "the lean reference did not attach to the receiver";
+        return {};
     }
-    ~TrayIcon() { Shell_NotifyIconA(NIM_DELETE, &data_); }
-    TrayIcon(const TrayIcon&) = delete;
-    TrayIcon& operator=(const TrayIcon&) = delete;
-
-    // As the plug-in sets its tooltip: the tip alone, at most 127 characters.
-    void setTip(const char* text) {
-        data_.uFlags = NIF_TIP;
-        lstrcpynA(data_.szTip, text, kTrayTipMaxChars + 1);
-        Shell_NotifyIconA(NIM_MODIFY, &data_);
-    }
-
-  private:
-    NOTIFYICONDATAA data_{};
 };
+
+// Side k of the comparison, one operation a slice.
+struct Sides {
+    Stage& stage;
+    bool allDelivered = true;
+    std::size_t next[2] = {1, 1};
+    std::size_t nextPiece = 1;
+
+    double songChange(const Player& player, std::size_t& index) {
+        const std::size_t song = index++;
+        const long before = stage.receiver.received();
+        const double seconds = timed([&] { player.songChange(song); });
+        allDelivered =
+            allDelivered && stage.receiver.gotOnly(before, stage.scene.expectedBytes(song));
+        return seconds;
+    }
+    double bareSend() {
+        const std::string& bytes = stage.scene.expectedBytes(nextPiece++);
+        const long before = stage.receiver.received();
+        const double seconds =
+            timed([&] { sendBytes(stage.plain, stage.receiver.window(), bytes); });
+        allDelivered = allDelivered && stage.receiver.gotOnly(before, bytes);
+        return seconds;
+    }
+    double iniRead() const {
+        char buffer[kIniTextBufferSize];
+        const char* path = stage.scene.iniPath().c_str();
+        return timed([&] {
+            GetPrivateProfileStringA(kIniSection, kKeyUserString, "", buffer, kIniTextBufferSize,
+                                     path);
+        });
+    }
+    double tipUpdate() {
+        const auto& titles = hostState().titles;
+        const char* title = titles[nextPiece % titles.size()].c_str();
+        return timed([&] { stage.icon.setTip(title); });
+    }
+    double hostQueries() const {
+        const HWND host = stage.plain;
+        volatile LRESULT sink = 0;
+        return timed([&] {
+            const auto position = static_cast<WPARAM>(
+                SendMessageA(host, host::kWmUser, 0, host::kQueryPlaylistPosition));
+            sink = sink + SendMessageA(host, host::kWmUser, position, host::kQueryEntryTitleWide);
+            sink = sink + SendMessageA(host, host::kWmUser, position, host::kQueryEntryTitle);
+            sink = sink + SendMessageA(host, host::kWmUser, 0, host::kQueryIniPath);
+        });
+    }
+};
+
+enum Side { PluginSide, LeanSide, BareSide, IniSide, TipSide, QuerySide };
+
+Row pieceRow(const char* id, const char* name, const Samples& samples, Side side, int k) {
+    return {id,
+            name,
+            formatDuration(summarize(perOperation(samples[side], k)).median),
+            "of the lean reference",
+            formatRatio(summarize(ratios(samples[side], samples[LeanSide]))),
+            "",
+            Verdict::Info};
+}
 
 } // namespace
 
 void measureSongChange(const Options& options, Report& report) {
-    Session session;
-    if (!session.ok()) {
-        report.problem("song change: " + session.error());
+    Stage stage;
+    const std::string error = stage.prepare();
+    if (!error.empty()) {
+        report.problem("song change: " + error);
         return;
     }
-    const HWND host = session.host();
-    const HWND skype = standin_skype::skypeWindow();
+    Sides run{stage};
+    const std::vector<std::function<double()>> sides = {
+        [&] { return run.songChange(stage.plugin, run.next[0]); },
+        [&] { return run.songChange(stage.lean, run.next[1]); },
+        [&] { return run.bareSend(); },
+        [&] { return run.iniRead(); },
+        [&] { return run.tipUpdate(); },
+        [&] { return run.hostQueries(); },
+    };
     const int k = options.songChanges;
-    const std::string& ini = session.iniPath();
-    const std::vector<std::string>& titles = hostState().titles;
-    const HWND iconWindow = createHostWindow("Bench tray");
-    auto icon = std::make_unique<TrayIcon>(iconWindow);
-    bool allDelivered = true;
-    std::size_t nextSong = 1;
-    std::size_t nextBare = 1;
-    std::size_t nextTip = 1;
-    std::size_t nextText = 1;
-
-    // One operation per slice; Skype's records are checked outside the timing.
-    const auto songChange = [&] {
-        if (standin_skype::recordCount() > kKeptRecords)
-            standin_skype::clearHistory();
-        const std::size_t before = standin_skype::recordCount();
-        const std::size_t index = nextSong++;
-        const double seconds = timed([&] { session.songChange(index); });
-        const auto received = standin_skype::records(before);
-        allDelivered = allDelivered && received.size() == 1 &&
-                       std::string(received[0].bytes.begin(), received[0].bytes.end()) ==
-                           session.expectedBytes(index);
-        return seconds;
-    };
-    const auto bareSend = [&] {
-        const std::string& bytes = session.expectedBytes(nextBare++);
-        return timed([&] { sendBytes(host, skype, bytes); });
-    };
-    const auto iniRead = [&] {
-        char buffer[kIniTextBufferSize];
-        return timed([&] {
-            GetPrivateProfileStringA(kIniSection, kKeyUserString, kComposerDefaultTemplate, buffer,
-                                     kIniTextBufferSize, ini.c_str());
-        });
-    };
-    const auto tipUpdate = [&] {
-        const char* title = titles[nextTip++ % titles.size()].c_str();
-        return timed([&] { icon->setTip(title); });
-    };
-    const auto hostQueries = [&] {
-        volatile LRESULT sink = 0;
-        return timed([&] {
-            const LRESULT position =
-                SendMessageA(host, host::kWmUser, 0, host::kQueryPlaylistPosition);
-            sink = sink + SendMessageA(host, host::kWmUser, static_cast<WPARAM>(position),
-                                       host::kQueryEntryTitle);
-            sink = sink + SendMessageA(host, host::kWmUser, 0, host::kQueryIniPath);
-        });
-    };
-    const auto textWork = [&] {
-        const std::string& title = titles[nextText++ % titles.size()];
-        std::size_t size = 0;
-        const double seconds =
-            timed([&] { size = composeLikeThePlugin(title, kBenchTemplate).size(); });
-        return size != 0 ? seconds : 0.0;
-    };
-
-    const std::vector<std::function<double()>> sides = {songChange, bareSend,    iniRead,
-                                                        tipUpdate,  hostQueries, textWork};
-    alternate(1, 20, sides); // warm-up: the profile cache, the paths through Wine
+    alternate(1, k / 5 + 1, sides); // warm-up: the profile cache, the paths through Wine
     const Samples samples = alternate(options.rounds, k, sides);
-    if (!allDelivered)
-        report.problem("song change: Skype did not receive exactly the expected command per song");
-    standin_skype::clearHistory();
+    if (!run.allDelivered)
+        report.problem("song change: the receiver did not get exactly the expected command per "
+                       "song");
 
-    const Summary plugin = summarize(perOperation(samples[0], k));
-    const Summary floor = summarize(perOperation(samples[1], k));
-    const Summary ratio = summarize(ratios(samples[0], samples[1]));
-    report.add({"2a", "song change: callback 3003 to bytes at Skype vs bare WM_COPYDATA",
-                formatDuration(plugin.median), formatDuration(floor.median), formatRatio(ratio),
-                "<= 1.5", atMost(ratio.median, 1.5)});
-    report.add({"2b", "song change: compositions per second", format("%.0f /s", 1 / plugin.median),
-                format("%.0f /s", 1 / floor.median), "", "", Verdict::Info});
-
-    struct Piece {
-        const char* id;
-        const char* name;
-        std::size_t side;
-    };
-    const Piece pieces[] = {
-        {"2c", "  piece: template read from the ini file", 2},
-        {"2d", "  piece: tray tooltip update", 3},
-        {"2e", "  piece: host queries 125, 212, 334", 4},
-        {"2f", "  piece: text, UTF-8 conversion, framing", 5},
-    };
-    std::vector<double> explained = samples[1];
-    for (const Piece& piece : pieces) {
-        const Summary time = summarize(perOperation(samples[piece.side], k));
-        report.add({piece.id, piece.name, formatDuration(time.median), "of the floor",
-                    formatRatio(summarize(ratios(samples[piece.side], samples[1]))), "",
-                    Verdict::Info});
-        for (std::size_t r = 0; r < explained.size(); ++r)
-            explained[r] += samples[piece.side][r];
-    }
-    report.add({"2g", "  floor + pieces, against the whole song change",
-                formatDuration(summarize(perOperation(explained, k)).median),
-                formatDuration(plugin.median),
-                formatRatio(summarize(ratios(explained, samples[0]))), "", Verdict::Info});
-    icon.reset();
-    DestroyWindow(iconWindow);
+    const Summary plugin = summarize(perOperation(samples[PluginSide], k));
+    const Summary lean = summarize(perOperation(samples[LeanSide], k));
+    const Summary bare = summarize(perOperation(samples[BareSide], k));
+    const Summary overLean = summarize(ratios(samples[PluginSide], samples[LeanSide]));
+    report.add({"2a", "song change: callback 3003 to bytes at Skype vs lean reference",
+                formatDuration(plugin.median), formatDuration(lean.median), formatRatio(overLean),
+                format("<= %.2f", kTargetAgainstLean),
+                atMost(overLean.median, kTargetAgainstLean)});
+    report.add({"2b", "song change vs bare WM_COPYDATA to the lean receiver",
+                formatDuration(plugin.median), formatDuration(bare.median),
+                formatRatio(summarize(ratios(samples[PluginSide], samples[BareSide]))), "",
+                Verdict::Info});
+    report.add({"2c", "  lean reference vs bare WM_COPYDATA", formatDuration(lean.median),
+                formatDuration(bare.median),
+                formatRatio(summarize(ratios(samples[LeanSide], samples[BareSide]))), "",
+                Verdict::Info});
+    report.add({"2d", "  song changes per second", format("%.0f /s", 1 / plugin.median),
+                format("%.0f /s", 1 / lean.median), "", "", Verdict::Info});
+    report.add(pieceRow("2e", "  piece: WM_COPYDATA to another process", samples, BareSide, k));
+    report.add(pieceRow("2f", "  piece: template read from the ini file", samples, IniSide, k));
+    report.add(pieceRow("2g", "  piece: tray tooltip update", samples, TipSide, k));
+    report.add(pieceRow("2h", "  piece: host queries 125, 213, 212, 334", samples, QuerySide, k));
+    std::vector<double> pieces(samples[BareSide].size(), 0.0);
+    for (Side side : {BareSide, IniSide, TipSide, QuerySide})
+        for (std::size_t round = 0; round < pieces.size(); ++round)
+            pieces[round] += samples[side][round];
+    report.add({"2i", "  the pieces together, against the lean reference",
+                formatDuration(summarize(perOperation(pieces, k)).median),
+                formatDuration(lean.median),
+                formatRatio(summarize(ratios(pieces, samples[LeanSide]))), "", Verdict::Info});
 }
 
 } // namespace bench

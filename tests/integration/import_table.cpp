@@ -26,6 +26,15 @@ std::vector<std::string> importedDllNames(HMODULE module) {
     return names;
 }
 
+std::size_t importedFunctionCount(HMODULE module) {
+    std::size_t count = 0;
+    for (auto entry = firstImport(module); entry != nullptr && entry->Name != 0; ++entry)
+        for (auto names = at<IMAGE_THUNK_DATA>(module, entry->OriginalFirstThunk);
+             names->u1.AddressOfData != 0; ++names)
+            ++count;
+    return count;
+}
+
 void* patchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
     for (auto entry = firstImport(module); entry != nullptr && entry->Name != 0; ++entry) {
         if (lstrcmpiA(at<const char>(module, entry->Name), dll) != 0)

@@ -3,11 +3,15 @@
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 // Names of the DLLs the module imports from, as its import table spells them.
 std::vector<std::string> importedDllNames(HMODULE module);
+
+// How many functions the module imports, from all its DLLs together.
+std::size_t importedFunctionCount(HMODULE module);
 
 // Points the module's import of `function` from `dll` at `replacement` and
 // returns the previous target, or nullptr when the module has no such import.
