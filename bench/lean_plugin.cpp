@@ -39,10 +39,6 @@ LRESULT askHost(WPARAM wParam, long query) {
     return SendMessageA(gHost, host::kWmUser, wParam, query);
 }
 
-bool isPointer(LRESULT answer) {
-    return static_cast<unsigned long>(answer) > host::kLargestNonPointer;
-}
-
 std::string utf8FromWide(const wchar_t* wide, int units) {
     std::string utf8(static_cast<std::size_t>(units) * kUtf8BytesPerUnit, '\0');
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8.data(),
@@ -105,16 +101,17 @@ void publishSong() {
     const LRESULT wide = askHost(position, host::kQueryEntryTitleWide);
     const LRESULT ansi = askHost(position, host::kQueryEntryTitle);
     const LRESULT ini = askHost(0, host::kQueryIniPath);
-    if (!isPointer(wide) && ansi == 0)
+    if (!host::isPointerAnswer(static_cast<unsigned long>(wide)) && ansi == 0)
         return;
     char templateText[kIniTextBufferSize];
     GetPrivateProfileStringA(
         kIniSection, kKeyUserString, kComposerDefaultTemplate, templateText, kIniTextBufferSize,
-        isPointer(ini) ? reinterpret_cast<const char*>(ini) : host::kFallbackIniPath);
+        host::isPointerAnswer(static_cast<unsigned long>(ini)) ? reinterpret_cast<const char*>(ini)
+                                                               : host::kFallbackIniPath);
     if (ansi != 0)
         setTip(reinterpret_cast<const char*>(ansi));
 
-    const std::string title = isPointer(wide)
+    const std::string title = host::isPointerAnswer(static_cast<unsigned long>(wide))
                                   ? utf8FromWide(reinterpret_cast<const wchar_t*>(wide),
                                                  lstrlenW(reinterpret_cast<const wchar_t*>(wide)))
                                   : utf8FromAnsi(reinterpret_cast<const char*>(ansi));

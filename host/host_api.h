@@ -24,6 +24,9 @@ constexpr long kStatePaused = 3;
 // Answers of kQueryIniPath and kQueryEntryTitleWide at or below this are not
 // pointers (a host that lacks a query answers it 1).
 constexpr unsigned long kLargestNonPointer = 0xFFFF;
+inline constexpr bool isPointerAnswer(unsigned long answer) {
+    return answer > kLargestNonPointer;
+}
 constexpr char kFallbackIniPath[] = "winamp.ini";
 
 // Callbacks the host sends its own main window: WM_USER with this lParam.

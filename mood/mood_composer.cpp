@@ -26,10 +26,6 @@ LRESULT askHost(HWND host, WPARAM wParam, long query) {
     return SendMessageA(host, host::kWmUser, wParam, query);
 }
 
-bool isPointerAnswer(LRESULT answer) {
-    return static_cast<unsigned long>(answer) > host::kLargestNonPointer;
-}
-
 // UTF-16 to `codePage`; empty when the conversion fails.
 std::string fromWide(const wchar_t* wide, UINT codePage) {
     const int bytes = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -66,7 +62,7 @@ std::optional<SongTitle> currentTitle(HWND host) {
     SongTitle title;
     if (ansi != 0)
         title.ansi = reinterpret_cast<const char*>(ansi);
-    if (isPointerAnswer(wide)) {
+    if (host::isPointerAnswer(static_cast<unsigned long>(wide))) {
         const auto* text = reinterpret_cast<const wchar_t*>(wide);
         title.utf8 = fromWide(text, CP_UTF8);
         if (ansi == 0)

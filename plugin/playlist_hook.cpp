@@ -44,11 +44,7 @@ void openChatForPick(HWND playlist) {
         const ModalLoop box;
         MessageBoxA(gHost, kChatCommand, nullptr, MB_OK);
     }
-    COPYDATASTRUCT record{};
-    record.dwData = 0;
-    record.cbData = sizeof kChatCommand;
-    record.lpData = const_cast<char*>(kChatCommand);
-    sendSkypeCommand(gHost, record);
+    sendPlainCommand(gHost, kChatCommand);
 }
 
 } // namespace

@@ -52,8 +52,7 @@ Settings& settings() {
 
 std::string hostIniPath(HWND host) {
     const LRESULT answer = SendMessageA(host, host::kWmUser, 0, host::kQueryIniPath);
-    const auto value = static_cast<unsigned long>(answer);
-    if (value > host::kLargestNonPointer)
+    if (host::isPointerAnswer(static_cast<unsigned long>(answer)))
         return reinterpret_cast<const char*>(answer);
     return host::kFallbackIniPath;
 }

@@ -62,19 +62,6 @@ bool isAttachMessage(UINT message) {
     return gLink.attachMessage != 0 && message == gLink.attachMessage;
 }
 
-namespace {
-
-// Plain command text: its bytes and one terminating zero.
-void sendPlainCommand(HWND client, const char* text) {
-    COPYDATASTRUCT record{};
-    record.dwData = 0;
-    record.cbData = static_cast<DWORD>(lstrlenA(text)) + 1;
-    record.lpData = const_cast<char*>(text);
-    sendSkypeCommand(client, record);
-}
-
-} // namespace
-
 AttachOutcome handleAttachReply(HWND client, WPARAM wParam, LPARAM lParam) {
     if (!isKnownStatus(lParam))
         return AttachOutcome::None;
@@ -111,6 +98,14 @@ void sendSkypeCommand(HWND client, const COPYDATASTRUCT& record) {
         reinterpret_cast<LPARAM>(&record), kSendFlags, kSkypeSendTimeoutMs, &result);
     if (sent == 0 || result == 0)
         forgetSkypeWindow();
+}
+
+void sendPlainCommand(HWND client, const char* text) {
+    COPYDATASTRUCT record{};
+    record.dwData = 0;
+    record.cbData = static_cast<DWORD>(lstrlenA(text)) + 1;
+    record.lpData = const_cast<char*>(text);
+    sendSkypeCommand(client, record);
 }
 
 void answerSkypeNow() {

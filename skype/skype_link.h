@@ -38,6 +38,10 @@ enum class AttachOutcome {
 // before anything else. The caller answers the sender with 1 in every case.
 AttachOutcome handleAttachReply(HWND client, WPARAM wParam, LPARAM lParam);
 
+// Sends a command as its own bytes and one terminating zero (the mood
+// commands, framed in UTF-8 with two zeros, go through sendSkypeCommand).
+void sendPlainCommand(HWND client, const char* text);
+
 // Lets Skype go on at once with our answer (1) to the message it is sending
 // us, while we go on handling it: Skype drops a client that keeps it waiting
 // more than a second, and what its message sets off (pausing the host, a poll,
