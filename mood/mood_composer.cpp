@@ -84,17 +84,6 @@ std::string moodTemplate(const std::string& iniPath, PlayState state) {
     return readIniText(iniPath, kKeyUserString, kComposerDefaultTemplate);
 }
 
-void sendMood(HWND host, const std::string& utf8Command) {
-    const std::string bytes = frameMoodBytes(utf8Command);
-    // Each composition has a record of its own: a composition nested inside
-    // this send must not repoint the block Skype is still reading.
-    COPYDATASTRUCT moodCopyData{};
-    moodCopyData.dwData = 0;
-    moodCopyData.cbData = static_cast<DWORD>(bytes.size());
-    moodCopyData.lpData = const_cast<char*>(bytes.data());
-    sendSkypeCommand(host, moodCopyData);
-}
-
 void compose(HWND host, PlayState state, const SongTitle& title) {
     if (state != PlayState::Exiting)
         gLastComposedTitle = title.utf8;
@@ -108,7 +97,8 @@ void compose(HWND host, PlayState state, const SongTitle& title) {
     const std::optional<std::string> templateUtf8 = ansiToUtf8(templateText);
     if (!templateUtf8)
         return;
-    sendMood(host, composeMoodCommand(settings().allowHtml != 0, *templateUtf8, title.utf8, state));
+    sendMoodCommand(frameMoodBytes(
+        composeMoodCommand(settings().allowHtml != 0, *templateUtf8, title.utf8, state)));
 }
 
 PlayState hostPlayState(HWND host) {

@@ -5,7 +5,6 @@
 #include "plugin/window_subclass.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
-#include "skype/call_watcher.h"
 #include "skype/skype_link.h"
 #include "ui/guarded.h"
 #include "ui/options_dialog.h"
@@ -13,15 +12,12 @@
 #include "ui/tray.h"
 #include "ui/ui_host.h"
 
-#include <optional>
-
 namespace {
 
 constexpr UINT_PTR kDiscoveryTimerId = 10102;
 constexpr UINT kDiscoveryPeriodMs = 5000;
 constexpr UINT kFirstTrayButtonToggle = 10102; // toggle of button i is this + i
 constexpr UINT kLastTrayButtonToggle = kFirstTrayButtonToggle + kTrayButtonCount - 1;
-constexpr LRESULT kTaken = 1;
 
 Subclass gMainSubclass;
 UINT_PTR gDiscoveryTimerId = 0;
@@ -78,24 +74,6 @@ void onHostCallback(HWND host, LPARAM callback) {
         onStatusChanged(host);
 }
 
-void runDiscovery(HWND host) {
-    if (discoverSkype(host))
-        pollPlayState(host);
-}
-
-void onAttachReply(HWND host, WPARAM wParam, LPARAM lParam) {
-    switch (handleAttachReply(host, wParam, lParam)) {
-    case AttachOutcome::Attached:
-        publishAfterAttach(host);
-        break;
-    case AttachOutcome::Rediscover:
-        runDiscovery(host);
-        break;
-    case AttachOutcome::None:
-        break;
-    }
-}
-
 // The host's main window is going: the exit mood must leave while Skype can
 // still tell who sends it (the host may call quit only after its loop ended).
 void onDestroy(HWND host) {
@@ -104,24 +82,18 @@ void onDestroy(HWND host) {
     destroyPopupMenu();
 }
 
-// The answer for the sender when the hook consumes the message; nothing when
-// it goes on to the host.
-std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// Every message goes on to the host afterwards: nothing of Skype's comes here.
+void handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DESTROY:
         onDestroy(window);
-        break;
-    case WM_COPYDATA:
-        if (handleSkypeNotification(window, wParam, reinterpret_cast<COPYDATASTRUCT*>(lParam),
-                                    settings().stopOnCall != 0))
-            return kTaken;
         break;
     case WM_COMMAND:
         onCommand(LOWORD(wParam));
         break;
     case WM_TIMER:
         if (wParam == kDiscoveryTimerId)
-            runDiscovery(window);
+            onDiscoveryTick();
         break;
     case WM_USER:
         onHostCallback(window, lParam);
@@ -131,25 +103,16 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wParam, LPARAM l
             onTrayCallback(message, lParam);
         } else if (isTaskbarCreated(message)) {
             readdTrayIcons();
-        } else if (isAttachMessage(message)) {
-            // Skype hears 1 whatever our handling of the reply ran into.
-            answerSkypeNow();
-            guarded([&] { onAttachReply(window, wParam, lParam); });
-            return kTaken;
         }
         break;
     }
-    return std::nullopt;
 }
 
 } // namespace
 
 LRESULT CALLBACK HostHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // Whatever fails in our handling, the host still gets its message.
-    const std::optional<LRESULT> answer =
-        guarded(std::optional<LRESULT>(), [&] { return handle(window, message, wParam, lParam); });
-    if (answer)
-        return *answer;
+    guarded([&] { handle(window, message, wParam, lParam); });
     return callPrevious(gMainSubclass, window, message, wParam, lParam);
 }
 

@@ -44,7 +44,7 @@ void openChatForPick(HWND playlist) {
         const ModalLoop box;
         MessageBoxA(gHost, kChatCommand, nullptr, MB_OK);
     }
-    sendPlainCommand(gHost, kChatCommand);
+    sendPlainCommand(kChatCommand);
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 #include "host/host_api.h"
 #include "mood/mood_composer.h"
 #include "plugin/host_hook.h"
+#include "plugin/link_window.h"
+#include "plugin/message_filter.h"
 #include "plugin/playlist_hook.h"
 #include "plugin/plugin_descriptor.h"
 #include "resources/resource.h"
@@ -13,6 +15,7 @@
 #include "ui/tray.h"
 #include "ui/ui_host.h"
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -47,6 +50,51 @@ HWND playlistWindow(HWND host) {
         SendMessageA(host, host::kWmUser, host::kWindowPlaylist, host::kQueryWindow));
 }
 
+// The image this code runs in, whatever handle the host wrote into the
+// descriptor.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+HMODULE thisLibrary() {
+    return reinterpret_cast<HMODULE>(&__ImageBase);
+}
+
+// The library's own path, in UTF-16 so that a player folder outside the
+// code page is named right; empty when the system cannot tell.
+std::wstring libraryPath() {
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(thisLibrary(), path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return {};
+        if (length < path.size())
+            return std::wstring(path.data(), length);
+        if (path.size() >= kLongestModulePath)
+            return {};
+        path.resize(path.size() * 2);
+    }
+}
+
+// A hook that something else has subclassed over stays reachable through its
+// chain: keep the library mapped for the rest of the process with a reference
+// of our own that is never released (Windows 2000 has no GetModuleHandleEx).
+void pinLibrary() {
+    static bool pinned = false;
+    if (pinned)
+        return;
+    const std::wstring path = libraryPath();
+    pinned = !path.empty() && LoadLibraryW(path.c_str()) != nullptr;
+}
+
+// Skype's side: the link's window and thread, the filter of an elevated
+// player, and the first discovery.
+void startSkype(HWND host) {
+    if (!startSkypeLink(thisLibrary(), libraryPath(), &SkypeLinkProc))
+        return;
+    letSkypeThroughFilter(skypeLinkWindow(), skypeAttachMessage(), host, taskbarCreatedMessage());
+    discoverSkypeNow();
+}
+
 // Each step that may run short of memory is guarded on its own, so that the
 // others still run: init must hook, and quit must unhook, whatever fails.
 int init() {
@@ -64,41 +112,12 @@ int init() {
         installPlaylistHook(host, playlist);
     setMenuCheck(IDM_ACTIVE, settings().active);
     setMenuCheck(IDM_STOP_ON_CALL, settings().stopOnCall);
-    guarded([host] {
-        if (discoverSkype(host))
-            pollPlayState(host);
-    });
+    guarded([host] { startSkype(host); });
     return 0;
 }
 
 void config() {
     guarded([] { showOptionsDialog(); });
-}
-
-// The image this code runs in, whatever handle the host wrote into the
-// descriptor.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
-// A hook that something else has subclassed over stays reachable through its
-// chain: keep the library mapped for the rest of the process with a reference
-// of our own that is never released (Windows 2000 has no GetModuleHandleEx).
-void pinLibrary() {
-    static bool pinned = false;
-    if (pinned)
-        return;
-    const auto self = reinterpret_cast<HMODULE>(&__ImageBase);
-    std::vector<char> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(self, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return;
-        if (length < path.size())
-            break;
-        if (path.size() >= kLongestModulePath)
-            return;
-        path.resize(path.size() * 2);
-    }
-    pinned = LoadLibraryA(path.data()) != nullptr;
 }
 
 // The host may unload us before it destroys its windows: a procedure left
@@ -125,6 +144,8 @@ void quit() {
     saveSettings();
     settings().active = 0;
     settings().stopOnCall = 0;
+    // The exit mood leaves before the link ends; the wait is bounded.
+    guarded([] { endSkypeLink(); });
     removeMainTrayIcon();
     removeTrayButtons();
     const bool stillReachable = unhookFromHostWindows(host);

@@ -1,30 +1,191 @@
 #include "skype/skype_link.h"
 
+#include <deque>
+#include <utility>
+
 namespace {
 
-struct SkypeLink {
-    UINT attachMessage = 0;
-    UINT discoverMessage = 0;
-    HWND skypeWindow = nullptr;
-    AttachStatus attachStatus = AttachStatus::NotAvailable;
-    bool discoveryDelivered = false;
+// SMTO_ABORTIFHUNG alone still lets sent messages from other threads through
+// while we wait, as a plain SendMessage would.
+constexpr UINT kSendFlags = SMTO_NORMAL | SMTO_ABORTIFHUNG;
+constexpr UINT kNoticeDiscovered = WM_APP + 1;
+constexpr UINT kNoticeSkypeLost = WM_APP + 2;
+
+struct Command {
+    HWND target;
+    std::string bytes;
+    bool mood;
 };
 
-SkypeLink gLink;
+// What the player's thread and the link's thread share. It lives on the heap
+// so that a thread that outlives quit (Skype hanging in the last send) still
+// has it; whichever side lets go last frees it.
+struct Shared {
+    CRITICAL_SECTION lock;
+    HANDLE wake = nullptr; // auto-reset: there is work, or the link ends
+    HWND window = nullptr; // fixed for the session
+    UINT discoverMessage = 0;
+    HMODULE libraryReference = nullptr;
+    // Under the lock:
+    std::deque<Command> queue;
+    HWND skypeWindow = nullptr;
+    bool discoveryDelivered = false;
+    bool discoveryWanted = false;
+    bool ending = false;
+    bool abandoned = false; // the player's thread stopped waiting
+    bool finished = false;
+};
 
-// SMTO_ABORTIFHUNG alone still lets sent messages from other threads through
-// while we wait, as a plain SendMessage would: the attach reply relies on it.
-constexpr UINT kSendFlags = SMTO_NORMAL | SMTO_ABORTIFHUNG;
+class Locked {
+  public:
+    explicit Locked(Shared& shared) : lock_(shared.lock) { EnterCriticalSection(&lock_); }
+    ~Locked() { LeaveCriticalSection(&lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
 
-void registerMissingMessages() {
-    if (gLink.attachMessage == 0)
-        gLink.attachMessage = RegisterWindowMessageA(kSkypeAttachMessageName);
-    if (gLink.discoverMessage == 0)
-        gLink.discoverMessage = RegisterWindowMessageA(kSkypeDiscoverMessageName);
+  private:
+    CRITICAL_SECTION& lock_;
+};
+
+// The player's thread's own view of the session.
+struct Session {
+    Shared* shared = nullptr;
+    HANDLE thread = nullptr;
+    HINSTANCE module = nullptr;
+    bool classRegistered = false;
+    UINT attachMessage = 0;
+    UINT discoverMessage = 0;
+    AttachStatus attachStatus = AttachStatus::NotAvailable;
+    unsigned searchTicks = 0;
+};
+
+Session gSession;
+
+void freeShared(Shared* shared) {
+    if (shared->wake != nullptr)
+        CloseHandle(shared->wake);
+    DeleteCriticalSection(&shared->lock);
+    delete shared;
 }
 
-void forgetSkypeWindow() {
-    gLink.skypeWindow = nullptr;
+// ---- The link's thread -------------------------------------------------------
+
+enum class WorkKind { None, Send, Discover, End };
+
+struct Work {
+    WorkKind kind = WorkKind::None;
+    Command command{};
+};
+
+Work takeWork(Shared& shared) {
+    Locked locked(shared);
+    Work work;
+    if (!shared.queue.empty()) {
+        work.kind = WorkKind::Send;
+        work.command = std::move(shared.queue.front());
+        shared.queue.pop_front();
+    } else if (shared.ending) {
+        work.kind = WorkKind::End;
+    } else if (shared.discoveryWanted) {
+        shared.discoveryWanted = false;
+        shared.discoveryDelivered = false;
+        work.kind = WorkKind::Discover;
+    }
+    return work;
+}
+
+// A window that failed one command fails the rest: drop what waits for it.
+void forgetFailedWindow(Shared& shared, HWND target) {
+    {
+        Locked locked(shared);
+        if (shared.skypeWindow == target && target != nullptr) {
+            shared.skypeWindow = nullptr;
+            shared.discoveryDelivered = false;
+        }
+        for (auto it = shared.queue.begin(); it != shared.queue.end();)
+            it = it->target == target ? shared.queue.erase(it) : it + 1;
+    }
+    PostMessageA(shared.window, kNoticeSkypeLost, 0, 0);
+}
+
+void sendCommand(Shared& shared, const Command& command) {
+    COPYDATASTRUCT record{};
+    record.dwData = 0;
+    record.cbData = static_cast<DWORD>(command.bytes.size());
+    record.lpData = const_cast<char*>(command.bytes.data());
+    DWORD_PTR result = 0;
+    const LRESULT sent = SendMessageTimeoutA(
+        command.target, WM_COPYDATA, reinterpret_cast<WPARAM>(shared.window),
+        reinterpret_cast<LPARAM>(&record), kSendFlags, kSkypeSendTimeoutMs, &result);
+    if (sent == 0 || result == 0)
+        forgetFailedWindow(shared, command.target);
+}
+
+void broadcastDiscover(Shared& shared) {
+    DWORD_PTR ignored = 0;
+    const LRESULT delivered = SendMessageTimeoutA(HWND_BROADCAST, shared.discoverMessage,
+                                                  reinterpret_cast<WPARAM>(shared.window), 0,
+                                                  kSendFlags, kSkypeSendTimeoutMs, &ignored);
+    if (delivered == 0)
+        return;
+    {
+        Locked locked(shared);
+        shared.discoveryDelivered = true;
+    }
+    PostMessageA(shared.window, kNoticeDiscovered, 0, 0);
+}
+
+void serve(Shared& shared) {
+    for (;;) {
+        WaitForSingleObject(shared.wake, INFINITE);
+        for (Work work = takeWork(shared); work.kind != WorkKind::None; work = takeWork(shared)) {
+            switch (work.kind) {
+            case WorkKind::Send:
+                sendCommand(shared, work.command);
+                break;
+            case WorkKind::Discover:
+                broadcastDiscover(shared);
+                break;
+            case WorkKind::End:
+                return;
+            case WorkKind::None:
+                break;
+            }
+        }
+    }
+}
+
+DWORD WINAPI runLink(void* parameter) {
+    auto* shared = static_cast<Shared*>(parameter);
+    const HMODULE reference = shared->libraryReference;
+    try {
+        serve(*shared);
+    } catch (...) {
+        // Out of memory: the link ends; the player's thread sees it finished.
+    }
+    bool freeIt = false;
+    {
+        Locked locked(*shared);
+        shared->finished = true;
+        freeIt = shared->abandoned;
+    }
+    if (freeIt)
+        freeShared(shared);
+    FreeLibraryAndExitThread(reference, 0);
+    return 0;
+}
+
+// ---- The player's thread -----------------------------------------------------
+
+void wakeLink() {
+    SetEvent(gSession.shared->wake);
+}
+
+void registerMissingMessages() {
+    if (gSession.attachMessage == 0)
+        gSession.attachMessage = RegisterWindowMessageA(kSkypeAttachMessageName);
+    if (gSession.discoverMessage == 0)
+        gSession.discoverMessage = RegisterWindowMessageA(kSkypeDiscoverMessageName);
 }
 
 bool isKnownStatus(LPARAM status) {
@@ -39,49 +200,215 @@ bool isKnownStatus(LPARAM status) {
     return false;
 }
 
+void setSkypeWindow(HWND window) {
+    Locked locked(*gSession.shared);
+    gSession.shared->skypeWindow = window;
+}
+
+void forgetSkypeWindowIf(HWND window) {
+    Locked locked(*gSession.shared);
+    if (window == nullptr || gSession.shared->skypeWindow == window)
+        gSession.shared->skypeWindow = nullptr;
+}
+
+void handOver(std::string bytes, bool mood) {
+    // A block of nothing but its terminator carries no command.
+    if (gSession.shared == nullptr || bytes.size() <= 1)
+        return;
+    {
+        Locked locked(*gSession.shared);
+        Shared& shared = *gSession.shared;
+        if (shared.skypeWindow == nullptr || shared.ending)
+            return;
+        if (mood) {
+            for (auto it = shared.queue.begin(); it != shared.queue.end();)
+                it = it->mood ? shared.queue.erase(it) : it + 1;
+        }
+        shared.queue.push_back(Command{shared.skypeWindow, std::move(bytes), mood});
+    }
+    wakeLink();
+}
+
+bool createLinkWindow(HINSTANCE module, WNDPROC procedure) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = module;
+    windowClass.lpszClassName = kSkypeLinkWindowClass;
+    gSession.classRegistered = RegisterClassA(&windowClass) != 0;
+    if (!gSession.classRegistered)
+        return false;
+    gSession.shared->window =
+        CreateWindowExA(WS_EX_TOOLWINDOW, kSkypeLinkWindowClass, "Tralmo", WS_POPUP, 0, 0, 0, 0,
+                        nullptr, nullptr, module, nullptr);
+    return gSession.shared->window != nullptr;
+}
+
+// Handles the messages the player's thread is sent (the link's own broadcast
+// visits the player's windows) until the thread ends or the bound passes.
+bool waitForLinkThread(HANDLE thread, DWORD boundMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= boundMs)
+            return false;
+        const DWORD woke =
+            MsgWaitForMultipleObjects(1, &thread, FALSE, boundMs - spent, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0)
+            return true;
+        if (woke != WAIT_OBJECT_0 + 1)
+            return false;
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+void releaseSession() {
+    Shared* shared = gSession.shared;
+    if (shared->window != nullptr)
+        DestroyWindow(shared->window);
+    if (gSession.classRegistered)
+        UnregisterClassA(kSkypeLinkWindowClass, gSession.module);
+    bool freeIt = true;
+    if (gSession.thread != nullptr) {
+        Locked locked(*shared);
+        shared->abandoned = !shared->finished;
+        freeIt = shared->finished;
+        CloseHandle(gSession.thread);
+    }
+    if (freeIt)
+        freeShared(shared);
+    gSession = Session{};
+}
+
 } // namespace
 
-bool discoverSkype(HWND client) {
-    if (gLink.skypeWindow != nullptr && gLink.discoveryDelivered)
-        return false;
+bool startSkypeLink(HINSTANCE module, const std::wstring& modulePath, WNDPROC linkProcedure) {
+    endSkypeLink();
+    gSession = Session{};
+    gSession.module = module;
     registerMissingMessages();
-    gLink.discoveryDelivered = false;
-    if (gLink.attachMessage == 0 || gLink.discoverMessage == 0)
+    gSession.shared = new Shared;
+    InitializeCriticalSection(&gSession.shared->lock);
+    gSession.shared->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (gSession.shared->wake == nullptr || !createLinkWindow(module, linkProcedure)) {
+        releaseSession();
         return false;
-    DWORD_PTR ignored = 0;
-    const LRESULT delivered =
-        SendMessageTimeoutA(HWND_BROADCAST, gLink.discoverMessage, reinterpret_cast<WPARAM>(client),
-                            0, kSendFlags, kSkypeSendTimeoutMs, &ignored);
-    if (delivered == 0)
+    }
+    // The thread's own reference keeps its code mapped if the host frees
+    // the library while a last send still waits on Skype.
+    gSession.shared->libraryReference = LoadLibraryW(modulePath.c_str());
+    if (gSession.shared->libraryReference == nullptr) {
+        releaseSession();
         return false;
-    gLink.discoveryDelivered = true;
+    }
+    DWORD id = 0;
+    gSession.thread = CreateThread(nullptr, 0, runLink, gSession.shared, 0, &id);
+    if (gSession.thread == nullptr) {
+        FreeLibrary(gSession.shared->libraryReference);
+        releaseSession();
+        return false;
+    }
     return true;
 }
 
-bool isAttachMessage(UINT message) {
-    return gLink.attachMessage != 0 && message == gLink.attachMessage;
+void endSkypeLink() {
+    if (gSession.shared == nullptr)
+        return;
+    if (gSession.thread != nullptr) {
+        {
+            Locked locked(*gSession.shared);
+            gSession.shared->ending = true;
+        }
+        wakeLink();
+        waitForLinkThread(gSession.thread, kSkypeLinkEndBoundMs);
+    }
+    releaseSession();
 }
 
-AttachOutcome handleAttachReply(HWND client, WPARAM wParam, LPARAM lParam) {
-    if (!isKnownStatus(lParam))
+HWND skypeLinkWindow() {
+    return gSession.shared != nullptr ? gSession.shared->window : nullptr;
+}
+
+void discoverSkypeNow() {
+    registerMissingMessages();
+    if (gSession.shared == nullptr || gSession.attachMessage == 0 || gSession.discoverMessage == 0)
+        return;
+    gSession.searchTicks = 0;
+    {
+        Locked locked(*gSession.shared);
+        Shared& shared = *gSession.shared;
+        if (shared.skypeWindow != nullptr && shared.discoveryDelivered)
+            return;
+        shared.discoverMessage = gSession.discoverMessage;
+        shared.discoveryWanted = true;
+    }
+    wakeLink();
+}
+
+void onDiscoveryTick() {
+    if (gSession.shared == nullptr)
+        return;
+    {
+        Locked locked(*gSession.shared);
+        if (gSession.shared->skypeWindow != nullptr && gSession.shared->discoveryDelivered) {
+            gSession.searchTicks = 0;
+            return;
+        }
+    }
+    ++gSession.searchTicks;
+    const bool due = gSession.attachStatus == AttachStatus::PendingAuthorization ||
+                     gSession.searchTicks <= kEagerDiscoveryTicks ||
+                     gSession.searchTicks % kPatientDiscoveryTicks == 0;
+    if (!due)
+        return;
+    const unsigned ticks = gSession.searchTicks;
+    discoverSkypeNow();
+    gSession.searchTicks = ticks;
+}
+
+LinkNotice linkNoticeOf(UINT message) {
+    switch (message) {
+    case kNoticeDiscovered:
+        return LinkNotice::Discovered;
+    case kNoticeSkypeLost:
+        return LinkNotice::SkypeLost;
+    default:
+        return LinkNotice::None;
+    }
+}
+
+void onSkypeLost() {
+    gSession.searchTicks = 0;
+}
+
+bool isAttachMessage(UINT message) {
+    return gSession.attachMessage != 0 && message == gSession.attachMessage;
+}
+
+UINT skypeAttachMessage() {
+    return gSession.attachMessage;
+}
+
+AttachOutcome handleAttachReply(WPARAM wParam, LPARAM lParam) {
+    if (gSession.shared == nullptr || !isKnownStatus(lParam))
         return AttachOutcome::None;
-    gLink.attachStatus = static_cast<AttachStatus>(lParam);
+    gSession.attachStatus = static_cast<AttachStatus>(lParam);
     const auto sender = reinterpret_cast<HWND>(wParam);
-    switch (gLink.attachStatus) {
+    switch (gSession.attachStatus) {
     case AttachStatus::Success:
-        gLink.skypeWindow = sender;
-        sendPlainCommand(client, kProtocolCommand);
+        setSkypeWindow(sender);
+        sendPlainCommand(kProtocolCommand);
         return AttachOutcome::Attached;
     case AttachStatus::Refused:
     case AttachStatus::NotAvailable:
         // The user refused access or logged out: that window will not listen.
-        if (sender == gLink.skypeWindow)
-            forgetSkypeWindow();
+        if (sender != nullptr)
+            forgetSkypeWindowIf(sender);
         return AttachOutcome::None;
     case AttachStatus::ApiAvailable:
         // A Skype that starts or logs in tells every window; whatever we knew
         // belongs to the session before.
-        forgetSkypeWindow();
+        forgetSkypeWindowIf(nullptr);
         return AttachOutcome::Rediscover;
     case AttachStatus::PendingAuthorization:
         break;
@@ -89,23 +416,14 @@ AttachOutcome handleAttachReply(HWND client, WPARAM wParam, LPARAM lParam) {
     return AttachOutcome::None;
 }
 
-void sendSkypeCommand(HWND client, const COPYDATASTRUCT& record) {
-    if (record.cbData == 1)
-        return;
-    DWORD_PTR result = 0;
-    const LRESULT sent = SendMessageTimeoutA(
-        gLink.skypeWindow, WM_COPYDATA, reinterpret_cast<WPARAM>(client),
-        reinterpret_cast<LPARAM>(&record), kSendFlags, kSkypeSendTimeoutMs, &result);
-    if (sent == 0 || result == 0)
-        forgetSkypeWindow();
+void sendPlainCommand(const char* text) {
+    std::string bytes(text);
+    bytes.push_back('\0');
+    handOver(std::move(bytes), false);
 }
 
-void sendPlainCommand(HWND client, const char* text) {
-    COPYDATASTRUCT record{};
-    record.dwData = 0;
-    record.cbData = static_cast<DWORD>(lstrlenA(text)) + 1;
-    record.lpData = const_cast<char*>(text);
-    sendSkypeCommand(client, record);
+void sendMoodCommand(std::string framedBytes) {
+    handOver(std::move(framedBytes), true);
 }
 
 void answerSkypeNow() {
@@ -115,11 +433,19 @@ void answerSkypeNow() {
 }
 
 HWND skypeWindow() {
-    return gLink.skypeWindow;
+    if (gSession.shared == nullptr)
+        return nullptr;
+    Locked locked(*gSession.shared);
+    return gSession.shared->skypeWindow;
 }
+
 bool discoveryDelivered() {
-    return gLink.discoveryDelivered;
+    if (gSession.shared == nullptr)
+        return false;
+    Locked locked(*gSession.shared);
+    return gSession.shared->discoveryDelivered;
 }
+
 AttachStatus attachStatus() {
-    return gLink.attachStatus;
+    return gSession.attachStatus;
 }

@@ -122,12 +122,18 @@ void onButtonClick(std::size_t index, LPARAM mouseMessage) {
 
 } // namespace
 
-bool isXpOrLater() {
+bool isWindowsAtLeast(DWORD major, DWORD minor) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);
-    return version.dwMajorVersion > 5 ||
-           (version.dwMajorVersion == 5 && version.dwMinorVersion != 0);
+    return version.dwMajorVersion > major ||
+           (version.dwMajorVersion == major && version.dwMinorVersion >= minor);
+}
+
+bool isXpOrLater() {
+    constexpr DWORD kXpMajor = 5;
+    constexpr DWORD kXpMinor = 1;
+    return isWindowsAtLeast(kXpMajor, kXpMinor);
 }
 
 void addMainTrayIcon() {
@@ -193,6 +199,10 @@ void toggleTrayButtonByCheckBox(int controlId) {
 
 void registerTaskbarCreated() {
     gTaskbarCreated = RegisterWindowMessageA(kTaskbarCreatedName);
+}
+
+UINT taskbarCreatedMessage() {
+    return gTaskbarCreated;
 }
 
 bool isTaskbarCreated(UINT message) {

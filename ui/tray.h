@@ -12,6 +12,8 @@ constexpr DWORD kNotifyIconDataSizeWindows2000 = 488;
 constexpr int kTrayTipMaxChars = 127;
 
 bool isXpOrLater();
+// Whether Windows reports at least this version.
+bool isWindowsAtLeast(DWORD major, DWORD minor);
 void addMainTrayIcon();
 void removeMainTrayIcon();
 void setMainTrayTip(const char* text);
@@ -25,6 +27,7 @@ void toggleTrayButtonByCheckBox(int controlId);
 // message (registered at init); the icons that were shown go in again.
 void registerTaskbarCreated();
 bool isTaskbarCreated(UINT message);
+UINT taskbarCreatedMessage();
 void readdTrayIcons();
 
 // Whether `message` is one of the tray icons' callback messages.

@@ -5,12 +5,29 @@
 #include <mmsystem.h>
 
 #include <cstdlib>
+#include <deque>
 
 #include <utility>
 
 namespace {
 
-std::vector<ApiCall> gCalls;
+// The plug-in calls from its own threads too: every access is locked, and a
+// deque keeps each record where it is while others are added.
+std::deque<ApiCall> gCalls;
+CRITICAL_SECTION gCallsLock;
+const bool gCallsLockReady = [] {
+    InitializeCriticalSection(&gCallsLock);
+    return true;
+}();
+LONG gSendsInFlight = 0;
+
+class CallsLocked {
+  public:
+    CallsLocked() { EnterCriticalSection(&gCallsLock); }
+    ~CallsLocked() { LeaveCriticalSection(&gCallsLock); }
+    CallsLocked(const CallsLocked&) = delete;
+    CallsLocked& operator=(const CallsLocked&) = delete;
+};
 std::optional<std::pair<DWORD, DWORD>> gVersion;
 std::optional<POINT> gCursor;
 std::function<void(HMENU, int, int, HWND)> gTrackHandler;
@@ -32,8 +49,14 @@ ApiCall& record(const char* function, std::vector<DWORD_PTR> args, const char* t
     call.args = std::move(args);
     if (text != nullptr && !IS_INTRESOURCE(text))
         call.text = text;
+    CallsLocked locked;
     gCalls.push_back(std::move(call));
     return gCalls.back();
+}
+
+template <typename Value> void setResult(ApiCall& call, Value result) {
+    CallsLocked locked;
+    call.result = static_cast<DWORD_PTR>(result);
 }
 
 DWORD_PTR arg(const void* p) {
@@ -42,10 +65,11 @@ DWORD_PTR arg(const void* p) {
 
 UINT WINAPI recGetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
     const UINT result = original(&GetPrivateProfileIntA)(section, key, fallback, file);
-    record("GetPrivateProfileIntA", {arg(section), static_cast<DWORD_PTR>(fallback), arg(file)},
-           key)
-        .result = result;
-    gCalls.back().text = std::string(section) + "/" + key;
+    ApiCall& call = record("GetPrivateProfileIntA",
+                           {arg(section), static_cast<DWORD_PTR>(fallback), arg(file)});
+    CallsLocked locked;
+    call.result = result;
+    call.text = std::string(section) + "/" + key;
     return result;
 }
 
@@ -53,16 +77,21 @@ DWORD WINAPI recGetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fall
                                          DWORD size, LPCSTR file) {
     const DWORD result =
         original(&GetPrivateProfileStringA)(section, key, fallback, out, size, file);
-    record("GetPrivateProfileStringA", {arg(section), arg(fallback), size, arg(file)});
-    gCalls.back().text = std::string(section) + "/" + key;
-    gCalls.back().result = result;
+    ApiCall& call =
+        record("GetPrivateProfileStringA", {arg(section), arg(fallback), size, arg(file)});
+    CallsLocked locked;
+    call.text = std::string(section) + "/" + key;
+    call.result = result;
     return result;
 }
 
 WINBOOL WINAPI recWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
                                              LPCSTR file) {
-    record("WritePrivateProfileStringA", {arg(section), arg(value), arg(file)});
-    gCalls.back().text = std::string(section) + "/" + key + "=" + (value ? value : "");
+    ApiCall& call = record("WritePrivateProfileStringA", {arg(section), arg(value), arg(file)});
+    {
+        CallsLocked locked;
+        call.text = std::string(section) + "/" + key + "=" + (value ? value : "");
+    }
     return original(&WritePrivateProfileStringA)(section, key, value, file);
 }
 
@@ -104,11 +133,12 @@ WINBOOL WINAPI recKillTimer(HWND window, UINT_PTR id) {
 WINBOOL WINAPI recShell_NotifyIconA(DWORD action, PNOTIFYICONDATAA data) {
     ApiCall& call = record("Shell_NotifyIconA", {action, arg(data)});
     if (data != nullptr) {
+        CallsLocked locked;
         call.icon = *data;
         call.text = data->szTip;
     }
     const WINBOOL result = original(&Shell_NotifyIconA)(action, data);
-    gCalls.back().result = static_cast<DWORD_PTR>(result);
+    setResult(call, result);
     return result;
 }
 
@@ -143,21 +173,26 @@ UINT WINAPI recRegisterWindowMessageA(LPCSTR name) {
 
 LRESULT WINAPI recSendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                       UINT flags, UINT timeout, PDWORD_PTR answer) {
-    record("SendMessageTimeoutA",
-           {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam), flags, timeout})
-        .wParamWindowAlive = IsWindow(reinterpret_cast<HWND>(wParam)) != FALSE;
-    const size_t index = gCalls.size() - 1;
+    const bool alive = IsWindow(reinterpret_cast<HWND>(wParam)) != FALSE;
+    InterlockedIncrement(&gSendsInFlight);
+    ApiCall& call = record("SendMessageTimeoutA", {arg(window), message, wParam,
+                                                   static_cast<DWORD_PTR>(lParam), flags, timeout});
+    {
+        CallsLocked locked;
+        call.wParamWindowAlive = alive;
+    }
     const LRESULT result =
         original(&SendMessageTimeoutA)(window, message, wParam, lParam, flags, timeout, answer);
-    gCalls[index].result = static_cast<DWORD_PTR>(result);
+    setResult(call, result);
+    InterlockedDecrement(&gSendsInFlight);
     return result;
 }
 
 LRESULT WINAPI recSendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    record("SendMessageA", {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam)});
-    const size_t index = gCalls.size() - 1;
+    ApiCall& call =
+        record("SendMessageA", {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam)});
     const LRESULT result = original(&SendMessageA)(window, message, wParam, lParam);
-    gCalls[index].result = static_cast<DWORD_PTR>(result);
+    setResult(call, result);
     return result;
 }
 
@@ -198,9 +233,10 @@ int WINAPI recMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 WINBOOL WINAPI recPostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    record("PostMessageA", {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam)});
+    ApiCall& call =
+        record("PostMessageA", {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam)});
     const WINBOOL result = original(&PostMessageA)(window, message, wParam, lParam);
-    gCalls.back().result = static_cast<DWORD_PTR>(result);
+    setResult(call, result);
     return result;
 }
 
@@ -230,7 +266,7 @@ void patch(HMODULE plugin, const char* dll, const char* name, Fn original, Fn re
 } // namespace
 
 void startRecordingApi(HMODULE plugin) {
-    gCalls.clear();
+    clearRecordedCalls();
     gVersion.reset();
     gCursor.reset();
     gTrackHandler = nullptr;
@@ -271,15 +307,22 @@ void startRecordingApi(HMODULE plugin) {
 }
 
 void clearRecordedCalls() {
+    CallsLocked locked;
     gCalls.clear();
 }
 
 std::vector<ApiCall> recordedCalls() {
-    return gCalls;
+    CallsLocked locked;
+    return std::vector<ApiCall>(gCalls.begin(), gCalls.end());
+}
+
+long sendsInFlight() {
+    return InterlockedCompareExchange(&gSendsInFlight, 0, 0);
 }
 
 std::vector<ApiCall> recordedCalls(const std::vector<std::string>& functions) {
     std::vector<ApiCall> picked;
+    CallsLocked locked;
     for (const ApiCall& call : gCalls) {
         for (const std::string& f : functions) {
             if (call.function == f) {
@@ -293,6 +336,7 @@ std::vector<ApiCall> recordedCalls(const std::vector<std::string>& functions) {
 
 std::vector<std::string> recordedFunctionNames() {
     std::vector<std::string> names;
+    CallsLocked locked;
     for (const ApiCall& call : gCalls)
         names.push_back(call.function);
     return names;

@@ -26,6 +26,8 @@ std::vector<ApiCall> recordedCalls();
 // Only the calls to these functions, in order.
 std::vector<ApiCall> recordedCalls(const std::vector<std::string>& functions);
 std::vector<std::string> recordedFunctionNames();
+// SendMessageTimeoutA calls of the plug-in's that have not returned yet.
+long sendsInFlight();
 
 // Stand-ins; each resets with startRecordingApi.
 void fakeWindowsVersion(DWORD major, DWORD minor);

@@ -26,7 +26,7 @@ class CallWatcherTest : public PluginTest {
     void prepare() override {
         standin::writeIniContent(ini_);
         sk::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         config.answerMode = answerMode_;
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());

@@ -37,6 +37,61 @@ bool sentMessageQueued() {
     return false;
 }
 
+namespace {
+
+BOOL CALLBACK findLinkWindow(HWND window, LPARAM result) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (std::string(name) != kSkypeLinkClass)
+        return TRUE;
+    *reinterpret_cast<HWND*>(result) = window;
+    return FALSE;
+}
+
+} // namespace
+
+HWND skypeLink() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findLinkWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+bool waitForSkypeRecords(std::size_t count) {
+    return standin_skype::pumpUntil([count] { return standin_skype::recordCount() >= count; });
+}
+
+bool waitForSkypeCommands(std::size_t count) {
+    return standin_skype::pumpUntil([count] { return skypeCommandCount() >= count; });
+}
+
+bool waitForSkypeAttach() {
+    return standin_skype::pumpUntil([] {
+        const HWND link = skypeLink();
+        if (link == nullptr)
+            return false;
+        for (const standin_skype::CopyDataRecord& record : standin_skype::records())
+            if (record.sender == link && record.text() == kProtocolCommand)
+                return true;
+        return false;
+    });
+}
+
+void settleSkypeLink() {
+    constexpr DWORD kQuietMs = 150;
+    constexpr int kMostRounds = 40;
+    std::size_t records = standin_skype::recordCount();
+    std::size_t calls = recordedCalls({"SendMessageTimeoutA"}).size();
+    for (int round = 0; round < kMostRounds; ++round) {
+        standin::pumpFor(kQuietMs);
+        const std::size_t nowRecords = standin_skype::recordCount();
+        const std::size_t nowCalls = recordedCalls({"SendMessageTimeoutA"}).size();
+        if (nowRecords == records && nowCalls == calls && sendsInFlight() == 0)
+            return;
+        records = nowRecords;
+        calls = nowCalls;
+    }
+}
+
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(standin::mainWindow(), message, wParam, lParam);
 }

@@ -39,6 +39,19 @@ std::size_t skypeCommandCount();
 // thread is queued (false after a safety bound).
 bool sentMessageQueued();
 
+// The window the plug-in talks to Skype from (its Skype link), or null.
+HWND skypeLink();
+inline constexpr char kSkypeLinkClass[] = "TralmoSkypeLink";
+// The plug-in sends from a thread of its own: these pump this thread (where
+// the link window lives) until Skype holds what is awaited, or a safety
+// bound passes (false).
+bool waitForSkypeRecords(std::size_t count);  // every record, PROTOCOL 7 included
+bool waitForSkypeCommands(std::size_t count); // as skypeCommands counts
+bool waitForSkypeAttach();                    // Skype attached the link and heard PROTOCOL 7
+// Pumps until the plug-in has nothing on its way to Skype: no send in
+// progress and nothing new for a while. For tests that show nothing is sent.
+void settleSkypeLink();
+
 // Sends a message to the player's main window, as the host or the shell would.
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -403,7 +403,7 @@ using PinnedLibraryTest = UnloadTest;
 
 TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilencesThePlugin) {
     standin_skype::Config config;
-    config.client = host();
+    config.clientProcess = GetCurrentProcessId();
     standin_skype::Running skype(config);
     ASSERT_TRUE(skype.started());
     sendToHost(WM_TIMER, kDiscoveryTimer, 0); // Skype answers this Discover

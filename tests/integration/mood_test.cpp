@@ -54,7 +54,7 @@ class MoodTest : public PluginTest {
         if (!ini_.empty())
             standin::writeIniContent(ini_);
         sk::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());
         clearRecordedCalls();

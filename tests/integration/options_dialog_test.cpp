@@ -78,7 +78,7 @@ class OptionsDialogTest : public PluginTest {
         }
         if (withSkype) {
             standin_skype::Config config;
-            config.client = host();
+            config.clientProcess = GetCurrentProcessId();
             skype_.emplace(config);
             ASSERT_TRUE(skype_->started());
         }

@@ -35,7 +35,7 @@ class PlaylistHookTest : public PluginTest {
 
     void prepare() override {
         sk::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         config.answerMode = answerMode_;
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());

@@ -17,7 +17,7 @@ class PublishingTest : public PluginTest {
     void prepare() override {
         ASSERT_TRUE(standin::writeIniContent(ini_));
         sk::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());
     }

@@ -22,7 +22,8 @@ class RealSkypeTest : public PluginTest {
     void prepare() override {
         ASSERT_TRUE(standin::writeIniContent(ini_));
         standin::setPlayState(PlayState::Playing);
-        sk::Config config = sk::realistic(host());
+        sk::Config config = sk::realistic(nullptr);
+        config.clientProcess = GetCurrentProcessId();
         config.askUser = askUser_;
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());

@@ -25,7 +25,7 @@ class ResilienceTest : public PluginTest {
         }
         standin::setPlayState(standin::PlayState::Playing);
         sk::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());
         fakeWindowsVersion(5, 1);

@@ -337,7 +337,7 @@ class TextKeyTest : public PluginTest {
                                              "\nTRALMO_USER_STRING=" + longText('t') + "\n"));
         captureProfileCalls();
         standin_skype::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         skype_.emplace(config); // attaches during init's Discover
         ASSERT_TRUE(skype_->started());
     }

@@ -30,7 +30,7 @@ class PinnedShutdownTest : public PluginTest {
         ASSERT_TRUE(standin::writeIniContent("[Tralmo]\nTRALMO_ACTIVE=1\nTRALMO_STOP_MUSIC=0\n"));
         standin::setPlayState(standin::PlayState::Playing);
         sk::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());
     }

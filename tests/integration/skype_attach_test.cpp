@@ -33,7 +33,7 @@ class AttachTest : public PluginTest {
         ASSERT_TRUE(standin::writeIniContent(kTemplate));
         standin::setPlayState(startState_);
         sk::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         config.answerMode = answerMode_;
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());

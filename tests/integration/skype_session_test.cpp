@@ -71,7 +71,7 @@ class SessionTest : public PluginTest {
         if (playingAtStart_)
             standin::setPlayState(standin::PlayState::Playing);
         sk::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         config.answerMode = answerMode_;
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());

@@ -35,7 +35,7 @@ class UnicodeHostTest : public PluginTest {
         ASSERT_TRUE(standin::writeIniContent(std::string("[Tralmo]\nTRALMO_EXIT_MOOD=") +
                                              kExitMood + "\n"));
         sk::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         skype_ = std::make_unique<sk::Running>(config);
         ASSERT_TRUE(skype_->started());
     }

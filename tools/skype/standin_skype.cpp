@@ -535,9 +535,21 @@ LONG attachStatusFor(HWND client) {
     return kAttachPendingAuthorization;
 }
 
+// Whether a window is the client this Skype serves; others are another
+// test's or program's.
+bool servesClient(const Config& settings, HWND window) {
+    if (settings.client)
+        return window == settings.client;
+    if (settings.clientProcess == 0)
+        return true;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process == settings.clientProcess;
+}
+
 LRESULT onDiscover(HWND window, HWND client) {
     const Config settings = currentConfig();
-    if (settings.client && client != settings.client)
+    if (!servesClient(settings, client))
         return 0; // another test's broadcast
     {
         Lock lock(g_mutex);
@@ -572,7 +584,7 @@ LRESULT onDiscover(HWND window, HWND client) {
 // the send is to fail.
 bool acceptsCommandFrom(HWND sender, const Config& settings, bool* refuse) {
     *refuse = false;
-    if (settings.client && sender != settings.client)
+    if (!servesClient(settings, sender))
         return false; // another test's window: recorded only
     if (!settings.onlyAttachedClients)
         return true;

@@ -87,7 +87,8 @@ enum class Blocking { Never, Always, Alternate };
 enum class ScriptClock { RealTime, Stepped };
 
 struct Config {
-    HWND client = nullptr; // answer only this window; null: any window
+    HWND client = nullptr;   // answer only this window; null: see clientProcess
+    DWORD clientProcess = 0; // with no client: only windows of this process; 0: any window
     AnswerMode answerMode = AnswerMode::Immediate;
     LONG attachStatus = kAttachSuccess; // the answer to a Discover when askUser is off
     LRESULT copyDataResult = 1;

@@ -2,7 +2,8 @@
 // a window that shows what Skype received, its protocol, the mood it holds
 // and the calls, and buttons that ring the client or play the user.
 //
-//   standin_skype.exe [--status N|none] [--answer MODE] [--client HEX] [--log FILE]
+//   standin_skype.exe [--status N|none] [--answer MODE] [--client HEX]
+//                     [--client-process PID] [--log FILE]
 //                     [--at X,Y] [--real] [--answers none|nested|later] [--protocol N]
 //                     [--greet on|off] [--ask] [--block never|always|alternate]
 //                     [--drop on|off] [--user NAME]
@@ -15,6 +16,7 @@
 //            (sent once the handler returned) or "posted" (posted, so the
 //            client sees it only after its broadcast returned).
 // --client   answer only the Discover of this window (hex handle).
+// --client-process  answer only windows of this process (decimal id).
 // --log      append the transcript to FILE instead of writing it to stdout.
 // --at       put the window's top left corner at screen point X,Y.
 // --real     behave as Skype does: answer every command (later), greet after
@@ -257,6 +259,9 @@ bool parseOptions(int argc, char** argv, Options* options) {
         } else if (arg == "--client" && hasValue) {
             options->config.client = reinterpret_cast<HWND>(
                 static_cast<ULONG_PTR>(std::strtoul(argv[++i], nullptr, 16)));
+        } else if (arg == "--client-process" && hasValue) {
+            options->config.clientProcess =
+                static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
         } else if (arg == "--log" && hasValue) {
             options->logPath = argv[++i];
         } else if (arg == "--at" && hasValue) {
