@@ -240,6 +240,14 @@ WINBOOL WINAPI recPostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM 
     return result;
 }
 
+FARPROC WINAPI recGetProcAddress(HMODULE module, LPCSTR name) {
+    // Ordinals are left out of the text: they are not names.
+    ApiCall& call = record("GetProcAddress", {arg(module), arg(name)}, name);
+    const FARPROC result = original(&GetProcAddress)(module, name);
+    setResult(call, reinterpret_cast<DWORD_PTR>(result));
+    return result;
+}
+
 // The plug-in's C++ runtime allocates through msvcrt's malloc.
 void* __cdecl recMalloc(size_t size) {
     if (gAllocationsFail)
@@ -281,6 +289,7 @@ void startRecordingApi(HMODULE plugin) {
     patch(plugin, "KERNEL32.dll", "WritePrivateProfileStringA", &WritePrivateProfileStringA,
           &recWritePrivateProfileStringA);
     patch(plugin, "KERNEL32.dll", "GetVersionExA", &GetVersionExA, &recGetVersionExA);
+    patch(plugin, "KERNEL32.dll", "GetProcAddress", &GetProcAddress, &recGetProcAddress);
     patch(plugin, "USER32.dll", "SetWindowLongA", &SetWindowLongA, &recSetWindowLongA);
     void* previous = patchImport(plugin, "USER32.dll", "SetWindowLongW",
                                  reinterpret_cast<void*>(&recSetWindowLongW));

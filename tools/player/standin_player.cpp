@@ -1,6 +1,8 @@
 #include "standin_player.h"
 
+#include "elevation.h"
 #include "ini_file.h"
+#include "message_filter.h"
 #include "open_file_dialog.h"
 
 #include <algorithm>
@@ -34,6 +36,7 @@ struct Player {
     bool answerIniPath = true;
     bool answerPlaylistWindow = true;
     bool answerWideTitles = true;
+    bool elevated = false;
     Charset charset = Charset::Unicode;
     StatusCallbacks statusCallbacks = StatusCallbacks::Posted;
     UnknownQueries unknownQueries = UnknownQueries::AnswerOne;
@@ -613,6 +616,8 @@ bool createPlayer(const PlayerOptions& options) {
         player.reset();
         return fail("cannot create a temporary ini file");
     }
+    player->elevated = options.elevated;
+    message_filter::markProcessElevated(options.elevated);
     createWindows();
     if (!player->main || !player->playlist) {
         destroyPlayer();
@@ -662,6 +667,7 @@ void destroyPlayer() {
         releaseProfileCache(player->iniPath);
         DeleteFileA(player->iniPath.c_str());
     }
+    message_filter::markProcessElevated(false);
     player.reset();
 }
 
@@ -892,6 +898,8 @@ bool loadPlugin(const std::string& dllPath) {
     }
     player->module = module;
     player->entry = entry;
+    if (player->elevated)
+        answerFilterLookUps(module);
     return true;
 }
 

@@ -81,6 +81,11 @@ struct PlayerOptions {
     StatusCallbacks statusCallbacks = StatusCallbacks::Posted;
     UnknownQueries unknownQueries = UnknownQueries::AnswerOne;
     bool showWindows = true;
+    // Run as administrator (Vista and later): Windows' message filter keeps
+    // what a lower process (the stand-in Skype) sends the player's windows
+    // away unless the plug-in let it through; the plug-in's look-ups of the
+    // filter functions get the emulation in message_filter.h.
+    bool elevated = false;
 };
 
 // Answers that let a test check that a subclass hands results back unchanged:

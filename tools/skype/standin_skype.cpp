@@ -1,5 +1,7 @@
 #include "standin_skype.h"
 
+#include "message_filter.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -292,6 +294,50 @@ void noteCallNotification(const std::string& text) {
         call->duration = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
 }
 
+// ---- Windows' message filter ----
+// Skype runs as a normal user: an elevated client hears only what it let
+// through its filter, and the send fails as it does on Windows.
+
+LRESULT sendThroughFilter(HWND target, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                          UINT timeout, DWORD_PTR* result) {
+    if (!message_filter::deliverable(target, message)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    return SendMessageTimeoutA(target, message, wParam, lParam, flags, timeout, result);
+}
+
+BOOL postThroughFilter(HWND target, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!message_filter::deliverable(target, message)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return PostMessageA(target, message, wParam, lParam);
+}
+
+BOOL CALLBACK collectTopLevel(HWND window, LPARAM windows) {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+// A broadcast as Windows delivers it with an elevated process on the desktop:
+// window by window, past the filter.
+bool broadcastThroughFilter(UINT message, WPARAM wParam, LPARAM lParam, UINT timeout) {
+    if (!message_filter::anyProcessElevated()) {
+        DWORD_PTR ignored = 0;
+        return SendMessageTimeoutA(HWND_BROADCAST, message, wParam, lParam,
+                                   SMTO_NORMAL | SMTO_ABORTIFHUNG, timeout, &ignored) != 0;
+    }
+    std::vector<HWND> windows;
+    EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&windows));
+    for (HWND window : windows) {
+        DWORD_PTR ignored = 0;
+        sendThroughFilter(window, message, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, timeout,
+                          &ignored);
+    }
+    return true;
+}
+
 // ---- What Skype sends its client ----
 
 bool nextSendBlocks(Blocking blocking) {
@@ -354,10 +400,10 @@ Outcome sendToClient(HWND target, HWND from, const Notification& notification, S
     Outcome outcome;
     outcome.completed = true;
     const DWORD begin = GetTickCount();
-    outcome.delivered = SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(from),
-                                            reinterpret_cast<LPARAM>(&record),
-                                            block ? SMTO_NORMAL | SMTO_BLOCK : SMTO_NORMAL,
-                                            settings.sendTimeoutMs, &result) != 0;
+    outcome.delivered = sendThroughFilter(target, WM_COPYDATA, reinterpret_cast<WPARAM>(from),
+                                          reinterpret_cast<LPARAM>(&record),
+                                          block ? SMTO_NORMAL | SMTO_BLOCK : SMTO_NORMAL,
+                                          settings.sendTimeoutMs, &result) != 0;
     outcome.error = outcome.delivered ? 0 : GetLastError();
     const DWORD elapsed = GetTickCount() - begin;
     outcome.result = static_cast<LRESULT>(result);
@@ -462,9 +508,9 @@ Outcome sendAttachMessage(HWND from, HWND client, LONG status, bool post = false
     Outcome outcome;
     outcome.completed = true;
     const WPARAM window = reinterpret_cast<WPARAM>(from);
-    outcome.delivered = post ? PostMessageA(client, message, window, status) != 0
-                             : SendMessageTimeoutA(client, message, window, status, SMTO_NORMAL,
-                                                   timeout, &result) != 0;
+    outcome.delivered = post ? postThroughFilter(client, message, window, status) != 0
+                             : sendThroughFilter(client, message, window, status, SMTO_NORMAL,
+                                                 timeout, &result) != 0;
     outcome.error = outcome.delivered ? 0 : GetLastError();
     outcome.result = static_cast<LRESULT>(result);
     {
@@ -498,12 +544,10 @@ Outcome announce() {
     }
     if (!from)
         return finished(false, ERROR_INVALID_WINDOW_HANDLE);
-    DWORD_PTR result = 0;
     Outcome outcome;
     outcome.completed = true;
-    outcome.delivered = SendMessageTimeoutA(HWND_BROADCAST, message, reinterpret_cast<WPARAM>(from),
-                                            kAttachApiAvailable, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                                            kAnnounceTimeoutMs, &result) != 0;
+    outcome.delivered = broadcastThroughFilter(message, reinterpret_cast<WPARAM>(from),
+                                               kAttachApiAvailable, kAnnounceTimeoutMs);
     outcome.error = outcome.delivered ? 0 : GetLastError();
     {
         Lock lock(g_mutex);
