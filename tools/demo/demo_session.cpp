@@ -15,6 +15,7 @@
 #include "host/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "skype/skype_link.h"
 #include "skype_program.h"
 #include "standin_player.h"
 #include "standin_skype.h"
@@ -466,6 +467,22 @@ void checkIni(const char* key, const std::string& expected) {
 // An attach from `from` on: Skype attached the plug-in from `skype` (any
 // window when null), the plug-in's first command was PROTOCOL 7, Skype
 // answered it from that window, and greeted the plug-in, which took it all.
+BOOL CALLBACK findLinkWindow(HWND window, LPARAM found) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (lstrcmpA(name, kSkypeLinkWindowClass) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The window the plug-in made to talk to Skype from, on the player's thread.
+HWND pluginLinkWindow() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findLinkWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 void checkAttached(std::size_t from, HWND skype) {
     const SkypeLine* attach = lineAt(findLine(
         [skype](const SkypeLine& line) {
@@ -476,6 +493,11 @@ void checkAttached(std::size_t from, HWND skype) {
                                  (skype ? " from " + hexHandle(skype) : std::string()));
     if (!attach)
         return;
+    const HWND link = pluginLinkWindow();
+    check(link != nullptr && attach->client == link,
+          "Skype's client is the plug-in's link window " + hexHandle(link) +
+              ", not the player's main window",
+          "Skype attached " + hexHandle(attach->client));
     const SkypeLine* first = lineAt(findLine(isCommand, from));
     const SkypeLine* answer = lineAt(findLine(
         [attach](const SkypeLine& line) {
@@ -861,7 +883,8 @@ bool startSkype() {
     const DemoOptions& options = gSession.options;
     launch.program = options.skype.empty() ? besideThisProgram(kSkypeProgram) : options.skype;
     launch.logPath = fullPath(options.skypeLog.empty() ? "skype.log" : options.skypeLog);
-    launch.client = standin::mainWindow();
+    launch.clientProcess = GetCurrentProcessId();
+    launch.controller = standin::mainWindow();
     launch.at = kSkypeAt;
     std::string error;
     if (!demo::startSkype(launch, &error)) {
@@ -1066,10 +1089,13 @@ void runDemoSteps(const DemoOptions& options) {
             loaded = standin::loadPlugin(options.plugin) && standin::describePlugin();
             int result = 0;
             loaded = loaded && standin::initPlugin(&result);
-            if (loaded)
+            if (loaded) {
                 sayAs("plug-in", quoted(standin::pluginDescriptor()->description) +
                                      textf(", init returned %d", result));
-            else
+                sayAs("", "talks to Skype from a window of its own, " +
+                              hexHandle(pluginLinkWindow()) + " (class " + kSkypeLinkWindowClass +
+                              "), and sends from a thread of its own");
+            } else
                 sayAs("plug-in", "FAILED: " + standin::pluginError());
         },
         [&] {

@@ -19,7 +19,7 @@ struct SkypeProcess {
     PROCESS_INFORMATION process{};
     HANDLE job = nullptr; // ends Skype with us, should we crash or be killed
     HWND window = nullptr;
-    HWND client = nullptr;
+    HWND controller = nullptr; // where the demo's control commands come from
     std::string logPath;
     LONGLONG logOffset = 0;
     std::string unfinishedLine;
@@ -117,7 +117,7 @@ bool sendControl(HWND window, const std::string& command) {
     COPYDATASTRUCT data{standin_skype::kControlTag, static_cast<DWORD>(command.size() + 1),
                         const_cast<char*>(command.c_str())};
     DWORD_PTR result = 0;
-    return SendMessageTimeoutA(window, WM_COPYDATA, reinterpret_cast<WPARAM>(gSkype.client),
+    return SendMessageTimeoutA(window, WM_COPYDATA, reinterpret_cast<WPARAM>(gSkype.controller),
                                reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, kControlTimeoutMs,
                                &result) != 0 &&
            result == 1;
@@ -252,16 +252,15 @@ int closeLeftoverSkypes() {
 
 bool startSkype(const SkypeLaunch& launch, std::string* error) {
     gSkype = SkypeProcess{};
-    gSkype.client = launch.client;
+    gSkype.controller = launch.controller;
     gSkype.logPath = launch.logPath;
     DeleteFileA(gSkype.logPath.c_str());
-    // The documented client, answering only our window's Discover: other
-    // programs under the same wineserver may broadcast too.
+    // The documented client, answering only the Discover of the player's
+    // process: other programs under the same wineserver may broadcast too.
     std::string commandLine =
         "\"" + launch.program + "\" --real" +
-        textf(" --client 0x%08lX --at %ld,%ld --log ",
-              static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(launch.client)), launch.at.x,
-              launch.at.y) +
+        textf(" --client-process %lu --at %ld,%ld --log ",
+              static_cast<unsigned long>(launch.clientProcess), launch.at.x, launch.at.y) +
         "\"" + gSkype.logPath + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;

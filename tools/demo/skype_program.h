@@ -63,8 +63,9 @@ SkypeLine parseSkypeLine(const std::string& line);
 
 struct SkypeLaunch {
     std::string program;
-    std::string logPath; // Skype appends; it is deleted first
-    HWND client = nullptr;
+    std::string logPath;       // Skype appends; it is deleted first
+    DWORD clientProcess = 0;   // Skype serves only windows of this process
+    HWND controller = nullptr; // the window the demo's control commands come from
     POINT at{};
 };
 
