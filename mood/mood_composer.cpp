@@ -161,3 +161,9 @@ void publishExitMood(HWND host) {
 PlayState lastPlayState() {
     return gLastPlayState;
 }
+
+void resetMoodState() {
+    gLastPlayState = PlayState::Stopped;
+    gLastComposedTitle.clear();
+    gExitMoodHandled = false;
+}

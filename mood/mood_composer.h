@@ -23,3 +23,5 @@ void MoodComposer(HWND host, PlayState state);
 void publishExitMood(HWND host);
 
 PlayState lastPlayState();
+// What the module remembers goes back to how it was when the library loaded.
+void resetMoodState();

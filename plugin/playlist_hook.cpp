@@ -68,6 +68,7 @@ LRESULT CALLBACK PlaylistHook(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 void installPlaylistHook(HWND host, HWND playlist) {
     gHost = host;
+    gPickedIndex = kNoPick;
     gPlaylistSubclass = subclassWindow(playlist, &PlaylistHook);
 }
 

@@ -8,6 +8,7 @@
 #include "plugin/plugin_descriptor.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "skype/call_watcher.h"
 #include "skype/skype_link.h"
 #include "ui/guarded.h"
 #include "ui/options_dialog.h"
@@ -100,6 +101,8 @@ void startSkype(HWND host) {
 int init() {
     const HWND host = gDescriptor.hostWindow;
     bindUiHost(host, gDescriptor.moduleInstance);
+    resetMoodState();
+    resetCallWatcher();
     guarded([host] { loadSettings(host); });
     installHostHook(host);
     startDiscoveryTimer(host);

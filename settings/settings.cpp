@@ -70,6 +70,9 @@ void writeIniText(const std::string& iniPath, const char* key, const std::string
 }
 
 void loadSettings(HWND host) {
+    // Missing keys take the defaults, also after a quit cleared the switches.
+    gSettings = Settings{};
+    gLoaded = false;
     gSettings.iniPath = hostIniPath(host);
     for (const IntSetting& s : kSwitches)
         gSettings.*s.field = readInt(kIniSection, s.key, gSettings.*s.field);

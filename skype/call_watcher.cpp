@@ -66,3 +66,7 @@ void resumeAfterCall(HWND host) {
 bool pausedByPlugin() {
     return gPausedByPlugin;
 }
+
+void resetCallWatcher() {
+    gPausedByPlugin = false;
+}

@@ -13,3 +13,5 @@ void applyCallStatus(HWND host, CallStatus status, bool stopOnCall);
 void pauseForCall(HWND host);
 void resumeAfterCall(HWND host);
 bool pausedByPlugin();
+// Forgets every pause of ours, as when the library loaded.
+void resetCallWatcher();

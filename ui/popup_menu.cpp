@@ -40,6 +40,7 @@ INT_PTR CALLBACK aboutBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM) 
 } // namespace
 
 void loadPopupMenu() {
+    destroyPopupMenu();
     gMenuResource = LoadMenuA(uiModule(), POPMENU_NAME);
     gPopupMenu = GetSubMenu(gMenuResource, 0);
 }

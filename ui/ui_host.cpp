@@ -17,6 +17,10 @@ std::vector<HWND> gOpenDialogs;
 void bindUiHost(HWND host, HINSTANCE module) {
     gHost = host;
     gModule = module;
+    // A second init after quit starts as the first did.
+    gNoModalDialogOpen = 1;
+    gShutDown = false;
+    gOpenDialogs.clear();
 }
 
 HWND uiHostWindow() {

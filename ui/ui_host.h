@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+// Also starts the user interface afresh, as at the first init.
 void bindUiHost(HWND host, HINSTANCE module);
 HWND uiHostWindow();
 HINSTANCE uiModule();
