@@ -1135,6 +1135,12 @@ template <typename T> std::vector<T> copyFrom(const std::vector<T>& items, size_
 
 } // namespace
 
+Config busy(Config config) {
+    config.copyDataHangMs = kBusyAnswerMs;
+    config.discoverHangMs = kBusyAnswerMs;
+    return config;
+}
+
 Config realistic(HWND client) {
     Config config;
     config.client = client;

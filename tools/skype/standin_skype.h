@@ -130,6 +130,12 @@ struct Config {
 // to be asked).
 Config realistic(HWND client);
 
+// Skype busy rather than hung: it takes this long over every command and
+// Discover without pumping, then answers. That is under the 5 s after which
+// Windows counts a thread as hung, so every send to it waits its full bound.
+inline constexpr DWORD kBusyAnswerMs = 4000;
+Config busy(Config config);
+
 // One WM_COPYDATA that Skype's API window received.
 struct CopyDataRecord {
     HWND sender = nullptr; // wParam

@@ -1,0 +1,95 @@
+// A Skype that is busy (4 s over every message, never long enough to count as
+// hung) or hanging costs the player nothing: the player's thread only hands
+// the mood over, and Skype ends with the song that plays last.
+#include "harness.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+namespace sk = standin_skype;
+
+constexpr char kRich[] = "SET PROFILE RICH_MOOD_TEXT ";
+
+// The moods Skype received, in order.
+std::vector<std::string> moodsAtSkype() {
+    std::vector<std::string> moods;
+    for (const sk::CopyDataRecord& record : skypeCommands())
+        moods.push_back(record.text());
+    return moods;
+}
+
+class BusySkypeTest : public PluginTest {
+  protected:
+    void prepare() override {
+        sk::Config config;
+        config.clientProcess = GetCurrentProcessId();
+        skype_ = std::make_unique<sk::Running>(config);
+        ASSERT_TRUE(skype_->started());
+    }
+
+    std::unique_ptr<sk::Running> skype_;
+};
+
+void threeSongsInARow() {
+    for (int song = 0; song < 3; ++song) {
+        standin::setPosition(song);
+        standin::sendSongStarted();
+    }
+}
+
+bool aCommandTimedOut() {
+    for (const ApiCall& call : recordedCalls({"SendMessageTimeoutA"}))
+        if (call.args[1] == WM_COPYDATA && call.result == 0 && sendsInFlight() == 0)
+            return true;
+    return false;
+}
+
+bool skypeEndsWith(const std::string& mood) {
+    return sk::pumpUntil([&] {
+        const std::vector<std::string> moods = moodsAtSkype();
+        return !moods.empty() && moods.back() == mood;
+    });
+}
+
+TEST_F(BusySkypeTest, ASlowSkypeGetsTheLastSongAndNoStaleOne) {
+    ASSERT_TRUE(waitForSkypeAttach());
+    constexpr DWORD kSlowButInTimeMs = 300;
+    sk::setCopyDataHang(kSlowButInTimeMs);
+
+    threeSongsInARow();
+    EXPECT_LE(skypeCommandCount(), 1u) << "no song change waited for Skype";
+    EXPECT_EQ(standin::countQueries(host::kQueryPlaylistPosition), 3u);
+
+    ASSERT_TRUE(skypeEndsWith(std::string(kRich) + "Third Song"));
+    // The second song was superseded while the first was on its way.
+    const std::vector<std::string> moods = moodsAtSkype();
+    EXPECT_EQ(moods.front(), std::string(kRich) + "First Song");
+    EXPECT_EQ(std::count(moods.begin(), moods.end(), std::string(kRich) + "Second Song"), 0);
+}
+
+TEST_F(BusySkypeTest, ABusySkypeIsLetGoAndFoundAgainWithTheSongThatPlays) {
+    ASSERT_TRUE(waitForSkypeAttach());
+    sk::updateConfig([](sk::Config& config) { config = sk::busy(config); });
+
+    threeSongsInARow();
+    EXPECT_LE(skypeCommandCount(), 1u) << "no song change waited for Skype";
+    // The first mood outlasts the bound: the link lets Skype's window go.
+    ASSERT_TRUE(sk::pumpUntil([] {
+        return recordedCalls({"SendMessageTimeoutA"}).size() > 0 && sendsInFlight() == 0 &&
+               skypeCommandCount() > 0;
+    }));
+
+    sk::updateConfig([](sk::Config& config) {
+        config.copyDataHangMs = 0;
+        config.discoverHangMs = 0;
+    });
+    ASSERT_TRUE(sk::sync());
+    standin::setPlayState(standin::PlayState::Playing);
+    sendToHost(WM_TIMER, kDiscoveryTimer, 0);
+    EXPECT_TRUE(skypeEndsWith(std::string(kRich) + "Third Song"))
+        << "the attach publishes the song that plays by then";
+}
+
+} // namespace
