@@ -76,10 +76,7 @@ TEST_F(BusySkypeTest, ABusySkypeIsLetGoAndFoundAgainWithTheSongThatPlays) {
     threeSongsInARow();
     EXPECT_LE(skypeCommandCount(), 1u) << "no song change waited for Skype";
     // The first mood outlasts the bound: the link lets Skype's window go.
-    ASSERT_TRUE(sk::pumpUntil([] {
-        return recordedCalls({"SendMessageTimeoutA"}).size() > 0 && sendsInFlight() == 0 &&
-               skypeCommandCount() > 0;
-    }));
+    ASSERT_TRUE(sk::pumpUntil(aCommandTimedOut));
 
     sk::updateConfig([](sk::Config& config) {
         config.copyDataHangMs = 0;
