@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake g++ git clang libclang-rt-14-dev googletest cppcheck clang-format
           g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
-          wine wine32:i386 fonts-wine xvfb xauth x11-utils imagemagick nsis zip python3 fonts-wqy-microhei)
+          wine wine32:i386 fonts-wine xvfb xauth x11-utils imagemagick nsis zip python3 fonts-wqy-microhei
+          graphviz)
 
 missing=()
 for p in "${packages[@]}"; do
