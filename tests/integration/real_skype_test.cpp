@@ -70,6 +70,74 @@ TEST_F(RealSkypeTest, ACallCancelledByTheCallerResumesTheMusic) {
     EXPECT_EQ(standin::playState(), PlayState::Playing);
 }
 
+// ---- Stop on call resumes only what a call paused ----
+
+std::size_t pausesSent() {
+    return standin::countCommands(standin::Window::Main, host::kCommandPause);
+}
+std::size_t playsSent() {
+    return standin::countCommands(standin::Window::Main, host::kCommandPlay);
+}
+
+class PausingCallTest : public RealSkypeTest {};
+
+// The user talks on an answered call while a second one rings and is missed:
+// the music stays paused through both and after them.
+TEST_F(PausingCallTest, ACallMissedDuringAnAnsweredOneLeavesTheMusicPaused) {
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::TwoCalls)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::sync());
+    const auto calls = sk::calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].status, "FINISHED");
+    EXPECT_EQ(calls[1].status, "MISSED");
+    EXPECT_EQ(pausesSent(), 1u);
+    EXPECT_EQ(playsSent(), 0u);
+    EXPECT_EQ(standin::playState(), PlayState::Paused);
+}
+
+// An answered call leaves the music paused; a call missed later, when the
+// user has not started it again, must not start it.
+TEST_F(PausingCallTest, AMissedCallAfterAnAnsweredOneLeavesTheMusicPaused) {
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Incoming)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Missed)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::sync());
+    EXPECT_EQ(sk::calls().back().status, "MISSED");
+    EXPECT_EQ(pausesSent(), 1u);
+    EXPECT_EQ(playsSent(), 0u);
+    EXPECT_EQ(standin::playState(), PlayState::Paused);
+
+    // Once the user plays again, the next call pauses and resumes as ever.
+    standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Refused)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::sync());
+    EXPECT_EQ(pausesSent(), 2u);
+    EXPECT_EQ(playsSent(), 1u);
+    EXPECT_EQ(standin::playState(), PlayState::Playing);
+}
+
+// Skype goes down in the middle of a call: that call is over, and must not
+// hold the music paused when a call of the new Skype is missed.
+TEST_F(PausingCallTest, ARestartedSkypeEndsTheCallsOfTheOldOne) {
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Incoming)).completed);
+    ASSERT_TRUE(sk::stepCall().delivered); // RINGING
+    ASSERT_TRUE(sk::stepCall().delivered); // INPROGRESS
+    EXPECT_EQ(standin::playState(), PlayState::Paused);
+    ASSERT_TRUE(sk::waitFor(sk::requestRestart()).completed);
+    ASSERT_TRUE(sk::sync());
+
+    standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Missed)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::sync());
+    EXPECT_EQ(pausesSent(), 2u);
+    EXPECT_EQ(playsSent(), 1u);
+    EXPECT_EQ(standin::playState(), PlayState::Playing);
+}
+
 // ---- Titles in rich mood text ----
 
 // The tooltips the plug-in gave its main tray icon.
