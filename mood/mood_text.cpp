@@ -56,10 +56,35 @@ std::string substituteState(std::string_view text, std::string_view word) {
     return replaceEach(text, kStatePlaceholder, word);
 }
 
+std::string escapeMarkup(std::string_view title) {
+    std::string out;
+    out.reserve(title.size());
+    for (const char c : title) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
+            break;
+        }
+    }
+    return out;
+}
+
 std::string composeMoodCommand(bool allowHtml, std::string_view templateText,
                                std::string_view title, PlayState state) {
     std::string command(allowHtml ? kRichMoodPrefix : kPlainMoodPrefix);
-    command += substituteTitle(templateText, title);
+    // The escapes hold none of the placeholders' characters, so a title's
+    // own "[%state%]" still gets the state word afterwards.
+    command += allowHtml ? substituteTitle(templateText, escapeMarkup(title))
+                         : substituteTitle(templateText, title);
     return substituteState(command, stateWord(state));
 }
 

@@ -26,8 +26,13 @@ std::string substituteTitle(std::string_view text, std::string_view title);
 // Every "[%state%]" becomes the word, titles' own occurrences included.
 std::string substituteState(std::string_view text, std::string_view word);
 
+// The title as text of rich mood text, whose value Skype reads as XML:
+// "&", "<" and ">" become "&amp;", "&lt;" and "&gt;"; every other byte stays.
+std::string escapeMarkup(std::string_view title);
+
 // Prefix chosen by allowHtml, then the title-expanded template, then the
-// state word put in: the command text, still in the ANSI code page.
+// state word put in. With html the title is escaped; the template is the
+// user's own mark-up and stays as it is.
 std::string composeMoodCommand(bool allowHtml, std::string_view templateText,
                                std::string_view title, PlayState state);
 

@@ -23,16 +23,16 @@ CallStatus statusOfWord(std::string_view word) {
 
 } // namespace
 
-CallStatus readCallNotification(const char* data, std::size_t size) {
+CallNotification readCallNotification(const char* data, std::size_t size) {
+    CallNotification notification;
     if (data == nullptr)
-        return CallStatus::None;
+        return notification;
     std::size_t length = 0;
     while (length < size && data[length] != '\0')
         ++length;
     const std::string_view text(data, length);
 
-    CallStatus status = CallStatus::None;
-    bool first = true;
+    std::size_t index = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
         while (pos < text.size() && isSeparator(text[pos]))
@@ -43,17 +43,19 @@ CallStatus readCallNotification(const char* data, std::size_t size) {
         if (start == pos)
             break;
         const std::string_view word = text.substr(start, pos - start);
-        if (first) {
+        const std::size_t wordIndex = index++;
+        if (wordIndex == 0) {
             if (word != "CALL")
-                return CallStatus::None;
-            first = false;
+                return notification;
             continue;
         }
         const CallStatus matched = statusOfWord(word);
         if (matched != CallStatus::None)
-            status = matched;
+            notification.status = matched;
+        else if (wordIndex == 1)
+            notification.callId = word;
     }
-    return status;
+    return notification;
 }
 
 CallAction callActionFor(CallStatus status) {
@@ -66,6 +68,9 @@ CallAction callActionFor(CallStatus status) {
     case CallStatus::Refused:
     case CallStatus::Cancelled:
         return CallAction::Resume;
+    case CallStatus::Finished:
+    case CallStatus::Busy:
+        return CallAction::End;
     default:
         return CallAction::None;
     }

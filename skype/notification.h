@@ -20,12 +20,22 @@ enum class CallStatus : std::int32_t {
     Cancelled,
 };
 
-enum class CallAction { None, Pause, Resume };
+// Pause: the call rings or runs. Resume: it ended in a way that gives the
+// music back. End: it ended otherwise. None: it goes on.
+enum class CallAction { None, Pause, Resume, End };
 
-// The status word of a notification that begins with "CALL"; the last status
-// word wins. None when the notification is not about a call or names no
-// status. Reads at most `size` bytes and stops at the first zero byte.
-CallStatus readCallNotification(const char* data, std::size_t size);
+struct CallNotification {
+    // The last status word; None when the notification is not about a call
+    // or names no status.
+    CallStatus status = CallStatus::None;
+    // The word after "CALL"; empty when that word is already the status (a
+    // call without an id). Points into the data read.
+    std::string_view callId;
+};
+
+// Reads a notification that begins with "CALL". Reads at most `size` bytes
+// and stops at the first zero byte.
+CallNotification readCallNotification(const char* data, std::size_t size);
 
 // What "Stop on call" does for a status.
 CallAction callActionFor(CallStatus status);

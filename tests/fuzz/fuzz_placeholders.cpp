@@ -1,10 +1,13 @@
 // Composes a mood command from fuzzed parts and checks it against plain
 // split-and-join expansion and against the search that starts again from the
-// beginning after every replacement, where the two must agree.
+// beginning after every replacement, where the two must agree; and that with
+// html any title inside a template without mark-up gives a value the stand-in
+// Skype reads as well-formed XML.
 //
 // Input: one flag byte (bit 0 allowHtml, bits 1-2 the play state), then the
 // template up to the first zero byte, then the title.
 #include "mood/mood_text.h"
+#include "rich_text.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -47,6 +50,22 @@ std::string join(const std::vector<std::string_view>& pieces, std::string_view g
     return out;
 }
 
+// Rich mood text is XML: the title's "&", "<" and ">" become entities.
+std::string escapedTitle(std::string_view title) {
+    std::string out;
+    for (const char c : title) {
+        if (c == '&')
+            out.append("&amp;");
+        else if (c == '<')
+            out.append("&lt;");
+        else if (c == '>')
+            out.append("&gt;");
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
 // Replace the leftmost occurrence and search again from the start; gives up
 // after `limit` replacements.
 std::optional<std::string> searchFromStart(std::string text, std::string_view placeholder,
@@ -77,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string command = composeMoodCommand(allowHtml, templateText, title, state);
     const std::string_view prefix = allowHtml ? kRichMoodPrefix : kPlainMoodPrefix;
     const std::string_view word = stateWord(state);
+    const std::string inserted = allowHtml ? escapedTitle(title) : std::string(title);
 
     check(command.compare(0, prefix.size(), prefix) == 0);
     check(!contains(command, kStatePlaceholder));
@@ -84,13 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Each placeholder of the template gets the title once; the state word is
     // then put in over the whole text, titles included.
     const auto templatePieces = splitAt(templateText, kTitlePlaceholder);
-    const std::string expanded = std::string(prefix) + join(templatePieces, title);
+    const std::string expanded = std::string(prefix) + join(templatePieces, inserted);
     const auto statePieces = splitAt(expanded, kStatePlaceholder);
     check(command == join(statePieces, word));
 
     // No state word is longer than the placeholder it replaces.
     const std::size_t titles = templatePieces.size() - 1;
-    check(command.size() <= prefix.size() + templateText.size() + titles * title.size());
+    check(command.size() <= prefix.size() + templateText.size() + titles * inserted.size());
     check(command.size() >= prefix.size());
 
     // Unless the expanded text still holds "[%title%]" (the title brings it, alone or
@@ -98,12 +118,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // each replacement gives the same text with the same number of steps.
     if (!contains(expanded, kTitlePlaceholder)) {
         const auto naiveTitles =
-            searchFromStart(std::string(templateText), kTitlePlaceholder, title, titles);
+            searchFromStart(std::string(templateText), kTitlePlaceholder, inserted, titles);
         check(naiveTitles.has_value());
         const auto naive = searchFromStart(std::string(prefix) + *naiveTitles, kStatePlaceholder,
                                            word, statePieces.size() - 1);
         check(naive.has_value());
         check(command == *naive);
     }
+
+    // Whatever the title holds, only the template's own mark-up can make a
+    // rich mood malformed.
+    if (allowHtml && templateText.find_first_of("&<>") == std::string_view::npos)
+        check(standin_skype::isWellFormedFragment(std::string_view(command).substr(prefix.size())));
     return 0;
 }

@@ -80,6 +80,10 @@ constexpr PlayState Playing = PlayState::Playing;
 constexpr PlayState Paused = PlayState::Paused;
 constexpr PlayState Stopped = PlayState::Stopped;
 
+std::string callOf(int id, const std::string& status) {
+    return "CALL " + std::to_string(id) + " STATUS " + status;
+}
+
 std::vector<Scenario> scenarios() {
     std::vector<Scenario> all = {
         {"RingingPausesMissedResumes",
@@ -88,11 +92,11 @@ std::vector<Scenario> scenarios() {
          {note(call("RINGING"), Paused, 1, 0), note(call("MISSED"), Playing, 1, 1),
           user(Paused, 1, 1), note(call("MISSED"), Paused, 1, 1)}},
         {"InProgressPauses", true, Playing, {note(call("INPROGRESS"), Paused, 1, 0)}},
-        {"AnsweredCallStaysPausedAndKeepsTheFlag",
+        {"AnsweredCallStaysPausedAndIsForgotten",
          true,
          Playing,
          {note(call("RINGING"), Paused, 1, 0), note(call("INPROGRESS"), Paused, 1, 0),
-          note(call("FINISHED"), Paused, 1, 0), note("CALL 99 STATUS MISSED", Playing, 1, 1)}},
+          note(call("FINISHED"), Paused, 1, 0), note(call("MISSED"), Paused, 1, 0)}},
         {"RingingWhileUserPausedDoesNothing",
          true,
          Paused,
@@ -101,28 +105,32 @@ std::vector<Scenario> scenarios() {
          true,
          Stopped,
          {note(call("RINGING"), Stopped, 0, 0), note(call("MISSED"), Stopped, 0, 0)}},
-        {"ResumeFindingStoppedKeepsTheFlag",
+        {"ACallEndingWhileStoppedIsForgotten",
          true,
          Playing,
          {note(call("RINGING"), Paused, 1, 0), user(Stopped, 1, 0),
           note(call("MISSED"), Stopped, 1, 0), user(Paused, 1, 0),
-          note(call("CANCELLED"), Playing, 1, 1)}},
+          note(call("CANCELLED"), Paused, 1, 0)}},
         {"UserPlaysDuringTheCall",
          true,
          Playing,
          {note(call("RINGING"), Paused, 1, 0), user(Playing, 1, 0),
           note(call("FAILED"), Playing, 1, 0), user(Paused, 1, 0),
-          note("CALL 5678 STATUS MISSED", Playing, 1, 1)}},
+          note(call("FAILED"), Paused, 1, 0)}},
         {"StopOnCallOffDoesNothing",
          false,
          Playing,
          {note(call("RINGING"), Playing, 0, 0), note(call("INPROGRESS"), Playing, 0, 0)}},
-        {"StopOnCallOffKeepsTheFlag",
+        // Switched off, nothing pauses or resumes, but calls still end: none
+        // is left to hold a later pause.
+        {"StopOnCallOffStillEndsCalls",
          true,
          Playing,
          {note(call("RINGING"), Paused, 1, 0), toggle(Paused, 1, 0),
-          note(call("MISSED"), Paused, 1, 0), note(call("RINGING"), Paused, 1, 0),
-          toggle(Paused, 1, 0), note(call("MISSED"), Playing, 1, 1)}},
+          note(call("MISSED"), Paused, 1, 0), note(callOf(2, "RINGING"), Paused, 1, 0),
+          toggle(Paused, 1, 0), note(call("MISSED"), Paused, 1, 0),
+          note(callOf(2, "MISSED"), Paused, 1, 0), user(Playing, 1, 0),
+          note(callOf(3, "RINGING"), Paused, 2, 0), note(callOf(3, "MISSED"), Playing, 2, 1)}},
         {"SeparatorsAndTheirRuns",
          true,
          Playing,
@@ -137,7 +145,7 @@ std::vector<Scenario> scenarios() {
          true,
          Playing,
          {note(call("RINGING MISSED"), Playing, 0, 0), note(call("MISSED RINGING"), Paused, 1, 0),
-          note("CALL RINGING 1234 STATUS REFUSED", Playing, 1, 1)}},
+          note("CALL 1234 RINGING STATUS REFUSED", Playing, 1, 1)}},
         {"FirstWordMustBeCall",
          true,
          Playing,
@@ -160,6 +168,66 @@ std::vector<Scenario> scenarios() {
                        {note(call(status), Playing, 0, 0), note(call("RINGING"), Paused, 1, 0),
                         note(call(status), Playing, 1, 1)}});
     return all;
+}
+
+// Only the calls that paused the music give it back, and only once none of
+// them rings, runs or is on hold any more.
+std::vector<Scenario> pausingCalls() {
+    return {
+        // Answered and finished, then hours later a missed call from anyone.
+        {"AMissedCallAfterAnAnsweredOneLeavesTheMusicPaused",
+         true,
+         Playing,
+         {note(callOf(1, "RINGING"), Paused, 1, 0), note(callOf(1, "INPROGRESS"), Paused, 1, 0),
+          note(callOf(1, "FINISHED"), Paused, 1, 0), note(callOf(2, "RINGING"), Paused, 1, 0),
+          note(callOf(2, "MISSED"), Paused, 1, 0)}},
+        {"OtherCallsEndingResumeNothing",
+         true,
+         Playing,
+         {note(callOf(1, "RINGING"), Paused, 1, 0), note(callOf(2, "CANCELLED"), Paused, 1, 0),
+          note(callOf(3, "FAILED"), Paused, 1, 0), note(callOf(4, "MISSED"), Paused, 1, 0),
+          note(callOf(1, "REFUSED"), Playing, 1, 1)}},
+        // A second call rings while the first holds the music: it holds it too.
+        {"ASecondRingingCallKeepsTheMusicPaused",
+         true,
+         Playing,
+         {note(callOf(1, "RINGING"), Paused, 1, 0), note(callOf(2, "RINGING"), Paused, 1, 0),
+          note(callOf(1, "MISSED"), Paused, 1, 0), note(callOf(2, "MISSED"), Playing, 1, 1)}},
+        {"ACallMissedDuringAnAnsweredOneResumesNothing",
+         true,
+         Playing,
+         {note(callOf(1, "RINGING"), Paused, 1, 0), note(callOf(1, "INPROGRESS"), Paused, 1, 0),
+          note(callOf(2, "RINGING"), Paused, 1, 0), note(callOf(2, "MISSED"), Paused, 1, 0),
+          note(callOf(1, "FINISHED"), Paused, 1, 0)}},
+        // On hold (ONHOLD, or LOCALHOLD from protocol 2 on) a call goes on.
+        {"AHeldCallStillHoldsTheMusic",
+         true,
+         Playing,
+         {note(callOf(1, "RINGING"), Paused, 1, 0), note(callOf(1, "INPROGRESS"), Paused, 1, 0),
+          note(callOf(1, "ONHOLD"), Paused, 1, 0), note(callOf(2, "RINGING"), Paused, 1, 0),
+          note(callOf(1, "LOCALHOLD"), Paused, 1, 0), note(callOf(2, "REFUSED"), Paused, 1, 0),
+          note(callOf(1, "ROUTING"), Paused, 1, 0), note(callOf(1, "EARLYMEDIA"), Paused, 1, 0),
+          note(callOf(1, "CANCELLED"), Playing, 1, 1)}},
+        // The user plays through the first call's ringing; a second pauses.
+        {"AnOverriddenCallStillHoldsALaterPause",
+         true,
+         Playing,
+         {note(callOf(1, "RINGING"), Paused, 1, 0), user(Playing, 1, 0),
+          note(callOf(2, "RINGING"), Paused, 2, 0), note(callOf(1, "MISSED"), Paused, 2, 0),
+          note(callOf(2, "MISSED"), Playing, 2, 1)}},
+        {"EndedCallsHoldNoLaterPause",
+         true,
+         Playing,
+         {note(callOf(1, "RINGING"), Paused, 1, 0), note(callOf(1, "BUSY"), Paused, 1, 0),
+          note(callOf(2, "RINGING"), Paused, 1, 0), user(Playing, 1, 0),
+          note(callOf(3, "RINGING"), Paused, 2, 0), note(callOf(3, "FAILED"), Playing, 2, 1)}},
+        // No id before the status: one call of its own.
+        {"ACallWithoutAnIdIsOneCall",
+         true,
+         Playing,
+         {note("CALL RINGING", Paused, 1, 0), note(callOf(5, "MISSED"), Paused, 1, 0),
+          note("CALL STATUS MISSED", Paused, 1, 0), note("CALL RINGING 1 MISSED", Playing, 1, 1)}},
+    };
 }
 
 class CallScenarioTest : public CallWatcherTest, public testing::WithParamInterface<Scenario> {
@@ -195,6 +263,11 @@ TEST_P(CallScenarioTest, PausesAndResumesAsTheCallGoes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, CallScenarioTest, testing::ValuesIn(scenarios()),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                             return std::string(info.param.name);
+                         });
+
+INSTANTIATE_TEST_SUITE_P(PausingCalls, CallScenarioTest, testing::ValuesIn(pausingCalls()),
                          [](const testing::TestParamInfo<Scenario>& info) {
                              return std::string(info.param.name);
                          });

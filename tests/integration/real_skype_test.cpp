@@ -3,6 +3,7 @@
 // logs out and in, and drops a client that is slow over a notification.
 #include "harness.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -68,6 +69,162 @@ TEST_F(RealSkypeTest, ACallCancelledByTheCallerResumesTheMusic) {
     EXPECT_EQ(sk::calls().back().status, "CANCELLED");
     EXPECT_EQ(standin::countCommands(standin::Window::Main, host::kCommandPause), 1u);
     EXPECT_EQ(standin::playState(), PlayState::Playing);
+}
+
+// ---- Stop on call resumes only what a call paused ----
+
+std::size_t pausesSent() {
+    return standin::countCommands(standin::Window::Main, host::kCommandPause);
+}
+std::size_t playsSent() {
+    return standin::countCommands(standin::Window::Main, host::kCommandPlay);
+}
+
+class PausingCallTest : public RealSkypeTest {};
+
+// The user talks on an answered call while a second one rings and is missed:
+// the music stays paused through both and after them.
+TEST_F(PausingCallTest, ACallMissedDuringAnAnsweredOneLeavesTheMusicPaused) {
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::TwoCalls)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::sync());
+    const auto calls = sk::calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].status, "FINISHED");
+    EXPECT_EQ(calls[1].status, "MISSED");
+    EXPECT_EQ(pausesSent(), 1u);
+    EXPECT_EQ(playsSent(), 0u);
+    EXPECT_EQ(standin::playState(), PlayState::Paused);
+}
+
+// An answered call leaves the music paused; a call missed later, when the
+// user has not started it again, must not start it.
+TEST_F(PausingCallTest, AMissedCallAfterAnAnsweredOneLeavesTheMusicPaused) {
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Incoming)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Missed)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::sync());
+    EXPECT_EQ(sk::calls().back().status, "MISSED");
+    EXPECT_EQ(pausesSent(), 1u);
+    EXPECT_EQ(playsSent(), 0u);
+    EXPECT_EQ(standin::playState(), PlayState::Paused);
+
+    // Once the user plays again, the next call pauses and resumes as ever.
+    standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Refused)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::sync());
+    EXPECT_EQ(pausesSent(), 2u);
+    EXPECT_EQ(playsSent(), 1u);
+    EXPECT_EQ(standin::playState(), PlayState::Playing);
+}
+
+// Skype goes down in the middle of a call: that call is over, and must not
+// hold the music paused when a call of the new Skype is missed.
+TEST_F(PausingCallTest, ARestartedSkypeEndsTheCallsOfTheOldOne) {
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Incoming)).completed);
+    ASSERT_TRUE(sk::stepCall().delivered); // RINGING
+    ASSERT_TRUE(sk::stepCall().delivered); // INPROGRESS
+    EXPECT_EQ(standin::playState(), PlayState::Paused);
+    ASSERT_TRUE(sk::waitFor(sk::requestRestart()).completed);
+    ASSERT_TRUE(sk::sync());
+
+    standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
+    ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Missed)).completed);
+    sk::runCallsToEnd();
+    ASSERT_TRUE(sk::sync());
+    EXPECT_EQ(pausesSent(), 2u);
+    EXPECT_EQ(playsSent(), 1u);
+    EXPECT_EQ(standin::playState(), PlayState::Playing);
+}
+
+// ---- Titles in rich mood text ----
+
+// The tooltips the plug-in gave its main tray icon.
+std::vector<std::string> tooltips() {
+    std::vector<std::string> tips;
+    for (const ApiCall& call : recordedCalls({"Shell_NotifyIconA"}))
+        if (call.args[0] == NIM_MODIFY && call.icon.uFlags == NIF_TIP)
+            tips.push_back(call.text);
+    return tips;
+}
+
+std::size_t errorsAnswered() {
+    const auto answers = sk::answersSent();
+    return static_cast<std::size_t>(
+        std::count_if(answers.begin(), answers.end(),
+                      [](const std::string& a) { return a.rfind("ERROR ", 0) == 0; }));
+}
+
+const std::vector<std::string> kMarkUpTitles = {"Simon & Garfunkel - Cecilia", "Song <Live>",
+                                                "AC/DC > Queen"};
+
+class MarkUpTitleTest : public RealSkypeTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override { options.titles = kMarkUpTitles; }
+    // The user's template and exit mood are mark-up of their own.
+    std::string iniWith(const std::string& lines) const {
+        return "[Tralmo]\nTRALMO_USER_STRING=<b>[%title%]</b> [%state%]\n"
+               "TRALMO_EXIT_MOOD=<i>Back &amp; soon</i>\n" +
+               lines;
+    }
+};
+
+class RichMarkUpTitleTest : public MarkUpTitleTest {
+  protected:
+    RichMarkUpTitleTest() { ini_ = iniWith(""); }
+};
+
+// Skype reads a rich mood as XML: a raw "&" or "<" in a title would make it
+// refuse the mood and keep the old one.
+TEST_F(RichMarkUpTitleTest, TitlesReachSkypeAsTextInsideTheUsersMarkUp) {
+    EXPECT_EQ(mood(), "<b>Simon &amp; Garfunkel - Cecilia</b> playing");
+    EXPECT_TRUE(sk::mood().rich);
+    play(1);
+    EXPECT_EQ(mood(), "<b>Song &lt;Live&gt;</b> playing");
+    play(2);
+    EXPECT_EQ(mood(), "<b>AC/DC &gt; Queen</b> playing");
+    EXPECT_EQ(errorsAnswered(), 0u);
+    EXPECT_EQ(tooltips(), kMarkUpTitles) << "the tooltip shows the title as it is";
+
+    ASSERT_TRUE(standin::quitPlugin());
+    ASSERT_TRUE(sk::sync());
+    EXPECT_EQ(mood(), "<i>Back &amp; soon</i>") << "the exit mood goes as the user wrote it";
+    EXPECT_EQ(errorsAnswered(), 0u);
+}
+
+class PlainMarkUpTitleTest : public MarkUpTitleTest {
+  protected:
+    PlainMarkUpTitleTest() { ini_ = iniWith("TRALMO_ALLOW_HTML=0\n"); }
+};
+
+// Plain mood text is no XML: the title goes as it is.
+TEST_F(PlainMarkUpTitleTest, TitlesGoAsTheyAre) {
+    EXPECT_EQ(mood(), "<b>Simon & Garfunkel - Cecilia</b> playing");
+    EXPECT_FALSE(sk::mood().rich);
+    play(1);
+    EXPECT_EQ(mood(), "<b>Song <Live></b> playing");
+    EXPECT_EQ(errorsAnswered(), 0u);
+}
+
+class BrokenMarkUpTemplateTest : public MarkUpTitleTest {
+  protected:
+    BrokenMarkUpTemplateTest() { ini_ = "[Tralmo]\nTRALMO_USER_STRING=<b>[%title%]\n"; }
+};
+
+// The user's own mark-up is not mended: a template Skype cannot read is
+// refused, and Skype keeps the mood it had.
+TEST_F(BrokenMarkUpTemplateTest, SkypeRefusesItAndKeepsItsMood) {
+    EXPECT_FALSE(sk::moodSet());
+    EXPECT_EQ(errorsAnswered(), 1u);
+    const std::size_t seen = sk::recordCount();
+    play(1);
+    const auto records = sk::records(seen);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text(), "SET PROFILE RICH_MOOD_TEXT <b>Song &lt;Live&gt;");
+    EXPECT_EQ(errorsAnswered(), 2u);
+    EXPECT_FALSE(sk::moodSet());
 }
 
 class SentCallbacksTest : public RealSkypeTest {

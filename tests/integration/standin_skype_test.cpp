@@ -219,6 +219,31 @@ TEST_F(AnsweringTest, RichMoodNeedsProtocol7) {
     EXPECT_EQ(answerTo("GET PROFILE MOOD_TEXT"), "PROFILE MOOD_TEXT Other");
 }
 
+// As Skype parses it, a rich mood must be a well-formed XML fragment; the
+// quiet Skype of older tests takes anything.
+TEST_F(AnsweringTest, RealisticSkypeRefusesMalformedRichMood) {
+    answerTo("PROTOCOL 7");
+    EXPECT_EQ(answerTo("SET PROFILE RICH_MOOD_TEXT Simon & Garfunkel"),
+              "PROFILE RICH_MOOD_TEXT Simon & Garfunkel");
+
+    sk::updateConfig(
+        [](sk::Config& c) { c.checkRichMarkup = sk::realistic(nullptr).checkRichMarkup; });
+    EXPECT_EQ(answerTo("SET PROFILE RICH_MOOD_TEXT <b>Simon &amp; Garfunkel</b>"),
+              "PROFILE RICH_MOOD_TEXT <b>Simon &amp; Garfunkel</b>");
+    for (const char* malformed : {"Simon & Garfunkel", "Song <Live>", "<b>open", "&nbsp;"}) {
+        EXPECT_EQ(
+            answerTo(std::string("SET PROFILE RICH_MOOD_TEXT ") + malformed).rfind("ERROR ", 0), 0u)
+            << malformed;
+        EXPECT_EQ(sk::mood().text, "<b>Simon &amp; Garfunkel</b>") << "the old mood stays";
+    }
+    EXPECT_EQ(answerTo("#4 SET PROFILE RICH_MOOD_TEXT a<b"),
+              "#4 " + sk::errorText(sk::kErrorMalformedRichMood));
+    // Plain mood text is no XML.
+    EXPECT_EQ(answerTo("SET PROFILE MOOD_TEXT Song <Live> & more"),
+              "PROFILE MOOD_TEXT Song <Live> & more");
+    EXPECT_FALSE(sk::mood().rich);
+}
+
 TEST_F(AnsweringTest, EveryCommandIsAnswered) {
     EXPECT_EQ(answerTo("FROBNICATE"), "ERROR 2 Unknown command");
     EXPECT_EQ(answerTo(""), "ERROR 2 Unknown command");

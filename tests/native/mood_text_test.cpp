@@ -109,6 +109,24 @@ const ComposeCase kComposeCases[] = {
      kPlain + "[%title%]"},
     {"TitleHoldsBoth", false, "[%title%]", "[%title%]:[%state%]", PlayState::Paused,
      kPlain + "[%title%]:paused"},
+    // With html the title is text inside the user's mark-up: its "&", "<" and
+    // ">" are escaped, the template's own mark-up and every other byte stay.
+    {"RichTitleEscaped", true, "<b>[%title%]</b> [%state%]", "Simon & Garfunkel <Live> > 1",
+     PlayState::Playing, kRich + "<b>Simon &amp; Garfunkel &lt;Live&gt; &gt; 1</b> playing"},
+    {"RichTitleEscapedEachTime", true, "[%title%]|[%title%]", "a&b", PlayState::Paused,
+     kRich + "a&amp;b|a&amp;b"},
+    {"RichTitleEntityIsText", true, "[%title%]", "Tom &amp; Jerry", PlayState::Playing,
+     kRich + "Tom &amp;amp; Jerry"},
+    {"RichTitleQuotesStay", true, "[%title%]", "\"Don't\" ; '#x' %", PlayState::Playing,
+     kRich + "\"Don't\" ; '#x' %"},
+    {"RichTitleHoldsState", true, "[%title%]", "<[%state%]>", PlayState::Stopped,
+     kRich + "&lt;stopped&gt;"},
+    {"RichUtf8TitleStays", true, "[%title%]", "\xd0\x9a\xd0\xb8 & \xe3\x81\x82", PlayState::Playing,
+     kRich + "\xd0\x9a\xd0\xb8 &amp; \xe3\x81\x82"},
+    {"PlainTitleAsItIs", false, "<b>[%title%]</b>", "Simon & Garfunkel <Live>", PlayState::Playing,
+     kPlain + "<b>Simon & Garfunkel <Live></b>"},
+    {"RichExitMoodAsItIs", true, "<i>away &amp; [%state%]</i>[%title%]", "", PlayState::Exiting,
+     kRich + "<i>away &amp;  </i>"},
     // Bytes of the ANSI code page pass through unchanged.
     {"HighBytes", false, "\xe9 [%title%]", "\xca\xe8\xed\xee", PlayState::Playing,
      kPlain + "\xe9 \xca\xe8\xed\xee"},
@@ -122,8 +140,17 @@ TEST(ComposeLarge, TitleOf64KiBComesThroughWhole) {
     for (std::size_t i = 0; i < 64 * 1024; ++i)
         title.push_back(static_cast<char>('!' + i % 90));
     EXPECT_EQ(composeMoodCommand(false, "[%title%]", title, PlayState::Playing), kPlain + title);
-    EXPECT_EQ(composeMoodCommand(true, "<[%title%]|[%title%]>", title, PlayState::Playing),
-              kRich + "<" + title + "|" + title + ">");
+    std::string plainText;
+    for (const char c : title)
+        plainText.push_back(c == '&' || c == '<' || c == '>' ? '.' : c);
+    EXPECT_EQ(composeMoodCommand(true, "<[%title%]|[%title%]>", plainText, PlayState::Playing),
+              kRich + "<" + plainText + "|" + plainText + ">");
+}
+
+TEST(ComposeLarge, TitleOfMarkUpIsEscapedWhole) {
+    const std::size_t times = 64 * 1024 / 3;
+    EXPECT_EQ(composeMoodCommand(true, "[%title%]", repeated("&<>", times), PlayState::Playing),
+              kRich + repeated("&amp;&lt;&gt;", times));
 }
 
 TEST(ComposeLarge, TitleOfPlaceholdersEndsAndStaysLiteral) {

@@ -19,7 +19,13 @@ std::unique_ptr<char[]> exactCopy(const std::string& bytes) {
 
 CallStatus read(const std::string& bytes) {
     const auto copy = exactCopy(bytes);
-    return readCallNotification(copy.get(), bytes.size());
+    return readCallNotification(copy.get(), bytes.size()).status;
+}
+
+// The call's id, copied out before the bytes go.
+std::string idOf(const std::string& bytes) {
+    const auto copy = exactCopy(bytes);
+    return std::string(readCallNotification(copy.get(), bytes.size()).callId);
 }
 
 // --- The twelve statuses ---------------------------------------------------
@@ -65,10 +71,10 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"RINGING", CallStatus::Ringing, 4, CallAction::Pause},
                       StatusCase{"INPROGRESS", CallStatus::InProgress, 5, CallAction::Pause},
                       StatusCase{"ONHOLD", CallStatus::OnHold, 6, CallAction::None},
-                      StatusCase{"FINISHED", CallStatus::Finished, 7, CallAction::None},
+                      StatusCase{"FINISHED", CallStatus::Finished, 7, CallAction::End},
                       StatusCase{"MISSED", CallStatus::Missed, 8, CallAction::Resume},
                       StatusCase{"REFUSED", CallStatus::Refused, 9, CallAction::Resume},
-                      StatusCase{"BUSY", CallStatus::Busy, 10, CallAction::None},
+                      StatusCase{"BUSY", CallStatus::Busy, 10, CallAction::End},
                       StatusCase{"CANCELLED", CallStatus::Cancelled, 11, CallAction::Resume}),
     [](const auto& info) { return std::string(info.param.word); });
 
@@ -138,6 +144,32 @@ const TextCase kTextCases[] = {
 INSTANTIATE_TEST_SUITE_P(Words, Text, ::testing::ValuesIn(kTextCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// --- Which call a notification is about -------------------------------------
+
+TEST(CallId, IsTheWordAfterCall) {
+    EXPECT_EQ(idOf("CALL 1234 STATUS RINGING"), "1234");
+    EXPECT_EQ(idOf(" ,CALL\t\n987,STATUS MISSED"), "987") << "after any separators";
+    EXPECT_EQ(idOf("CALL 1234 DURATION 35"), "1234") << "with no status too";
+    EXPECT_EQ(idOf("CALL \xff\x80 STATUS CANCELLED"), "\xff\x80");
+    EXPECT_EQ(idOf("CALL STATUS RINGING"), "STATUS") << "whatever the word is";
+    EXPECT_EQ(idOf("CALL 1234 5678 STATUS RINGING"), "1234") << "only the first";
+}
+
+TEST(CallId, IsEmptyWhenTheStatusComesFirst) {
+    EXPECT_EQ(idOf("CALL RINGING"), "");
+    EXPECT_EQ(idOf("CALL MISSED 1234 STATUS RINGING"), "") << "a later word is no id";
+    EXPECT_EQ(read("CALL MISSED 1234 STATUS RINGING"), CallStatus::Ringing);
+    EXPECT_EQ(idOf("CALL"), "");
+}
+
+TEST(CallId, IsNothingOutsideACallNotification) {
+    EXPECT_EQ(idOf("CHAT 1234 STATUS RINGING"), "");
+    EXPECT_EQ(idOf(std::string("CALL\0 1234 STATUS RINGING", 23)), "") << "cut at the zero";
+    const std::string text = "CALL 1234 STATUS RINGING";
+    const auto copy = exactCopy(text);
+    EXPECT_EQ(readCallNotification(copy.get(), 7).callId, "12") << "cut by the size";
+}
+
 // --- Bounds of the read ----------------------------------------------------
 
 TEST(Bounds, NoTerminatorWithinSizeReadsExactlySize) {
@@ -147,22 +179,22 @@ TEST(Bounds, NoTerminatorWithinSizeReadsExactlySize) {
 TEST(Bounds, SizeShorterThanTheTextCutsIt) {
     const std::string text = "CALL 1234 STATUS RINGING MISSED";
     const auto copy = exactCopy(text);
-    EXPECT_EQ(readCallNotification(copy.get(), text.size()), CallStatus::Missed);
-    EXPECT_EQ(readCallNotification(copy.get(), text.find(" MISSED")), CallStatus::Ringing);
-    EXPECT_EQ(readCallNotification(copy.get(), text.find(" MISSED") - 1), CallStatus::None);
-    EXPECT_EQ(readCallNotification(copy.get(), 3), CallStatus::None);
+    EXPECT_EQ(readCallNotification(copy.get(), text.size()).status, CallStatus::Missed);
+    EXPECT_EQ(readCallNotification(copy.get(), text.find(" MISSED")).status, CallStatus::Ringing);
+    EXPECT_EQ(readCallNotification(copy.get(), text.find(" MISSED") - 1).status, CallStatus::None);
+    EXPECT_EQ(readCallNotification(copy.get(), 3).status, CallStatus::None);
 }
 
 TEST(Bounds, SizeZeroReadsNothing) {
     const std::unique_ptr<char[]> empty(new char[0]);
-    EXPECT_EQ(readCallNotification(empty.get(), 0), CallStatus::None);
+    EXPECT_EQ(readCallNotification(empty.get(), 0).status, CallStatus::None);
     const std::string text = "CALL 1 STATUS RINGING";
-    EXPECT_EQ(readCallNotification(text.data(), 0), CallStatus::None);
+    EXPECT_EQ(readCallNotification(text.data(), 0).status, CallStatus::None);
 }
 
 TEST(Bounds, NullDataIsNoNotification) {
-    EXPECT_EQ(readCallNotification(nullptr, 0), CallStatus::None);
-    EXPECT_EQ(readCallNotification(nullptr, 4096), CallStatus::None);
+    EXPECT_EQ(readCallNotification(nullptr, 0).status, CallStatus::None);
+    EXPECT_EQ(readCallNotification(nullptr, 4096).status, CallStatus::None);
 }
 
 TEST(Bounds, LongNotificationKeepsTheLastStatus) {

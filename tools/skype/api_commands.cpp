@@ -1,5 +1,7 @@
 #include "api_commands.h"
 
+#include "rich_text.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -69,6 +71,8 @@ CommandResult negotiate(const std::string& argument, ApiState& state) {
 CommandResult setMood(const std::string& text, bool rich, ApiState& state) {
     if (rich && state.protocol < kFirstProtocolWithRichMood)
         return failure(kErrorUnknownProperty);
+    if (rich && state.checkRichMarkup && !isWellFormedFragment(text))
+        return failure(kErrorMalformedRichMood);
     state.mood.text = text;
     state.mood.rich = rich;
     state.moodSet = true;

@@ -22,6 +22,7 @@ struct ApiError {
 inline constexpr ApiError kErrorUnknownCommand{2, "Unknown command"};
 inline constexpr ApiError kErrorInvalidProtocol{3, "PROTOCOL: invalid protocol number"};
 inline constexpr ApiError kErrorUnknownProperty{7, "PROFILE: unknown property"};
+inline constexpr ApiError kErrorMalformedRichMood{8, "PROFILE: RICH_MOOD_TEXT is not well-formed"};
 
 struct Mood {
     std::string text; // UTF-8, as the command carried it
@@ -33,6 +34,9 @@ struct Mood {
 struct ApiState {
     int highestProtocol = kDefaultHighestProtocol;
     int protocol = kInitialProtocol;
+    // A rich mood must be a well-formed XML fragment (else ERROR, and the
+    // mood stays), as Skype parses it.
+    bool checkRichMarkup = false;
     std::string userHandle;
     Mood mood;
     bool moodSet = false;

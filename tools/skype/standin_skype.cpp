@@ -699,6 +699,7 @@ LRESULT onCopyData(HWND window, HWND sender, const COPYDATASTRUCT* data) {
     {
         Lock lock(g_mutex);
         g_api.highestProtocol = settings.highestProtocol;
+        g_api.checkRichMarkup = settings.checkRichMarkup;
         g_api.userHandle = settings.userHandle;
         result = runCommand(command, g_api);
     }
@@ -1145,6 +1146,7 @@ Config realistic(HWND client) {
     Config config;
     config.client = client;
     config.answers = CommandAnswers::Later;
+    config.checkRichMarkup = true;
     config.greetAfterAttach = true;
     config.blocking = Blocking::Alternate;
     config.dropSlowClients = true;

@@ -102,6 +102,9 @@ struct Config {
 
     CommandAnswers answers = CommandAnswers::None;
     int highestProtocol = kDefaultHighestProtocol;
+    // A RICH_MOOD_TEXT value is parsed as an XML fragment; a malformed one is
+    // answered with an ERROR and the mood stays.
+    bool checkRichMarkup = false;
     // CONNSTATUS ONLINE, CURRENTUSERHANDLE <userHandle>, USERSTATUS ONLINE
     // right after every successful attach.
     bool greetAfterAttach = false;
@@ -123,11 +126,11 @@ struct Config {
     ScriptClock scriptClock = ScriptClock::Stepped;
 };
 
-// Skype as its clients meet it: answers later, protocol 8 at most, greetings,
-// SMTO_BLOCK on every other notification, slow clients dropped after
-// kSlowClientMs, commands only from the attached client, ApiAvailable
-// broadcast on return. The user has allowed the client already (set askUser
-// to be asked).
+// Skype as its clients meet it: answers later, protocol 8 at most, rich mood
+// text parsed as XML, greetings, SMTO_BLOCK on every other notification, slow
+// clients dropped after kSlowClientMs, commands only from the attached client,
+// ApiAvailable broadcast on return. The user has allowed the client already
+// (set askUser to be asked).
 Config realistic(HWND client);
 
 // Skype busy rather than hung: it takes this long over every command and
