@@ -1,7 +1,9 @@
-// "Stop on call": Skype's call notifications pause and resume the player.
+// "Stop on call": Skype's call notifications, which reach the plug-in's link
+// window, pause and resume the player.
 #include "harness.h"
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -32,7 +34,26 @@ class CallWatcherTest : public PluginTest {
         ASSERT_TRUE(skype_->started());
     }
 
-    // Skype reports; returns what the player's main window answered it.
+    // Skype has heard the link's Discover (and attached it, when it answers)
+    // and nothing is on its way: each story starts from a quiet link.
+    void SetUp() override {
+        PluginTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        if (answerMode_ != sk::AnswerMode::None) {
+            ASSERT_TRUE(waitForSkypeAttach());
+        } else {
+            ASSERT_TRUE(sk::pumpUntil([] { return sk::discoversSeen() > 0; }));
+        }
+        settleSkypeLink();
+        link_ = skypeLink();
+        ASSERT_NE(link_, nullptr);
+        ASSERT_EQ(sk::lastClient(), link_) << "Skype's client is the link window";
+        standin::clearLog();
+    }
+
+    // Skype reports (to the link window unless the notification names
+    // another); returns the answer Skype got.
     LRESULT notify(const sk::Notification& notification) {
         const sk::Outcome outcome = sk::waitFor(sk::requestNotification(notification));
         EXPECT_TRUE(outcome.completed && outcome.delivered);
@@ -43,6 +64,7 @@ class CallWatcherTest : public PluginTest {
     std::string ini_ = kStopOnCallOn;
     sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
     std::unique_ptr<sk::Running> skype_;
+    HWND link_ = nullptr;
 };
 
 // One step of a call scenario and the player's state and the plug-in's
@@ -259,7 +281,7 @@ TEST_P(CallScenarioTest, PausesAndResumesAsTheCallGoes) {
         EXPECT_EQ(pausesSent(), step.pauses);
         EXPECT_EQ(playsSent(), step.plays);
     }
-    EXPECT_EQ(copyDataPassedOn(), 0u);
+    EXPECT_EQ(copyDataPassedOn(), 0u) << "nothing of Skype's reaches the player's window";
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, CallScenarioTest, testing::ValuesIn(scenarios()),
@@ -272,18 +294,43 @@ INSTANTIATE_TEST_SUITE_P(PausingCalls, CallScenarioTest, testing::ValuesIn(pausi
                              return std::string(info.param.name);
                          });
 
-TEST_F(CallWatcherTest, OtherProgramsAndNullSendersGoToThePlayer) {
+// Only the Skype window that attached may pause the player: the same ring
+// from another program's window, or naming no sender, is not taken.
+TEST_F(CallWatcherTest, TheLinkTakesOnlyTheAttachedSkypesNotifications) {
     standin::setPlayState(Playing, standin::Notify::StatusChanged);
-    standin::clearLog();
     for (sk::Sender sender : {sk::Sender::Other, sk::Sender::None}) {
         sk::Notification ring = sk::textNotification(call("RINGING"));
         ring.sender = sender;
+        EXPECT_EQ(notify(ring), 0) << "not taken";
+    }
+    EXPECT_EQ(pausesSent(), 0u);
+    EXPECT_EQ(standin::playState(), Playing);
+
+    EXPECT_EQ(notify(call("RINGING")), 1);
+    EXPECT_EQ(standin::playState(), Paused);
+    EXPECT_EQ(copyDataPassedOn(), 0u);
+}
+
+// The player takes commands in WM_COPYDATA: whatever is sent to its own
+// window, by Skype's window or anyone else, is the player's and goes on
+// untouched, its answer going back. None of it pauses the music.
+TEST_F(CallWatcherTest, CopyDataToThePlayersWindowGoesOnUntouched) {
+    standin::setPlayState(Playing, standin::Notify::StatusChanged);
+    standin::clearLog();
+    const std::pair<sk::Sender, HWND> senders[] = {{sk::Sender::Skype, sk::skypeWindow()},
+                                                   {sk::Sender::Other, sk::otherWindow()},
+                                                   {sk::Sender::None, nullptr}};
+    for (const auto& [sender, window] : senders) {
+        sk::Notification ring = sk::textNotification(call("RINGING"));
+        ring.sender = sender;
+        ring.target = host();
         const LRESULT answer = notify(ring);
         const auto passed = standin::lastMessage(standin::Window::Main, WM_COPYDATA);
         ASSERT_TRUE(passed.has_value());
+        EXPECT_EQ(passed->wParam, reinterpret_cast<WPARAM>(window));
         EXPECT_EQ(passed->result, answer) << "the player's own answer goes back";
     }
-    EXPECT_EQ(copyDataPassedOn(), 2u);
+    EXPECT_EQ(copyDataPassedOn(), 3u);
     EXPECT_EQ(pausesSent(), 0u);
     EXPECT_EQ(standin::playState(), Playing);
 }
@@ -293,16 +340,18 @@ class NoSkypeWindowTest : public CallWatcherTest {
     NoSkypeWindowTest() { answerMode_ = sk::AnswerMode::None; }
 };
 
-// With no Skype window known, a null sender is just another program.
-TEST_F(NoSkypeWindowTest, NullSenderGoesToThePlayer) {
+// Until Skype attaches no window is known, so no ring pauses the player: not
+// one naming Skype's window, nor one naming none.
+TEST_F(NoSkypeWindowTest, NothingPausesBeforeSkypeAttaches) {
     standin::setPlayState(Playing, standin::Notify::StatusChanged);
-    standin::clearLog();
-    sk::Notification ring = sk::textNotification(call("RINGING"));
-    ring.sender = sk::Sender::None;
-    const LRESULT answer = notify(ring);
-    ASSERT_EQ(copyDataPassedOn(), 1u);
-    EXPECT_EQ(standin::lastMessage(standin::Window::Main, WM_COPYDATA)->result, answer);
+    for (sk::Sender sender : {sk::Sender::Skype, sk::Sender::None}) {
+        sk::Notification ring = sk::textNotification(call("RINGING"));
+        ring.sender = sender;
+        EXPECT_EQ(notify(ring), 0) << "not taken";
+    }
     EXPECT_EQ(pausesSent(), 0u);
+    EXPECT_EQ(copyDataPassedOn(), 0u);
+    EXPECT_EQ(standin::playState(), Playing);
 }
 
 TEST_F(CallWatcherTest, ReadsOnlyWithinCbData) {
@@ -327,15 +376,15 @@ TEST_F(CallWatcherTest, ReadsOnlyWithinCbData) {
     notify(empty);
     EXPECT_EQ(standin::playState(), Paused);
 
-    // No data at all is not Skype's: the player gets it.
+    // No data at all is no notification: not taken.
     sk::Notification noData = sk::textNotification(call("MISSED"));
     noData.nullData = true;
-    notify(noData);
-    EXPECT_EQ(copyDataPassedOn(), 1u);
+    EXPECT_EQ(notify(noData), 0);
     EXPECT_EQ(standin::playState(), Paused);
 
     EXPECT_EQ(notify(call("MISSED")), 1);
     EXPECT_EQ(standin::playState(), Playing);
+    EXPECT_EQ(copyDataPassedOn(), 0u);
 }
 
 // On one thread nothing copies the block, so a sender can claim more bytes
@@ -344,8 +393,8 @@ TEST_F(CallWatcherTest, HugeCbDataWithASmallBlock) {
     standin::setPlayState(Playing, standin::Notify::StatusChanged);
     char text[] = "CALL 1234 STATUS RINGING";
     COPYDATASTRUCT record{0, 0x7FFFFFF0, text};
-    EXPECT_EQ(sendToHost(WM_COPYDATA, reinterpret_cast<WPARAM>(sk::skypeWindow()),
-                         reinterpret_cast<LPARAM>(&record)),
+    EXPECT_EQ(SendMessageA(link_, WM_COPYDATA, reinterpret_cast<WPARAM>(sk::skypeWindow()),
+                           reinterpret_cast<LPARAM>(&record)),
               1);
     EXPECT_EQ(standin::playState(), Paused);
 }

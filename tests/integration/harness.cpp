@@ -92,6 +92,32 @@ void settleSkypeLink() {
     }
 }
 
+bool waitForLastSkypeCommand(const std::string& text) {
+    return standin_skype::pumpUntil([&text] {
+        const std::vector<standin_skype::CopyDataRecord> commands = skypeCommands();
+        return !commands.empty() && commands.back().text() == text;
+    });
+}
+
+namespace {
+
+BOOL CALLBACK findLinkInProcess(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || className(window) != kSkypeLinkClass)
+        return TRUE;
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+}
+
+} // namespace
+
+bool skypeLinkRemains() {
+    bool found = false;
+    EnumWindows(findLinkInProcess, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(standin::mainWindow(), message, wParam, lParam);
 }

@@ -51,6 +51,10 @@ bool waitForSkypeAttach();                    // Skype attached the link and hea
 // Pumps until the plug-in has nothing on its way to Skype: no send in
 // progress and nothing new for a while. For tests that show nothing is sent.
 void settleSkypeLink();
+// Pumps until the last command Skype holds (PROTOCOL 7 aside) reads `text`.
+bool waitForLastSkypeCommand(const std::string& text);
+// Whether a link window is left anywhere in this process, on any thread.
+bool skypeLinkRemains();
 
 // Sends a message to the player's main window, as the host or the shell would.
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);

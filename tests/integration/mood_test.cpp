@@ -17,12 +17,12 @@ std::string bytesOf(const sk::CopyDataRecord& record) {
 }
 
 // The record of one mood command: its UTF-8 bytes, two zero bytes, dwData 0,
-// from the player's main window.
+// from the plug-in's link window.
 testing::AssertionResult isMoodRecord(const sk::CopyDataRecord& record, const std::string& command,
-                                      HWND host) {
+                                      HWND link) {
     const std::string expected = command + std::string(2, '\0');
     const std::string actual = bytesOf(record);
-    if (record.sender != host || record.dwData != 0 || record.nullData)
+    if (record.sender != link || record.dwData != 0 || record.nullData)
         return testing::AssertionFailure() << "sender, dwData or lpData wrong";
     if (record.cbData != expected.size())
         return testing::AssertionFailure()
@@ -60,16 +60,32 @@ class MoodTest : public PluginTest {
         clearRecordedCalls();
     }
 
+    // Each story starts with Skype attached and nothing on its way.
+    void SetUp() override {
+        PluginTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_TRUE(waitForSkypeAttach());
+        settleSkypeLink();
+        link_ = skypeLink();
+    }
+
     void setTemplate(const std::string& text) {
         standin::writeIniContent("[Tralmo]\nTRALMO_USER_STRING=" + text + "\n");
     }
 
     std::size_t moodsSent() const { return skypeCommandCount(); }
+    // Once the link has nothing more on its way.
+    std::size_t moodsSettled() const {
+        settleSkypeLink();
+        return skypeCommandCount();
+    }
     std::string lastMood() const { return skypeCommands().back().text(); }
 
     std::vector<std::string> titles_{"Song"};
     std::string ini_;
     std::unique_ptr<sk::Running> skype_;
+    HWND link_ = nullptr; // it goes at quit
 };
 
 enum class Action { SongStarts, Pauses, Quits };
@@ -140,11 +156,12 @@ TEST_P(MoodBytesTest, ReachesSkypeExactly) {
         break;
     }
     if (!c.command) {
-        EXPECT_EQ(moodsSent(), 0u);
+        EXPECT_EQ(moodsSettled(), 0u);
         return;
     }
-    ASSERT_EQ(moodsSent(), 1u);
-    EXPECT_TRUE(isMoodRecord(skypeCommands()[0], *c.command, host()));
+    ASSERT_TRUE(waitForSkypeCommands(1));
+    ASSERT_EQ(moodsSettled(), 1u);
+    EXPECT_TRUE(isMoodRecord(skypeCommands()[0], *c.command, link_));
     if (c.action == Action::Quits) {
         EXPECT_EQ(tooltips(), std::vector<std::string>{""}) << "no title on exit";
     }
@@ -161,18 +178,18 @@ TEST_F(MoodTest, TooltipTakes127CharactersAndFollowsEvenWhenInactive) {
     standin::setTitles({title});
 
     standin::sendSongStarted();
-    ASSERT_EQ(moodsSent(), 1u);
-    EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + title, host()));
+    ASSERT_TRUE(waitForSkypeCommands(1));
+    EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + title, link_));
     EXPECT_EQ(tooltips(), std::vector<std::string>{title.substr(0, kTipChars)});
 
     sendToHost(WM_COMMAND, 104, 0); // "Active" off
     standin::setTitles({"Other"});
     standin::sendSongStarted();
-    EXPECT_EQ(moodsSent(), 1u);
     EXPECT_EQ(tooltips().back(), "Other");
+    EXPECT_EQ(moodsSettled(), 1u);
 
     sendToHost(WM_COMMAND, 104, 0); // on again: nothing is composed by that alone
-    EXPECT_EQ(moodsSent(), 1u);
+    EXPECT_EQ(moodsSettled(), 1u);
 }
 
 TEST_F(MoodTest, TitleOf64KiBArrivesWhole) {
@@ -183,32 +200,33 @@ TEST_F(MoodTest, TitleOf64KiBArrivesWhole) {
     setTemplate("<[%title%]> [%state%]");
 
     standin::sendSongStarted();
-    ASSERT_EQ(moodsSent(), 1u);
-    EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + ("<" + title + "> playing"), host()));
+    ASSERT_TRUE(waitForSkypeCommands(1));
+    EXPECT_EQ(moodsSettled(), 1u);
+    EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + ("<" + title + "> playing"), link_));
 }
 
 TEST_F(MoodTest, PollComposesOnlyWhenTheStateChanges) {
     setTemplate("[%title%] [%state%]");
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSent(), 0u) << "stopped right after load is no change";
+    EXPECT_EQ(moodsSettled(), 0u) << "stopped right after load is no change";
 
     standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
     standin::pumpPending();
-    ASSERT_EQ(moodsSent(), 1u);
+    ASSERT_TRUE(waitForSkypeCommands(1));
     EXPECT_EQ(lastMood(), std::string(kRich) + "Song paused");
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSent(), 1u);
+    EXPECT_EQ(moodsSettled(), 1u);
 
     // A song start composes Playing without the poll recording it.
     standin::setPlayState(standin::PlayState::Playing);
     standin::sendSongStarted();
-    ASSERT_EQ(moodsSent(), 2u);
+    ASSERT_TRUE(waitForSkypeCommands(2));
     EXPECT_EQ(lastMood(), std::string(kRich) + "Song playing");
     standin::sendStatusChanged();
-    ASSERT_EQ(moodsSent(), 3u);
+    ASSERT_TRUE(waitForSkypeCommands(3));
     EXPECT_EQ(lastMood(), std::string(kRich) + "Song playing");
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSent(), 3u);
+    EXPECT_EQ(moodsSettled(), 3u);
 }
 
 TEST_F(MoodTest, NoTitleSendsNothingButTheStateIsRecorded) {
@@ -216,15 +234,16 @@ TEST_F(MoodTest, NoTitleSendsNothingButTheStateIsRecorded) {
     standin::sendSongStarted();
     standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
     standin::pumpPending();
-    EXPECT_EQ(moodsSent(), 0u);
+    EXPECT_EQ(moodsSettled(), 0u);
     EXPECT_TRUE(tooltips().empty());
 
     standin::setPosition(0);
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSent(), 0u) << "Paused was recorded although nothing was sent";
+    EXPECT_EQ(moodsSettled(), 0u) << "Paused was recorded although nothing was sent";
     standin::setPlayState(standin::PlayState::Playing, standin::Notify::StatusChanged);
     standin::pumpPending();
-    ASSERT_EQ(moodsSent(), 1u);
+    ASSERT_TRUE(waitForSkypeCommands(1));
+    EXPECT_EQ(moodsSettled(), 1u);
     EXPECT_EQ(lastMood(), std::string(kRich) + "Song");
 }
 
@@ -239,10 +258,10 @@ TEST_F(CyrillicMoodTest, TitleArrivesAsUtf8) {
     if (GetACP() != 1251)
         GTEST_SKIP() << "needs the ANSI code page 1251, not " << GetACP();
     standin::sendSongStarted();
-    ASSERT_EQ(moodsSent(), 1u);
+    ASSERT_TRUE(waitForSkypeCommands(1));
     EXPECT_TRUE(isMoodRecord(
         skypeCommands()[0], std::string(kRich) + "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
-        host()));
+        link_));
     EXPECT_EQ(tooltips(), std::vector<std::string>{titles_[0]}) << "the tooltip stays ANSI";
 }
 

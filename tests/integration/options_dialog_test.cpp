@@ -71,7 +71,8 @@ class OptionsDialogTest : public PluginTest {
     bool initAtSetUp() override { return false; }
 
     // Starts the plug-in on this ini content, attached to a stand-in Skype if
-    // asked, with the call records and the player's log cleared.
+    // asked, with discovery over, and the call records and the player's log
+    // cleared.
     void start(const std::string& ini = "", bool withSkype = false) {
         if (!ini.empty()) {
             ASSERT_TRUE(standin::writeIniContent(ini));
@@ -84,8 +85,9 @@ class OptionsDialogTest : public PluginTest {
         }
         ASSERT_TRUE(standin::initPlugin()) << standin::pluginError();
         if (withSkype) {
-            ASSERT_NE(standin_skype::skypeWindow(), nullptr);
+            ASSERT_TRUE(waitForSkypeAttach());
         }
+        settleSkypeLink();
         clearRecordedCalls();
         standin::clearLog();
     }
@@ -210,17 +212,20 @@ INSTANTIATE_TEST_SUITE_P(Opened, OptionsDialogOpening,
 TEST_F(OptionsDialogTest, ShowsTheStateTemplateWhileMoodsUseTheTitleAloneUntilOk) {
     start("", true);
     standin::sendSongStarted();
-    EXPECT_EQ(lastMoodCommand(), "SET PROFILE RICH_MOOD_TEXT First Song");
+    ASSERT_TRUE(waitForLastSkypeCommand("SET PROFILE RICH_MOOD_TEXT First Song"));
+    settleSkypeLink();
+    const std::size_t moods = skypeCommandCount();
 
     withOptions([&](HWND dialog) {
         EXPECT_EQ(itemText(dialog, IDC_USER_STRING), kShownDefaultTemplate);
         clickButton(dialog, IDOK);
     });
     EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_USER_STRING"), kShownDefaultTemplate);
-    EXPECT_EQ(lastMoodCommand(), "SET PROFILE RICH_MOOD_TEXT First Song")
-        << "closing the dialog composes nothing";
+    settleSkypeLink();
+    EXPECT_EQ(skypeCommandCount(), moods) << "closing the dialog composes nothing";
     standin::sendSongStarted();
-    EXPECT_EQ(lastMoodCommand(), "SET PROFILE RICH_MOOD_TEXT First Song playing");
+    EXPECT_TRUE(waitForLastSkypeCommand("SET PROFILE RICH_MOOD_TEXT First Song playing"))
+        << lastMoodCommand();
 }
 
 TEST_F(OptionsDialogTest, BoxesShowTheSwitchesInMemoryAndEditsTheStoredTexts) {
@@ -316,7 +321,8 @@ TEST_F(OptionsDialogTest, OkStoresTheTextsShowsTheTrayAtOnceAndSavesTheSwitches)
     // The switches work from now on: plain mood text, and a call pauses.
     standin::setPlayState(standin::PlayState::Playing);
     standin::sendSongStarted();
-    EXPECT_EQ(lastMoodCommand(), "SET PROFILE MOOD_TEXT Now: First Song");
+    EXPECT_TRUE(waitForLastSkypeCommand("SET PROFILE MOOD_TEXT Now: First Song"))
+        << lastMoodCommand();
     standin_skype::sendNotification("CALL 17 STATUS RINGING");
     EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
 

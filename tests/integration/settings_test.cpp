@@ -338,7 +338,7 @@ class TextKeyTest : public PluginTest {
         captureProfileCalls();
         standin_skype::Config config;
         config.clientProcess = GetCurrentProcessId();
-        skype_.emplace(config); // attaches during init's Discover
+        skype_.emplace(config); // attaches the link once the test pumps
         ASSERT_TRUE(skype_->started());
     }
     void TearDown() override {
@@ -350,10 +350,7 @@ class TextKeyTest : public PluginTest {
 };
 
 TEST_F(TextKeyTest, TextsAreReadIntoA512ByteBuffer) {
-    ASSERT_TRUE(standin_skype::pumpUntil([] {
-        const auto sent = standin_skype::attachesSent();
-        return !sent.empty() && sent.back().delivered;
-    }));
+    ASSERT_TRUE(waitForSkypeAttach());
     standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
     std::string mood;
     ASSERT_TRUE(standin_skype::pumpUntil([&] {

@@ -35,10 +35,44 @@ class PinnedShutdownTest : public PluginTest {
         ASSERT_TRUE(skype_->started());
     }
 
+    // Each story starts with Skype attached, the playing song's mood
+    // published, and nothing on its way.
+    void SetUp() override {
+        PluginTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_TRUE(waitForSkypeAttach());
+        ASSERT_TRUE(waitForSkypeCommands(1));
+        settleSkypeLink();
+    }
+
+    // Quits; the exit mood (empty by default) must have reached Skype from
+    // the link window, and nothing of the link may remain.
+    void quitExpectingTheExitMood() {
+        const HWND link = skypeLink();
+        const std::size_t before = sk::recordCount();
+        ASSERT_TRUE(standin::quitPlugin());
+        const auto commands = skypeCommands(before);
+        ASSERT_EQ(commands.size(), 1u) << "the exit mood";
+        std::string mood = "?";
+        EXPECT_TRUE(sk::moodTextOf(commands[0].text(), &mood));
+        EXPECT_EQ(mood, "");
+        EXPECT_EQ(commands[0].sender, link);
+        EXPECT_FALSE(skypeLinkRemains());
+    }
+
+    // Skype rings after quit. The link it knew is gone, so the ring can land
+    // only on the host's window, where a hook may still listen.
+    void ringTheHost(const char* text) {
+        sk::Notification ring = sk::textNotification(text);
+        ring.target = host();
+        EXPECT_TRUE(sk::waitFor(sk::requestNotification(ring)).delivered);
+    }
+
     // What Windows ending the session does while a dialog of ours is open:
     // the host quits and frees the library from inside our loop.
     void quitAndUnload() {
-        ASSERT_TRUE(standin::quitPlugin());
+        quitExpectingTheExitMood();
         clearRecordedCalls();
         ASSERT_TRUE(standin::unloadPlugin());
     }
@@ -66,7 +100,7 @@ TEST_F(PinnedShutdownTest, QuitFromInsideTheOptionsDialogLeavesNoTrace) {
     EXPECT_TRUE(recordedCalls({"WritePrivateProfileStringA"}).empty());
 
     // A ringing call after quit leaves the music alone.
-    sk::sendNotification("CALL 5 STATUS RINGING");
+    ringTheHost("CALL 5 STATUS RINGING");
     EXPECT_EQ(standin::playState(), standin::PlayState::Playing);
 }
 
@@ -110,8 +144,7 @@ TEST_F(PinnedShutdownTest, AReachableHookStaysSilentAfterQuit) {
     gBehindLaterSubclass = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(host(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&laterSubclass)));
     const std::size_t before = sk::recordCount();
-    ASSERT_TRUE(standin::quitPlugin());
-    ASSERT_EQ(skypeCommands(before).size(), 1u) << "the exit mood";
+    quitExpectingTheExitMood();
     clearRecordedCalls();
 
     sendToHost(RegisterWindowMessageA(kTaskbarCreated), 0, 0);
@@ -119,7 +152,7 @@ TEST_F(PinnedShutdownTest, AReachableHookStaysSilentAfterQuit) {
     sendToHost(WM_COMMAND, IDM_STOP_ON_CALL, 0);
     sendToHost(WM_COMMAND, kFirstButtonCallback + 2, 0);
     standin::sendSongStarted();
-    sk::sendNotification("CALL 6 STATUS RINGING");
+    ringTheHost("CALL 6 STATUS RINGING");
     EXPECT_EQ(iconsAdded(), 0u);
     EXPECT_TRUE(recordedCalls({"CheckMenuItem"}).empty());
     EXPECT_EQ(standin::playState(), standin::PlayState::Playing);
@@ -127,6 +160,7 @@ TEST_F(PinnedShutdownTest, AReachableHookStaysSilentAfterQuit) {
     // The host's window goes: the exit mood has gone already.
     SetWindowLongPtrA(host(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gBehindLaterSubclass));
     DestroyWindow(host());
+    settleSkypeLink();
     EXPECT_EQ(skypeCommands(before).size(), 1u) << "never a second exit mood";
 }
 

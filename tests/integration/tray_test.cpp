@@ -135,6 +135,25 @@ class TrayTest : public PluginTest {
             fakeWindowsVersion(version_->first, version_->second);
     }
 
+    // The link's first Discover visits this thread's windows and makes the
+    // plug-in poll the player: let it finish before a story begins.
+    void SetUp() override {
+        PluginTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_TRUE(standin_skype::pumpUntil(discoveryDelivered));
+        settleSkypeLink();
+    }
+
+    static bool discoveryDelivered() {
+        const UINT discover = registeredMessage("SkypeControlAPIDiscover");
+        for (const ApiCall& call : recordedCalls({"SendMessageTimeoutA"}))
+            if (call.args[0] == reinterpret_cast<DWORD_PTR>(HWND_BROADCAST) &&
+                call.args[1] == discover && call.result != 0)
+                return true;
+        return false;
+    }
+
     // The options dialog's OK with "Show plugin icon in tray" set as given:
     // the user's way to add or remove the main icon while the plug-in runs.
     void acceptOptionsWithTrayBox(bool checked) {
@@ -281,8 +300,8 @@ TEST_P(TrayLifeTest, InitAndQuitTouchOnlyWhatIsShown) {
 INSTANTIATE_TEST_SUITE_P(
     Settings, TrayLifeTest,
     testing::Values(
-        // The exit mood (a broadcast was delivered, mood on exit is on by
-        // default) empties the tip before the icons go.
+        // The exit mood (discovery's broadcast was delivered, mood on exit is
+        // on by default) empties the tip before the icons go.
         LifeCase{"FirstStart", "", steps("add", {0}) + kDeleteAllButtons,
                  steps("modify", {0}) + steps("delete", {0}) + kDeleteAllButtons},
         LifeCase{"NoExitMood", "[Tralmo]\r\nTRALMO_EXITSETMOOD=0\r\n",

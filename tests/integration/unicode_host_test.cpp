@@ -40,7 +40,25 @@ class UnicodeHostTest : public PluginTest {
         ASSERT_TRUE(skype_->started());
     }
 
-    std::string lastCommand() const { return skypeCommands().back().text(); }
+    // Each story starts with Skype attached and nothing on its way.
+    void SetUp() override {
+        PluginTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_TRUE(waitForSkypeAttach());
+        settleSkypeLink();
+    }
+
+    std::string lastCommand() const {
+        const auto commands = skypeCommands();
+        return commands.empty() ? std::string() : commands.back().text();
+    }
+    // Waits until Skype's last mood is the one composed for `title` (UTF-8).
+    testing::AssertionResult skypeShows(const std::string& title) const {
+        if (waitForLastSkypeCommand(kRich + title))
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure() << "Skype holds \"" << lastCommand() << "\"";
+    }
 
     void playEntry(int position) {
         standin::setPosition(position);
@@ -94,41 +112,43 @@ TEST_F(AnsiHostTest, AnAnsiHostKeepsTheAnsiFunctions) {
     EXPECT_EQ(recordedCalls({"SetWindowLongA"}).size(), 2u);
     EXPECT_TRUE(recordedCalls({"SetWindowLongW"}).empty());
     playEntry(1);
-    EXPECT_EQ(lastCommand(), kRich + utf8(kJapanese));
+    EXPECT_TRUE(skypeShows(utf8(kJapanese)));
 }
 
 // Winamp offers the title in UTF-16: every character reaches Skype. The tray
 // tooltip keeps the host's ANSI text.
 TEST_F(UnicodeHostTest, TheWideTitleReachesSkypeWhole) {
     playEntry(1);
-    EXPECT_EQ(lastCommand(), kRich + utf8(kJapanese));
+    EXPECT_TRUE(skypeShows(utf8(kJapanese)));
     EXPECT_EQ(tooltips().back(), standin::titles()[1]);
     EXPECT_NE(tooltips().back().find('?'), std::string::npos) << "no Japanese in the code page";
 
     // Beyond the 399 characters of the ANSI text.
     playEntry(2);
-    EXPECT_EQ(lastCommand(), kRich + utf8(std::wstring(450, L'\x00E9')));
+    EXPECT_TRUE(skypeShows(utf8(std::wstring(450, L'\x00E9'))));
 
     // An older host without the wide title: its ANSI text, cut as it cuts it.
     standin::setAnswerWideTitles(false);
     playEntry(1);
-    EXPECT_EQ(lastCommand(), kRich + utf8(standin::wideFromAnsi(standin::titles()[1])));
+    EXPECT_TRUE(skypeShows(utf8(standin::wideFromAnsi(standin::titles()[1]))));
     playEntry(2);
-    EXPECT_EQ(lastCommand(), kRich + utf8(std::wstring(399, L'\x00E9')));
+    EXPECT_TRUE(skypeShows(utf8(std::wstring(399, L'\x00E9'))));
 }
 
 // Internet radio: the host reports a new title with a status change only.
 TEST_F(UnicodeHostTest, AStreamTitleReachesSkype) {
     playEntry(0);
+    ASSERT_TRUE(skypeShows(utf8(kCyrillic)));
+    settleSkypeLink();
     const std::size_t before = skypeCommandCount();
     standin::updateStreamTitle(kJapanese);
     standin::pumpPending();
-    ASSERT_EQ(skypeCommandCount(), before + 1);
-    EXPECT_EQ(lastCommand(), kRich + utf8(kJapanese));
+    EXPECT_TRUE(skypeShows(utf8(kJapanese)));
     EXPECT_EQ(standin::mainCaption(), caption(1, kJapanese));
 
     standin::setVolume(50); // a status change too: nothing new to say
     standin::pumpPending();
+    settleSkypeLink();
     EXPECT_EQ(skypeCommandCount(), before + 1);
 }
 
@@ -141,28 +161,38 @@ struct OrderCase {
 
 class ShutDownOrderTest : public UnicodeHostTest, public testing::WithParamInterface<OrderCase> {};
 
-// The exit mood leaves while the host's window exists, whichever comes
-// first, and only once; the bytes are the same either way.
-TEST_P(ShutDownOrderTest, TheExitMoodLeavesOnceWhileTheWindowExists) {
+// The exit mood leaves from the link window, whichever comes first, and only
+// once; the bytes are the same either way. Nothing of the link outlives quit.
+TEST_P(ShutDownOrderTest, TheExitMoodLeavesOnceFromTheLinkWindow) {
     playEntry(1);
+    ASSERT_TRUE(skypeShows(utf8(kJapanese)));
+    settleSkypeLink();
     const HWND main = host();
+    const HWND link = skypeLink();
+    ASSERT_NE(link, nullptr);
     const std::size_t before = sk::recordCount();
     clearRecordedCalls();
     if (GetParam().hostOrder) {
         ASSERT_TRUE(standin::closePlayer());
-        EXPECT_FALSE(IsWindow(main));
+        EXPECT_FALSE(IsWindow(main)) << "the host's window went before quit";
     } else {
         ASSERT_TRUE(standin::quitPlugin());
-        standin::destroyPlayer();
     }
+    EXPECT_FALSE(skypeLinkRemains());
+    WNDCLASSA linkClass{};
+    EXPECT_FALSE(GetClassInfoA(standin::pluginModule(), kSkypeLinkClass, &linkClass))
+        << "the link's window class outlives quit";
+    if (!GetParam().hostOrder)
+        standin::destroyPlayer(); // the windows go after quit: no second exit mood
     std::vector<ApiCall> sends;
     for (const ApiCall& call : recordedCalls({"SendMessageTimeoutA"}))
         if (call.args[1] == WM_COPYDATA)
             sends.push_back(call);
     // Stopping may publish "stopped" first; the exit mood is the last word.
     ASSERT_FALSE(sends.empty());
+    EXPECT_EQ(sends.back().args[0], reinterpret_cast<DWORD_PTR>(sk::skypeWindow()));
+    EXPECT_EQ(sends.back().args[2], reinterpret_cast<DWORD_PTR>(link));
     EXPECT_TRUE(sends.back().wParamWindowAlive) << "sent from a window that no longer exists";
-    EXPECT_EQ(sends.back().args[2], reinterpret_cast<DWORD_PTR>(main));
 
     const auto records = sk::records(before);
     ASSERT_FALSE(records.empty());
@@ -170,6 +200,7 @@ TEST_P(ShutDownOrderTest, TheExitMoodLeavesOnceWhileTheWindowExists) {
     for (const auto& record : records)
         exitMoods += record.text() == kRich + std::string(kExitMood) ? 1 : 0;
     EXPECT_EQ(exitMoods, 1u);
+    EXPECT_EQ(records.back().sender, link);
     EXPECT_EQ(records.back().text(), kRich + std::string(kExitMood));
     EXPECT_TRUE(records.back().endsWithTwoZeros());
     EXPECT_EQ(records.back().cbData, std::string(kRich).size() + std::strlen(kExitMood) + 2);
