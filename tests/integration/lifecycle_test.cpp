@@ -180,6 +180,10 @@ TEST_P(InitTest, RunsItsStepsInOrderAndReturnsZero) {
     ASSERT_TRUE(standin::initPlugin(&result));
     EXPECT_EQ(result, 0);
     // The Discover broadcast leaves from the link's own thread.
+    EXPECT_TRUE(standin_skype::pumpUntil([] {
+        return countCalls(recordedCalls(), discoverBroadcast(skypeLink())) == 1 &&
+               sendsInFlight() == 0;
+    }));
     settleSkypeLink();
     const std::vector<ApiCall> calls = recordedCalls();
 
@@ -451,7 +455,8 @@ TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilences
     EXPECT_TRUE(ringing.delivered);
     EXPECT_EQ(ringing.result, 1);
     EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
-    settleSkypeLink(); // the pause is published
+    EXPECT_TRUE(waitForSkypeRecords(records + 2)); // the pause is published
+    settleSkypeLink();
     standin::setPlayState(standin::PlayState::Playing);
 
     // The hook's own address, asked in the window's character set: through the

@@ -55,10 +55,13 @@ class AttachTest : public PluginTest {
     }
     void forget() { seen_ = sk::recordCount(); }
 
-    // The host's play state changes, and what that sends has reached Skype.
-    static void statusChangesTo(PlayState state) {
+    // The host's play state changes, and the `awaited` records that sends
+    // have reached Skype.
+    static void statusChangesTo(PlayState state, std::size_t awaited = 0) {
+        const std::size_t first = sk::recordCount();
         standin::setPlayState(state, standin::Notify::StatusChanged);
         standin::pumpPending(); // the host posts the status callback
+        EXPECT_TRUE(waitForSkypeRecords(first + awaited));
         settleSkypeLink();
     }
 
@@ -123,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<PublishCase>& info) { return info.param.name; });
 
 TEST_F(AttachTest, AStoppedHostPublishesOnlyAChange) {
-    statusChangesTo(PlayState::Playing);
+    statusChangesTo(PlayState::Playing, 1);
     standin::setPlayState(PlayState::Stopped);
     forget();
     ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
@@ -137,7 +140,7 @@ TEST_F(AttachTest, AStoppedHostPublishesOnlyAChange) {
 // The user logs out (status 3 to us), later logs in again: Skype tells every
 // window its API is available, and the session is back with the song.
 TEST_F(AttachTest, LogOutForgetsTheWindowAndLogInRepublishes) {
-    statusChangesTo(PlayState::Playing);
+    statusChangesTo(PlayState::Playing, 1);
     ASSERT_EQ(sk::sendAttach(sk::kAttachNotAvailable).result, 1);
     forget();
     standin::sendSongStarted();
@@ -170,7 +173,8 @@ TEST_F(AttachTest, RefusalMattersOnlyFromTheKnownWindow) {
     standin::sendSongStarted();
     EXPECT_TRUE(received().empty()) << "a window that refused is not sent to";
     tick();
-    EXPECT_EQ(sk::discoversSeen(), 2u) << "the next tick looks again";
+    EXPECT_TRUE(sk::pumpUntil([] { return sk::discoversSeen() == 2; }))
+        << "the next tick looks again";
 }
 
 TEST_F(AttachTest, EveryWaitOnSkypeIsBoundedAtOneSecond) {

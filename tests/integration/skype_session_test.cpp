@@ -62,6 +62,22 @@ void tick() {
     sendToHost(WM_TIMER, kDiscoveryTimer, 0);
 }
 
+// Pumps until `count` Discover broadcasts have been made and returned.
+bool broadcastsMade(std::size_t count) {
+    return sk::pumpUntil([count] { return broadcasts() >= count && sendsInFlight() == 0; });
+}
+
+// Pumps until Skype has heard PROTOCOL 7 `count` times: that many sessions
+// were opened.
+bool sessionsOpened(std::size_t count) {
+    return sk::pumpUntil([count] {
+        std::size_t opened = 0;
+        for (const sk::CopyDataRecord& record : sk::records())
+            opened += record.text() == kProtocolCommand ? 1 : 0;
+        return opened >= count;
+    });
+}
+
 std::vector<std::string> receivedSince(std::size_t first) {
     std::vector<std::string> texts;
     for (const sk::CopyDataRecord& record : sk::records(first))
@@ -139,6 +155,8 @@ class SessionTest : public PluginTest {
         KillTimer(host(), kDiscoveryTimer);
         if (answerMode_ != sk::AnswerMode::None) {
             ASSERT_TRUE(waitForSkypeAttach());
+            // The attach publishes what plays.
+            ASSERT_TRUE(waitForSkypeRecords(playingAtStart_ ? 2 : 1));
         }
         settleSkypeLink();
     }
@@ -195,10 +213,8 @@ class SessionTest : public PluginTest {
             tick();
             if (pattern[i] == 'B') {
                 ++expected;
-                ASSERT_TRUE(sk::pumpUntil([&] {
-                    return broadcasts() >= expected && sendsInFlight() == 0;
-                })) << "no broadcast at tick "
-                    << i << " of " << pattern;
+                ASSERT_TRUE(broadcastsMade(expected))
+                    << "no broadcast at tick " << i << " of " << pattern;
             }
             previous = pattern[i];
         }
@@ -276,7 +292,7 @@ TEST_F(SearchingTest, DiscoveryBacksOffWhileNothingAnswers) {
 
     // Skype announces its API: discovered at once, and eagerly again.
     ASSERT_EQ(sk::sendAttach(sk::kAttachApiAvailable).result, 1);
-    EXPECT_TRUE(sk::pumpUntil([] { return broadcasts() == 16 && sendsInFlight() == 0; }));
+    EXPECT_TRUE(broadcastsMade(16));
     ASSERT_NO_FATAL_FAILURE(expectTicks(kFirstMinute));
     ASSERT_NO_FATAL_FAILURE(expectTicks(".....B"));
 
@@ -291,7 +307,7 @@ TEST_F(SearchingTest, AFailedSendStartsDiscoveryOver) {
     ASSERT_NO_FATAL_FAILURE(expectTicks(kFirstMinute));
     ASSERT_NO_FATAL_FAILURE(expectTicks(kPatientMinute));
     ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
-    ASSERT_EQ(settledSince(0).back(), kProtocolCommand);
+    ASSERT_EQ(settledSince(0, 1).back(), kProtocolCommand);
 
     sk::setCopyDataResult(0);
     ASSERT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
@@ -310,12 +326,17 @@ TEST_P(AttachStatusTest, IsAnsweredOneAndOnlySuccessGivesAWindow) {
     const sk::Outcome outcome = sk::sendAttach(status);
     ASSERT_TRUE(outcome.completed && outcome.delivered);
     EXPECT_EQ(outcome.result, 1);
+    // Skype's API becoming available is worth a discovery at once.
+    const bool available = status == sk::kAttachApiAvailable;
+    if (available) {
+        EXPECT_TRUE(broadcastsMade(2));
+    }
+    if (success) {
+        EXPECT_TRUE(sessionsOpened(1));
+    }
     settleSkypeLink();
     EXPECT_EQ(standin::countMessages(standin::Window::Main, attachMessage()), 0u)
         << "an Attach reply must never reach the player";
-
-    // Skype's API becoming available is worth a discovery at once.
-    const bool available = status == sk::kAttachApiAvailable;
     EXPECT_EQ(broadcasts(), available ? 2u : 1u);
     EXPECT_EQ(songStarts(success ? 1 : 0),
               success ? std::vector<std::string>{kFirstSongMood} : std::vector<std::string>{});
@@ -342,11 +363,18 @@ TEST_P(LaterAttachStatusTest, FromTheKnownWindow) {
     const sk::Outcome outcome = sk::sendAttach(later.status);
     ASSERT_TRUE(outcome.completed && outcome.delivered);
     EXPECT_EQ(outcome.result, 1);
+    if (later.rediscovers) {
+        EXPECT_TRUE(sessionsOpened(2));
+    }
     settleSkypeLink();
     EXPECT_EQ(broadcasts(), later.rediscovers ? 2u : 1u);
     const bool known = !later.forgets || later.rediscovers;
     EXPECT_EQ(songStarts(known ? 1 : 0).size(), known ? 1u : 0u);
-    tickSettled();
+    tick();
+    if (later.forgets) {
+        EXPECT_TRUE(sessionsOpened(2));
+    }
+    settleSkypeLink();
     EXPECT_EQ(broadcasts(), later.forgets ? 2u : 1u);
     EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
 }
@@ -366,6 +394,8 @@ TEST_F(SessionTest, SecondSuccessReplacesTheWindow) {
         sk::waitFor(sk::requestAttach(sk::kAttachSuccess, sk::Sender::Other));
     ASSERT_TRUE(outcome.completed && outcome.delivered);
     EXPECT_EQ(outcome.result, 1);
+    EXPECT_TRUE(sk::pumpUntil(
+        [] { return !sendsTo(sk::otherWindow(), WM_COPYDATA).empty() && sendsInFlight() == 0; }));
     settleSkypeLink();
 
     // The other window does not speak the API: the protocol command that
@@ -377,7 +407,9 @@ TEST_F(SessionTest, SecondSuccessReplacesTheWindow) {
     EXPECT_TRUE(songStarts().empty());
     EXPECT_EQ(commandSends(), sends);
 
-    tickSettled();
+    tick();
+    EXPECT_TRUE(sessionsOpened(2));
+    settleSkypeLink();
     EXPECT_EQ(sk::discoversSeen(), 2u);
     EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
 }
@@ -393,7 +425,7 @@ class AttachAtInitTest : public SessionTest, public testing::WithParamInterface<
 };
 
 TEST_P(AttachAtInitTest, PublishesWhatPlaysOnce) {
-    EXPECT_EQ(receivedSince(0), (std::vector<std::string>{kProtocolCommand, kFirstSongMood}));
+    EXPECT_EQ(settledSince(0, 2), (std::vector<std::string>{kProtocolCommand, kFirstSongMood}));
     standin::sendStatusChanged();
     tickSettled();
     EXPECT_EQ(sk::recordCount(), 2u) << "Playing was recorded";
@@ -503,7 +535,9 @@ TEST_F(SessionTest, AFailedSendForgetsTheWindowUntilTheNextTick) {
     EXPECT_EQ(commandSends(), 2u);
 
     sk::setCopyDataResult(1);
-    tickSettled();
+    tick();
+    EXPECT_TRUE(sessionsOpened(2));
+    settleSkypeLink();
     EXPECT_EQ(broadcasts(), 2u);
     EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
     tickSettled();
@@ -532,11 +566,11 @@ TEST_F(SessionTest, AHungSkypeIsForgottenWithWhatWaitedForIt) {
     EXPECT_TRUE(songStarts().empty());
     EXPECT_EQ(commandSends(), 2u) << "no second wait";
 
-    tickSettled();
-    EXPECT_EQ(sk::discoversSeen(), 2u);
+    tick();
     EXPECT_EQ(
-        receivedSince(first),
+        settledSince(first, 3),
         (std::vector<std::string>{moodOf("Second Song"), kProtocolCommand, moodOf("Third Song")}));
+    EXPECT_EQ(sk::discoversSeen(), 2u);
 }
 
 // The send that fails forgets the window it went to, not a Skype that
@@ -583,7 +617,9 @@ TEST_F(SessionTest, SkypeLeavesAndComesBack) {
     EXPECT_EQ(commandSends(), 2u);
 
     ASSERT_TRUE(sk::waitFor(sk::requestReturn()).delivered);
-    tickSettled();
+    tick();
+    EXPECT_TRUE(sessionsOpened(2));
+    settleSkypeLink();
     EXPECT_EQ(sk::discoversSeen(), 2u);
     EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
     EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 2u);

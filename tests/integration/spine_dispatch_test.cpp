@@ -427,9 +427,20 @@ TEST_F(DispatchTest, TheLinkAnswersAttachRepliesAndHearsOnlyTheKnownSkype) {
     FakeWindow skype;
     FakeWindow other;
     ASSERT_TRUE(skype.wParam() != 0 && other.wParam() != 0);
-    // Attach replies set off sends from the link's thread: let them finish.
+    // Attach replies set off sends from the link's thread: let them finish
+    // (a Success opens the session with a command to the new window).
     const auto attachReply = [&](const FakeWindow& from, LPARAM status) {
+        const auto sendsToIt = [&] {
+            return countCalls(recordedCalls(), [&](const ApiCall& call) {
+                return copyDataSend()(call) && call.args[0] == from.wParam();
+            });
+        };
+        const std::size_t before = sendsToIt();
         const LRESULT answer = SendMessageA(link, attach, from.wParam(), status);
+        if (status == 0) {
+            EXPECT_TRUE(standin_skype::pumpUntil(
+                [&] { return sendsToIt() > before && sendsInFlight() == 0; }));
+        }
         settleSkypeLink();
         return answer;
     };
@@ -463,7 +474,10 @@ TEST_F(DispatchTest, TheLinkAnswersAttachRepliesAndHearsOnlyTheKnownSkype) {
     const UINT discover = registeredMessage("SkypeControlAPIDiscover");
     const std::size_t discovers = standin::countMessages(standin::Window::Main, discover);
     EXPECT_EQ(attachReply(other, 0x8001), 1);
-    EXPECT_EQ(standin::countMessages(standin::Window::Main, discover), discovers + 1);
+    EXPECT_TRUE(standin_skype::pumpUntil([&] {
+        return standin::countMessages(standin::Window::Main, discover) == discovers + 1 &&
+               sendsInFlight() == 0;
+    }));
     EXPECT_FALSE(copyTaken(skype, callRecord()));
     EXPECT_EQ(attachReply(skype, 0), 1);
 
