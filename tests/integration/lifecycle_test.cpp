@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -178,6 +179,12 @@ TEST_P(InitTest, RunsItsStepsInOrderAndReturnsZero) {
     int result = -1;
     ASSERT_TRUE(standin::initPlugin(&result));
     EXPECT_EQ(result, 0);
+    // The Discover broadcast leaves from the link's own thread.
+    EXPECT_TRUE(standin_skype::pumpUntil([] {
+        return countCalls(recordedCalls(), discoverBroadcast(skypeLink())) == 1 &&
+               sendsInFlight() == 0;
+    }));
+    settleSkypeLink();
     const std::vector<ApiCall> calls = recordedCalls();
 
     // Every setting is read before the host window is hooked.
@@ -230,8 +237,9 @@ TEST_P(InitTest, RunsItsStepsInOrderAndReturnsZero) {
     steps.push_back({"Active check mark", menuCheck(IDM_ACTIVE, c.activeMark)});
     steps.push_back({"Stop on call check mark", menuCheck(IDM_STOP_ON_CALL, c.stopMark)});
     steps.push_back({"Discover registered", registered("SkypeControlAPIDiscover")});
-    steps.push_back({"Discover broadcast", discoverBroadcast(host())});
+    steps.push_back({"Discover broadcast from the link window", discoverBroadcast(skypeLink())});
     expectInOrder(calls, steps);
+    EXPECT_NE(skypeLink(), nullptr);
 
     EXPECT_EQ(countCalls(calls, registered("SkypeControlAPIAttach")), 1u);
     EXPECT_EQ(countCalls(calls, trayIcon(NIM_ADD, kMainIconId)), c.mainIcon ? 1u : 0u);
@@ -268,14 +276,17 @@ struct QuitCase {
     const char* name;
     const char* ini;
     bool discoveryDelivered;
-    bool exitMood; // expected: the exit mood is composed and sent
+    bool exitMood; // expected: the exit mood is composed and reaches Skype
     bool mainIcon;
 };
+
+constexpr char kExitMood[] = "SET PROFILE RICH_MOOD_TEXT Gone fishing";
 
 void PrintTo(const QuitCase& c, std::ostream* out) {
     *out << c.name;
 }
 
+// Beside a Skype that answers, so that the exit mood has somewhere to go.
 class QuitTest : public PluginTest, public testing::WithParamInterface<QuitCase> {
   protected:
     void prepare() override {
@@ -286,23 +297,42 @@ class QuitTest : public PluginTest, public testing::WithParamInterface<QuitCase>
                             reinterpret_cast<void*>(&broadcastsUndelivered)));
             ASSERT_NE(gSendTimeoutBehind, nullptr);
         }
+        standin_skype::Config config;
+        config.clientProcess = GetCurrentProcessId();
+        skype_ = std::make_unique<standin_skype::Running>(config);
+        ASSERT_TRUE(skype_->started());
     }
+
+    std::unique_ptr<standin_skype::Running> skype_;
 };
 
 TEST_P(QuitTest, SendsTheExitMoodSavesThenRemovesTheIcons) {
     const QuitCase& c = GetParam();
+    // Skype attaches, even where the broadcast seemed undelivered.
+    ASSERT_TRUE(waitForSkypeAttach());
+    settleSkypeLink();
+    const HWND link = skypeLink();
+    const std::size_t seen = standin_skype::recordCount();
     clearRecordedCalls();
     ASSERT_TRUE(standin::quitPlugin());
     const std::vector<ApiCall> calls = recordedCalls();
+
+    // The exit mood has left from the link window before quit returned, and
+    // nothing of the link is left.
+    const auto records = standin_skype::records(seen);
+    if (c.exitMood) {
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].text(), kExitMood);
+        EXPECT_EQ(records[0].sender, link);
+    } else {
+        EXPECT_TRUE(records.empty());
+    }
+    EXPECT_EQ(skypeLink(), nullptr);
 
     std::vector<Step> steps;
     if (c.exitMood && c.mainIcon)
         steps.push_back({"tooltip emptied for the exit mood", [](const ApiCall& call) {
                              return trayIcon(NIM_MODIFY, kMainIconId)(call) && call.text.empty();
-                         }});
-    if (c.exitMood)
-        steps.push_back({"exit mood sent (no Skype known: it fails)", [](const ApiCall& call) {
-                             return copyDataSend()(call) && call.args[0] == 0 && call.result == 0;
                          }});
     for (const char* key : {"TRALMO_ACTIVE", "TRALMO_STOP_MUSIC", "TRALMO_SHOW_TRAYICON",
                             "TRALMO_ALLOW_HTML", "TRALMO_EXITSETMOOD", "PREV_BUTTON", "PLAY_BUTTON",
@@ -326,10 +356,14 @@ TEST_P(QuitTest, SendsTheExitMoodSavesThenRemovesTheIcons) {
 INSTANTIATE_TEST_SUITE_P(
     Stop, QuitTest,
     testing::Values(
-        QuitCase{"Defaults", "", true, true, true},
-        QuitCase{"SetMoodOnExitOff", "[Tralmo]\nTRALMO_EXITSETMOOD=0\n", true, false, true},
-        QuitCase{"DiscoveryNotDelivered", "", false, false, true},
-        QuitCase{"TrayIconOff", "[Tralmo]\nTRALMO_SHOW_TRAYICON=0\n", true, true, false}),
+        QuitCase{"Defaults", "[Tralmo]\nTRALMO_EXIT_MOOD=Gone fishing\n", true, true, true},
+        QuitCase{"SetMoodOnExitOff",
+                 "[Tralmo]\nTRALMO_EXITSETMOOD=0\nTRALMO_EXIT_MOOD=Gone fishing\n", true, false,
+                 true},
+        QuitCase{"DiscoveryNotDelivered", "[Tralmo]\nTRALMO_EXIT_MOOD=Gone fishing\n", false, false,
+                 true},
+        QuitCase{"TrayIconOff", "[Tralmo]\nTRALMO_SHOW_TRAYICON=0\nTRALMO_EXIT_MOOD=Gone fishing\n",
+                 true, true, false}),
     [](const testing::TestParamInfo<QuitCase>& info) { return std::string(info.param.name); });
 
 // ---- After shut-down ---------------------------------------------------------------
@@ -343,8 +377,10 @@ class UnloadTest : public PluginTest {
 };
 
 TEST_F(UnloadTest, PlayerWindowsKeepWorkingOnceTheLibraryIsGone) {
+    settleSkypeLink(); // init's discovery
     clearRecordedCalls();
     ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_EQ(skypeLink(), nullptr);
     // Nothing may point into the library once the host frees it.
     EXPECT_TRUE(standin::ownsWindowProc(standin::Window::Main));
     EXPECT_TRUE(standin::ownsWindowProc(standin::Window::Playlist));
@@ -407,21 +443,20 @@ TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilences
     standin_skype::Running skype(config);
     ASSERT_TRUE(skype.started());
     sendToHost(WM_TIMER, kDiscoveryTimer, 0); // Skype answers this Discover
-    ASSERT_TRUE(standin_skype::pumpUntil([] {
-        const auto sent = standin_skype::attachesSent();
-        return !sent.empty() && sent.back().delivered;
-    }));
+    ASSERT_TRUE(waitForSkypeAttach());
 
     // Running: a song start is published and a ringing call pauses.
     standin::setPlayState(standin::PlayState::Playing);
     std::size_t records = standin_skype::recordCount();
     standin::sendSongStarted();
-    EXPECT_EQ(standin_skype::recordCount(), records + 1);
+    EXPECT_TRUE(waitForSkypeRecords(records + 1));
     sendToHost(WM_COMMAND, IDM_STOP_ON_CALL, 0);
     standin_skype::Outcome ringing = standin_skype::sendNotification("CALL 7 STATUS RINGING");
     EXPECT_TRUE(ringing.delivered);
     EXPECT_EQ(ringing.result, 1);
     EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
+    EXPECT_TRUE(waitForSkypeRecords(records + 2)); // the pause is published
+    settleSkypeLink();
     standin::setPlayState(standin::PlayState::Playing);
 
     // The hook's own address, asked in the window's character set: through the
@@ -449,14 +484,17 @@ TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilences
     EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, hookCode, &stillThere));
     EXPECT_EQ(stillThere, library);
 
-    // The hook still hears everything, but Active and Stop on call are off.
+    // The hook still hears everything, but nothing reaches Skype any more,
+    // and Skype's window to us went with quit: a call pauses nothing.
     standin::clearLog();
     records = standin_skype::recordCount();
     standin::sendSongStarted();
     EXPECT_GT(standin::countQueries(host::kQueryEntryTitle), 0u);
+    settleSkypeLink();
     EXPECT_EQ(standin_skype::recordCount(), records);
+    EXPECT_EQ(skypeLink(), nullptr);
     ringing = standin_skype::sendNotification("CALL 8 STATUS RINGING");
-    EXPECT_EQ(ringing.result, 1);
+    EXPECT_FALSE(ringing.delivered);
     EXPECT_EQ(standin::playState(), standin::PlayState::Playing);
     EXPECT_EQ(standin::countCommands(standin::Window::Main, host::kCommandPause), 0u);
     EXPECT_GT(gTestSubclassCalls, 0);

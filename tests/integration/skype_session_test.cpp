@@ -1,6 +1,7 @@
-// The Skype session as the stand-in Skype client sees it: Discover broadcasts,
-// Attach replies, the command channel, Skype leaving, hanging and answering
-// in the middle of the plug-in's own sends.
+// The Skype session as the stand-in Skype client sees it: Discover broadcasts
+// from the plug-in's link window and their back-off, Attach replies, the
+// command channel and its order, Skype leaving, hanging, being slow and
+// ringing while it reads a mood.
 #include "harness.h"
 
 #include <algorithm>
@@ -10,10 +11,21 @@ namespace {
 
 namespace sk = standin_skype;
 
+constexpr char kMoodPrefix[] = "SET PROFILE RICH_MOOD_TEXT ";
 constexpr char kFirstSongMood[] = "SET PROFILE RICH_MOOD_TEXT First Song";
 // Every wait on Skype is bounded at this; a hang outlasts it.
 constexpr UINT kSkypeBoundMs = 1000;
 constexpr DWORD kHangLongerThanBoundMs = 1500;
+// A Skype slow over each command, yet well inside the bound: what is
+// composed meanwhile piles up behind the command it reads.
+constexpr DWORD kSlowSkypeMs = 500;
+// Ticks while nothing answers: every one for the first minute, then every sixth.
+constexpr char kFirstMinute[] = "BBBBBBBBBBBB";
+constexpr char kPatientMinute[] = ".....B.....B";
+
+std::string moodOf(const std::string& title) {
+    return kMoodPrefix + title;
+}
 
 DWORD_PTR handle(HWND window) {
     return reinterpret_cast<DWORD_PTR>(window);
@@ -39,30 +51,114 @@ std::size_t broadcasts() {
     return sendsTo(HWND_BROADCAST, discoverMessage()).size();
 }
 
+std::size_t commandSends() {
+    std::size_t count = 0;
+    for (const ApiCall& call : recordedCalls({"SendMessageTimeoutA"}))
+        count += call.args[1] == WM_COPYDATA ? 1 : 0;
+    return count;
+}
+
 void tick() {
     sendToHost(WM_TIMER, kDiscoveryTimer, 0);
 }
 
-// Position of the first transcript line that starts with `start`, from `from` on.
-std::size_t lineStarting(const std::vector<std::string>& lines, const std::string& start,
-                         std::size_t from = 0) {
-    for (std::size_t i = from; i < lines.size(); ++i)
-        if (lines[i].compare(0, start.size(), start) == 0)
-            return i;
-    return lines.size();
+// Pumps until `count` Discover broadcasts have been made and returned.
+bool broadcastsMade(std::size_t count) {
+    return sk::pumpUntil([count] { return broadcasts() >= count && sendsInFlight() == 0; });
 }
 
-std::size_t logIndex(const std::function<bool(const standin::LoggedMessage&)>& matches) {
-    const auto& log = standin::messageLog();
-    return static_cast<std::size_t>(std::find_if(log.begin(), log.end(), matches) - log.begin());
+// Pumps until Skype has heard PROTOCOL 7 `count` times: that many sessions
+// were opened.
+bool sessionsOpened(std::size_t count) {
+    return sk::pumpUntil([count] {
+        std::size_t opened = 0;
+        for (const sk::CopyDataRecord& record : sk::records())
+            opened += record.text() == kProtocolCommand ? 1 : 0;
+        return opened >= count;
+    });
 }
+
+std::vector<std::string> receivedSince(std::size_t first) {
+    std::vector<std::string> texts;
+    for (const sk::CopyDataRecord& record : sk::records(first))
+        texts.push_back(record.text());
+    return texts;
+}
+
+// Waits until Skype holds `count` records, handling nothing meanwhile: a
+// notification Skype is sending this thread stays unread. False after a
+// safety bound.
+bool skypeHoldsUnread(std::size_t count) {
+    for (int i = 0; i < 5000; ++i) {
+        if (sk::recordCount() >= count)
+            return true;
+        Sleep(2);
+    }
+    return false;
+}
+
+// Where in `texts` each of `moods` comes, in order; -1 where it is missing.
+std::vector<int> positionsIn(const std::vector<std::string>& moods,
+                             const std::vector<std::string>& texts) {
+    std::vector<int> positions;
+    for (const std::string& text : texts) {
+        const auto found = std::find(moods.begin(), moods.end(), text);
+        positions.push_back(found == moods.end() ? -1 : static_cast<int>(found - moods.begin()));
+    }
+    return positions;
+}
+
+// A Skype window of the test's own, on this thread: it takes every command
+// and keeps its text.
+class OtherSkype {
+  public:
+    OtherSkype() {
+        texts().clear();
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &OtherSkype::procedure;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "TralmoTestOtherSkype";
+        RegisterClassA(&windowClass);
+        window_ = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, windowClass.hInstance, nullptr);
+    }
+    ~OtherSkype() { DestroyWindow(window_); }
+    OtherSkype(const OtherSkype&) = delete;
+    OtherSkype& operator=(const OtherSkype&) = delete;
+
+    HWND window() const { return window_; }
+    static std::vector<std::string>& texts() {
+        static std::vector<std::string> received;
+        return received;
+    }
+
+  private:
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message != WM_COPYDATA)
+            return DefWindowProcA(window, message, wParam, lParam);
+        const auto* record = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        const auto* bytes = static_cast<const char*>(record->lpData);
+        texts().emplace_back(bytes, std::find(bytes, bytes + record->cbData, '\0'));
+        return 1;
+    }
+
+    HWND window_ = nullptr;
+};
 
 class SessionTest : public PluginTest {
   protected:
     void SetUp() override {
         PluginTest::SetUp();
+        if (HasFatalFailure())
+            return;
         // Ticks are sent by hand, so that no count depends on the clock.
         KillTimer(host(), kDiscoveryTimer);
+        if (answerMode_ != sk::AnswerMode::None) {
+            ASSERT_TRUE(waitForSkypeAttach());
+            // The attach publishes what plays.
+            ASSERT_TRUE(waitForSkypeRecords(playingAtStart_ ? 2 : 1));
+        }
+        settleSkypeLink();
     }
 
     void prepare() override {
@@ -77,11 +173,53 @@ class SessionTest : public PluginTest {
         ASSERT_TRUE(skype_->started());
     }
 
-    // A song starts; returns how many commands Skype received meanwhile.
-    std::size_t songStarts() {
-        const std::size_t before = sk::recordCount();
+    // What Skype received from `first` on, once `awaited` records came and
+    // the link fell quiet.
+    static std::vector<std::string> settledSince(std::size_t first, std::size_t awaited = 0) {
+        EXPECT_TRUE(waitForSkypeRecords(first + awaited)) << "Skype is still waiting";
+        settleSkypeLink();
+        return receivedSince(first);
+    }
+
+    // A song starts: what Skype receives for it.
+    static std::vector<std::string> songStarts(std::size_t awaited = 0) {
+        const std::size_t first = sk::recordCount();
         standin::sendSongStarted();
-        return sk::recordCount() - before;
+        return settledSince(first, awaited);
+    }
+
+    static void play(int position) {
+        standin::setPosition(position);
+        standin::sendSongStarted();
+    }
+
+    // A tick, and whatever discovery it set off has run its course.
+    static void tickSettled() {
+        tick();
+        settleSkypeLink();
+    }
+
+    // One tick for each character of `pattern`: at a 'B' the Discover
+    // message must be broadcast, at a '.' it must not.
+    static void expectTicks(const std::string& pattern) {
+        std::size_t expected = broadcasts();
+        char previous = 'B';
+        for (std::size_t i = 0; i < pattern.size(); ++i) {
+            // A wanted broadcast not yet sent would merge with the next one.
+            if (pattern[i] == 'B' && previous == '.') {
+                settleSkypeLink();
+                ASSERT_EQ(broadcasts(), expected) << "before tick " << i << " of " << pattern;
+            }
+            tick();
+            if (pattern[i] == 'B') {
+                ++expected;
+                ASSERT_TRUE(broadcastsMade(expected))
+                    << "no broadcast at tick " << i << " of " << pattern;
+            }
+            previous = pattern[i];
+        }
+        settleSkypeLink();
+        EXPECT_EQ(broadcasts(), expected) << pattern;
     }
 
     sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
@@ -95,43 +233,90 @@ class SearchingTest : public SessionTest {
     SearchingTest() { answerMode_ = sk::AnswerMode::None; }
 };
 
-TEST_F(SessionTest, DiscoversAtInitAndFallsQuietOnceAttached) {
+// ---- Discovery ---------------------------------------------------------------------
+
+// Skype knows the plug-in by its link window; nothing of Skype's goes to the
+// player's window, where the player takes commands of its own.
+TEST_F(SessionTest, DiscoversFromItsLinkWindowAndFallsQuietOnceAttached) {
+    const HWND link = skypeLink();
+    ASSERT_NE(link, nullptr);
+    EXPECT_NE(link, host());
+    // Hidden, and top-level: Skype announces its API by broadcast.
+    EXPECT_FALSE(IsWindowVisible(link));
+    EXPECT_EQ(GetAncestor(link, GA_PARENT), GetDesktopWindow());
+
     const auto broadcast = sendsTo(HWND_BROADCAST, discoverMessage());
     ASSERT_EQ(broadcast.size(), 1u);
-    EXPECT_EQ(broadcast[0].args[2], handle(host()));
+    EXPECT_EQ(broadcast[0].args[2], handle(link));
     EXPECT_EQ(broadcast[0].args[3], 0u);
-    // A hung top-level window must not hold the player for long.
+    // A hung top-level window must not hold discovery for long.
     EXPECT_TRUE(broadcast[0].args[4] & SMTO_ABORTIFHUNG);
-    EXPECT_LT(broadcast[0].args[5], kHangLongerThanBoundMs);
+    EXPECT_EQ(broadcast[0].args[5], kSkypeBoundMs);
     EXPECT_EQ(sk::discoversSeen(), 1u);
+    EXPECT_EQ(sk::lastClient(), link);
     ASSERT_EQ(sk::attachesSent().size(), 1u);
+    EXPECT_EQ(sk::attachesSent()[0].client, link);
     EXPECT_EQ(sk::attachesSent()[0].result, 1);
 
     for (int i = 0; i < 3; ++i)
-        tick();
+        tickSettled();
     EXPECT_EQ(broadcasts(), 1u);
     EXPECT_EQ(sk::discoversSeen(), 1u);
 
-    ASSERT_EQ(songStarts(), 1u);
-    const auto record = sk::records().back();
-    EXPECT_EQ(record.sender, host());
-    EXPECT_EQ(record.text(), kFirstSongMood);
+    ASSERT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
+    EXPECT_EQ(sk::records().back().sender, link);
+    const sk::Outcome notified = sk::sendNotification("USERSTATUS ONLINE");
+    ASSERT_TRUE(notified.delivered);
+    EXPECT_EQ(notified.result, 1) << "the link takes what the known Skype tells it";
+
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, attachMessage()), 0u);
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_COPYDATA), 0u);
 }
 
 TEST_F(SearchingTest, BroadcastsAtEveryTickAndDropsCommands) {
     EXPECT_EQ(sk::discoversSeen(), 1u);
-    for (int i = 0; i < 3; ++i)
-        tick();
-    EXPECT_EQ(broadcasts(), 4u);
+    const std::size_t hostSaw = standin::countMessages(standin::Window::Main, discoverMessage());
+    ASSERT_NO_FATAL_FAILURE(expectTicks("BBB"));
     EXPECT_EQ(sk::discoversSeen(), 4u);
     // The broadcast reaches the player's own window too and is handed on.
-    EXPECT_EQ(standin::countMessages(standin::Window::Main, discoverMessage()), 3u);
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, discoverMessage()), hostSaw + 3);
 
-    EXPECT_EQ(songStarts(), 0u);
-    const auto lost = sendsTo(nullptr, WM_COPYDATA);
-    ASSERT_EQ(lost.size(), 1u);
-    EXPECT_EQ(lost[0].result, 0u);
+    EXPECT_TRUE(songStarts().empty());
+    EXPECT_EQ(commandSends(), 0u) << "with no Skype known, a command is dropped unsent";
 }
+
+TEST_F(SearchingTest, DiscoveryBacksOffWhileNothingAnswers) {
+    EXPECT_EQ(broadcasts(), 1u) << "at init";
+    ASSERT_NO_FATAL_FAILURE(expectTicks(kFirstMinute));
+    ASSERT_NO_FATAL_FAILURE(expectTicks(kPatientMinute));
+
+    // Skype announces its API: discovered at once, and eagerly again.
+    ASSERT_EQ(sk::sendAttach(sk::kAttachApiAvailable).result, 1);
+    EXPECT_TRUE(broadcastsMade(16));
+    ASSERT_NO_FATAL_FAILURE(expectTicks(kFirstMinute));
+    ASSERT_NO_FATAL_FAILURE(expectTicks(".....B"));
+
+    // Skype asks its user whether to let the player in: asked at every tick.
+    ASSERT_EQ(sk::sendAttach(sk::kAttachPendingAuthorization).result, 1);
+    ASSERT_NO_FATAL_FAILURE(expectTicks("BBBBBBBB"));
+}
+
+// A Skype that attached, then failed a command, is looked for again eagerly,
+// however long the player searched before it came.
+TEST_F(SearchingTest, AFailedSendStartsDiscoveryOver) {
+    ASSERT_NO_FATAL_FAILURE(expectTicks(kFirstMinute));
+    ASSERT_NO_FATAL_FAILURE(expectTicks(kPatientMinute));
+    ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
+    ASSERT_EQ(settledSince(0, 1).back(), kProtocolCommand);
+
+    sk::setCopyDataResult(0);
+    ASSERT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
+    sk::setCopyDataResult(1);
+    ASSERT_NO_FATAL_FAILURE(expectTicks(kFirstMinute));
+    ASSERT_NO_FATAL_FAILURE(expectTicks(".....B"));
+}
+
+// ---- Attach replies ------------------------------------------------------------------
 
 class AttachStatusTest : public SearchingTest, public testing::WithParamInterface<LONG> {};
 
@@ -141,14 +326,21 @@ TEST_P(AttachStatusTest, IsAnsweredOneAndOnlySuccessGivesAWindow) {
     const sk::Outcome outcome = sk::sendAttach(status);
     ASSERT_TRUE(outcome.completed && outcome.delivered);
     EXPECT_EQ(outcome.result, 1);
-    EXPECT_EQ(standin::countMessages(standin::Window::Main, attachMessage()), 0u)
-        << "an Attach reply must never reach the player";
-
     // Skype's API becoming available is worth a discovery at once.
     const bool available = status == sk::kAttachApiAvailable;
+    if (available) {
+        EXPECT_TRUE(broadcastsMade(2));
+    }
+    if (success) {
+        EXPECT_TRUE(sessionsOpened(1));
+    }
+    settleSkypeLink();
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, attachMessage()), 0u)
+        << "an Attach reply must never reach the player";
     EXPECT_EQ(broadcasts(), available ? 2u : 1u);
-    EXPECT_EQ(songStarts(), success ? 1u : 0u);
-    tick();
+    EXPECT_EQ(songStarts(success ? 1 : 0),
+              success ? std::vector<std::string>{kFirstSongMood} : std::vector<std::string>{});
+    tickSettled();
     EXPECT_EQ(broadcasts(), (success ? 1u : 2u) + (available ? 1u : 0u));
 }
 
@@ -171,12 +363,20 @@ TEST_P(LaterAttachStatusTest, FromTheKnownWindow) {
     const sk::Outcome outcome = sk::sendAttach(later.status);
     ASSERT_TRUE(outcome.completed && outcome.delivered);
     EXPECT_EQ(outcome.result, 1);
+    if (later.rediscovers) {
+        EXPECT_TRUE(sessionsOpened(2));
+    }
+    settleSkypeLink();
     EXPECT_EQ(broadcasts(), later.rediscovers ? 2u : 1u);
     const bool known = !later.forgets || later.rediscovers;
-    EXPECT_EQ(songStarts(), known ? 1u : 0u);
+    EXPECT_EQ(songStarts(known ? 1 : 0).size(), known ? 1u : 0u);
     tick();
+    if (later.forgets) {
+        EXPECT_TRUE(sessionsOpened(2));
+    }
+    settleSkypeLink();
     EXPECT_EQ(broadcasts(), later.forgets ? 2u : 1u);
-    EXPECT_EQ(songStarts(), 1u);
+    EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
 }
 
 INSTANTIATE_TEST_SUITE_P(AfterSuccess, LaterAttachStatusTest,
@@ -194,170 +394,273 @@ TEST_F(SessionTest, SecondSuccessReplacesTheWindow) {
         sk::waitFor(sk::requestAttach(sk::kAttachSuccess, sk::Sender::Other));
     ASSERT_TRUE(outcome.completed && outcome.delivered);
     EXPECT_EQ(outcome.result, 1);
+    EXPECT_TRUE(sk::pumpUntil(
+        [] { return !sendsTo(sk::otherWindow(), WM_COPYDATA).empty() && sendsInFlight() == 0; }));
+    settleSkypeLink();
 
     // The other window does not speak the API: the protocol command that
     // opens the session fails there, and the window is forgotten at once.
     const auto toOther = sendsTo(sk::otherWindow(), WM_COPYDATA);
     ASSERT_EQ(toOther.size(), 1u);
     EXPECT_EQ(toOther[0].result, 1u) << "the send went through; its answer was 0";
-    const std::size_t toSkype = sendsTo(sk::skypeWindow(), WM_COPYDATA).size();
-    EXPECT_EQ(songStarts(), 0u);
-    EXPECT_EQ(sendsTo(sk::otherWindow(), WM_COPYDATA).size(), 1u);
-    EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), toSkype);
+    const std::size_t sends = commandSends();
+    EXPECT_TRUE(songStarts().empty());
+    EXPECT_EQ(commandSends(), sends);
 
     tick();
+    EXPECT_TRUE(sessionsOpened(2));
+    settleSkypeLink();
     EXPECT_EQ(sk::discoversSeen(), 2u);
-    EXPECT_EQ(songStarts(), 1u);
+    EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
 }
 
-TEST_F(SessionTest, FailedSendForgetsTheWindowUntilTheNextTick) {
+// Whatever way the reply comes, the session opens with the protocol and the
+// song that plays, once.
+class AttachAtInitTest : public SessionTest, public testing::WithParamInterface<sk::AnswerMode> {
+  protected:
+    AttachAtInitTest() {
+        playingAtStart_ = true;
+        answerMode_ = GetParam();
+    }
+};
+
+TEST_P(AttachAtInitTest, PublishesWhatPlaysOnce) {
+    EXPECT_EQ(settledSince(0, 2), (std::vector<std::string>{kProtocolCommand, kFirstSongMood}));
+    standin::sendStatusChanged();
+    tickSettled();
+    EXPECT_EQ(sk::recordCount(), 2u) << "Playing was recorded";
+    EXPECT_EQ(broadcasts(), 1u);
+}
+
+std::string answerName(const testing::TestParamInfo<sk::AnswerMode>& info) {
+    switch (info.param) {
+    case sk::AnswerMode::Immediate:
+        return "Immediate";
+    case sk::AnswerMode::Deferred:
+        return "Deferred";
+    case sk::AnswerMode::Posted:
+        return "Posted";
+    case sk::AnswerMode::None:
+        break;
+    }
+    return "None";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryAnswer, AttachAtInitTest,
+                         testing::Values(sk::AnswerMode::Immediate, sk::AnswerMode::Deferred,
+                                         sk::AnswerMode::Posted),
+                         answerName);
+
+// ---- Order -------------------------------------------------------------------------
+
+class SongBurstTest : public SessionTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        options.titles.clear();
+        for (int i = 1; i <= kSongs; ++i)
+            options.titles.push_back("Song " + std::to_string(i));
+    }
+    static constexpr int kSongs = 8;
+};
+
+// The player composes faster than a slow Skype reads: moods that were
+// superseded before they could leave are dropped, the rest arrive in the
+// order composed, and the last song's mood is what Skype ends up with.
+TEST_F(SongBurstTest, IntoASlowSkypeEndsWithTheLastSong) {
+    std::vector<std::string> composed;
+    for (int i = 1; i <= kSongs; ++i)
+        composed.push_back(moodOf("Song " + std::to_string(i)));
+    const std::size_t first = sk::recordCount();
+    sk::setCopyDataHang(kSlowSkypeMs);
+    play(0);
+    ASSERT_TRUE(waitForSkypeRecords(first + 1));
+    for (int i = 1; i < kSongs; ++i)
+        play(i);
+    sk::setCopyDataHang(0);
+    ASSERT_TRUE(sk::pumpUntil([&] { return sk::mood().text == "Song 8"; }));
+    settleSkypeLink();
+
+    const std::vector<std::string> received = receivedSince(first);
+    const std::vector<int> order = positionsIn(composed, received);
+    ASSERT_FALSE(order.empty());
+    EXPECT_EQ(order.front(), 0);
+    EXPECT_EQ(order.back(), kSongs - 1);
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()) &&
+                std::adjacent_find(order.begin(), order.end()) == order.end())
+        << "every mood once, in the order composed";
+    EXPECT_LT(received.size(), composed.size()) << "superseded moods are dropped";
+    EXPECT_EQ(sk::mood().text, "Song 8");
+}
+
+// PROTOCOL 7 opens every session before its mood, also when Skype attaches
+// again while moods of the session before are still on their way.
+TEST_F(SessionTest, EveryAttachSendsTheProtocolBeforeItsMood) {
+    standin::setPlayState(standin::PlayState::Playing);
+    for (int position : {1, 2, 0}) {
+        SCOPED_TRACE(position);
+        const std::size_t played = sk::recordCount();
+        play(position);
+        ASSERT_EQ(settledSince(played, 1).size(), 1u);
+        const std::size_t first = sk::recordCount();
+        ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
+        EXPECT_EQ(
+            settledSince(first, 2),
+            (std::vector<std::string>{kProtocolCommand, moodOf(standin::titles()[position])}));
+    }
+
+    const std::size_t first = sk::recordCount();
+    sk::setCopyDataHang(kSlowSkypeMs);
+    play(1);
+    ASSERT_TRUE(waitForSkypeRecords(first + 1));
+    play(2); // waits behind the mood Skype is reading
+    EXPECT_EQ(SendMessageA(skypeLink(), attachMessage(),
+                           reinterpret_cast<WPARAM>(sk::skypeWindow()), sk::kAttachSuccess),
+              1);
+    sk::setCopyDataHang(0);
+    const std::vector<std::string> received = settledSince(first, 3);
+    ASSERT_GE(received.size(), 3u);
+    EXPECT_EQ(received.front(), moodOf("Second Song"));
+    EXPECT_EQ(std::vector<std::string>(received.end() - 2, received.end()),
+              (std::vector<std::string>{kProtocolCommand, moodOf("Third Song")}));
+}
+
+// ---- Failed sends ---------------------------------------------------------------------
+
+TEST_F(SessionTest, AFailedSendForgetsTheWindowUntilTheNextTick) {
     sk::setCopyDataResult(0);
-    EXPECT_EQ(songStarts(), 1u) << "Skype received it but answered 0";
-    EXPECT_EQ(songStarts(), 0u);
+    EXPECT_EQ(songStarts(1).size(), 1u) << "Skype received it but answered 0";
+    EXPECT_TRUE(songStarts().empty());
     // The session's protocol command, then the mood answered 0.
     EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 2u);
-    EXPECT_EQ(sendsTo(nullptr, WM_COPYDATA).size(), 1u);
+    EXPECT_EQ(commandSends(), 2u);
 
     sk::setCopyDataResult(1);
     tick();
+    EXPECT_TRUE(sessionsOpened(2));
+    settleSkypeLink();
     EXPECT_EQ(broadcasts(), 2u);
-    ASSERT_EQ(songStarts(), 1u);
-    EXPECT_EQ(sk::records().back().text(), kFirstSongMood);
+    EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
+    tickSettled();
+    EXPECT_EQ(broadcasts(), 2u);
+}
+
+// A hung Skype holds neither the player nor what comes after: the send that
+// meets it gives up at the bound, the window and what waited for it are
+// dropped, and the next tick finds Skype again with the song that plays.
+TEST_F(SessionTest, AHungSkypeIsForgottenWithWhatWaitedForIt) {
+    standin::setPlayState(standin::PlayState::Playing);
+    const std::size_t first = sk::recordCount();
+    sk::setCopyDataHang(kHangLongerThanBoundMs);
+    play(1);
+    ASSERT_TRUE(waitForSkypeRecords(first + 1));
+    EXPECT_EQ(sendsInFlight(), 1) << "the player goes on while the send waits";
+    play(2);
+    sk::setCopyDataHang(0);
+    EXPECT_EQ(settledSince(first), std::vector<std::string>{moodOf("Second Song")});
+    const auto toSkype = sendsTo(sk::skypeWindow(), WM_COPYDATA);
+    ASSERT_EQ(toSkype.size(), 2u) << "the protocol command, then the mood";
+    EXPECT_EQ(toSkype[1].result, 0u) << "the send must give up";
+    EXPECT_TRUE(toSkype[1].args[4] & SMTO_ABORTIFHUNG);
+    EXPECT_EQ(toSkype[1].args[5], kSkypeBoundMs);
+
+    EXPECT_TRUE(songStarts().empty());
+    EXPECT_EQ(commandSends(), 2u) << "no second wait";
+
     tick();
-    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(
+        settledSince(first, 3),
+        (std::vector<std::string>{moodOf("Second Song"), kProtocolCommand, moodOf("Third Song")}));
+    EXPECT_EQ(sk::discoversSeen(), 2u);
+}
+
+// The send that fails forgets the window it went to, not a Skype that
+// attached while it waited.
+TEST_F(SessionTest, AFailedSendForgetsOnlyTheWindowItWentTo) {
+    standin::setPlayState(standin::PlayState::Playing);
+    OtherSkype other;
+    ASSERT_NE(other.window(), nullptr);
+    const std::size_t first = sk::recordCount();
+    sk::setCopyDataHang(kHangLongerThanBoundMs);
+    play(1);
+    ASSERT_TRUE(waitForSkypeRecords(first + 1));
+    EXPECT_EQ(SendMessageA(skypeLink(), attachMessage(), reinterpret_cast<WPARAM>(other.window()),
+                           sk::kAttachSuccess),
+              1);
+    sk::setCopyDataHang(0);
+    ASSERT_TRUE(sk::pumpUntil([] { return OtherSkype::texts().size() >= 2; }));
+    settleSkypeLink();
+    EXPECT_EQ(OtherSkype::texts(),
+              (std::vector<std::string>{kProtocolCommand, moodOf("Second Song")}));
+    const auto toSkype = sendsTo(sk::skypeWindow(), WM_COPYDATA);
+    ASSERT_FALSE(toSkype.empty());
+    EXPECT_EQ(toSkype.back().result, 0u) << "the send to the hung Skype gave up";
+
+    play(2);
+    ASSERT_TRUE(sk::pumpUntil([] { return OtherSkype::texts().size() >= 3; }));
+    settleSkypeLink();
+    EXPECT_EQ(OtherSkype::texts().back(), moodOf("Third Song"));
+    EXPECT_EQ(receivedSince(first), std::vector<std::string>{moodOf("Second Song")});
+    tickSettled();
+    EXPECT_EQ(broadcasts(), 1u) << "a Skype is known: nothing to look for";
 }
 
 TEST_F(SessionTest, SkypeLeavesAndComesBack) {
     const HWND gone = sk::skypeWindow();
     ASSERT_TRUE(sk::waitFor(sk::requestLeave()).delivered);
 
-    EXPECT_EQ(songStarts(), 0u);
-    tick();
+    EXPECT_TRUE(songStarts().empty());
+    tickSettled();
     EXPECT_EQ(broadcasts(), 2u);
-    EXPECT_EQ(songStarts(), 0u);
+    EXPECT_TRUE(songStarts().empty());
     EXPECT_EQ(sendsTo(gone, WM_COPYDATA).size(), 2u)
         << "the protocol command, then only the first mood meets it";
+    EXPECT_EQ(commandSends(), 2u);
 
     ASSERT_TRUE(sk::waitFor(sk::requestReturn()).delivered);
     tick();
+    EXPECT_TRUE(sessionsOpened(2));
+    settleSkypeLink();
     EXPECT_EQ(sk::discoversSeen(), 2u);
-    ASSERT_EQ(songStarts(), 1u);
-    EXPECT_EQ(sk::records().back().text(), kFirstSongMood);
+    EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
     EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 2u);
 }
 
-TEST_F(SessionTest, HungSkypeCostsTheBoundOnce) {
-    sk::setCopyDataHang(kHangLongerThanBoundMs);
-    EXPECT_EQ(songStarts(), 1u);
-    sk::setCopyDataHang(0);
-    auto toSkype = sendsTo(sk::skypeWindow(), WM_COPYDATA);
-    ASSERT_EQ(toSkype.size(), 2u) << "the protocol command, then the mood";
-    EXPECT_EQ(toSkype[1].result, 0u) << "the send must give up";
-    EXPECT_TRUE(toSkype[1].args[4] & SMTO_ABORTIFHUNG);
-    EXPECT_EQ(toSkype[1].args[5], kSkypeBoundMs);
+// ---- Skype's notifications -----------------------------------------------------------
 
-    EXPECT_EQ(songStarts(), 0u);
-    EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 2u) << "no second wait";
-
-    // Once Skype is itself again, the next tick finds it.
-    ASSERT_TRUE(sk::waitFor(sk::requestReturn()).completed);
-    tick();
-    EXPECT_EQ(sk::discoversSeen(), 2u);
-    EXPECT_EQ(songStarts(), 1u);
-}
-
-class ReplyDuringBroadcastTest : public SessionTest {
+class RingWhileReadingTest : public SessionTest {
   protected:
-    ReplyDuringBroadcastTest() { playingAtStart_ = true; }
-};
-
-TEST_F(ReplyDuringBroadcastTest, ComposesInsideTheBroadcast) {
-    const auto records = sk::records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].text(), kProtocolCommand);
-    EXPECT_EQ(records[1].text(), kFirstSongMood);
-
-    // Skype's Attach is answered at once; the session's commands follow it
-    // while the Discover broadcast is still being handled.
-    const auto lines = sk::transcript();
-    const std::size_t discover = lineStarting(lines, "discover ");
-    const std::size_t attach = lineStarting(lines, "attach to=", discover);
-    const std::size_t received = lineStarting(lines, "recv ", discover);
-    ASSERT_LT(discover, lines.size());
-    ASSERT_LT(attach, lines.size());
-    EXPECT_LT(attach, received);
-    const auto broadcast = sendsTo(HWND_BROADCAST, discoverMessage());
-    ASSERT_EQ(broadcast.size(), 1u);
-    EXPECT_NE(broadcast[0].result, 0u);
-
-    standin::sendStatusChanged();
-    EXPECT_EQ(sk::recordCount(), 2u) << "Playing was recorded";
-}
-
-class ReplyAfterBroadcastTest : public SessionTest {
-  protected:
-    ReplyAfterBroadcastTest() {
+    RingWhileReadingTest() {
         playingAtStart_ = true;
-        answerMode_ = sk::AnswerMode::Posted;
-    }
-};
-
-// The poll after the broadcast composes while no window is known; the
-// attach that follows publishes the song all the same.
-TEST_F(ReplyAfterBroadcastTest, TheAttachPublishesWhatTheBroadcastLost) {
-    ASSERT_TRUE(sk::pumpUntil([] { return sk::attachesSent().size() == 1; }));
-    standin::pumpPending();
-    const auto records = sk::records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].text(), kProtocolCommand);
-    EXPECT_EQ(records[1].text(), kFirstSongMood);
-    EXPECT_EQ(sendsTo(nullptr, WM_COPYDATA).size(), 1u) << "the mood composed before the reply";
-    tick();
-    EXPECT_EQ(broadcasts(), 1u) << "the posted Success was taken";
-    EXPECT_EQ(songStarts(), 1u);
-}
-
-class NotificationDuringSendTest : public SessionTest {
-  protected:
-    NotificationDuringSendTest() {
-        playingAtStart_ = true;
-        // No tray icon: the shell call could let the notification in first.
+        // No tray icon: the shell call could let the ringing in first.
         ini_ = "[Tralmo]\nTRALMO_STOP_MUSIC=1\nTRALMO_SHOW_TRAYICON=0\n"
                "TRALMO_USER_STRING=[%title%] [%state%]\n";
     }
 };
 
-TEST_F(NotificationDuringSendTest, IsHandledInsideTheSend) {
+// A call rings while Skype still reads the song's mood: the ringing is
+// answered, the music pauses, and Skype ends with the paused mood after the
+// playing one.
+TEST_F(RingWhileReadingTest, PausesAndPublishesThePauseAfterTheSong) {
     const std::size_t first = sk::recordCount();
-    // Skype dawdles over the mood, so the ringing is surely read meanwhile.
-    sk::setCopyDataHang(300);
+    sk::setCopyDataHang(kSlowSkypeMs / 2);
     const sk::RequestId ring =
         sk::requestNotification(sk::textNotification("CALL 7 STATUS RINGING"));
     ASSERT_TRUE(sentMessageQueued());
     standin::sendSongStarted();
+    ASSERT_TRUE(skypeHoldsUnread(first + 1));
     const sk::Outcome rang = sk::waitFor(ring);
     sk::setCopyDataHang(0);
     ASSERT_TRUE(rang.completed && rang.delivered);
     EXPECT_EQ(rang.result, 1);
     standin::pumpPending(); // the pause's status callback is posted
 
-    const auto moods = sk::records(first);
-    ASSERT_EQ(moods.size(), 2u);
-    EXPECT_EQ(moods[0].text(), "SET PROFILE RICH_MOOD_TEXT First Song playing");
-    EXPECT_EQ(moods[1].text(), "SET PROFILE RICH_MOOD_TEXT First Song paused");
+    EXPECT_EQ(settledSince(first, 2), (std::vector<std::string>{moodOf("First Song playing"),
+                                                                moodOf("First Song paused")}));
     EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
+    EXPECT_EQ(standin::countCommands(standin::Window::Main, host::kCommandPause), 1u);
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_COPYDATA), 0u);
 
-    // The song-start callback reaches the player only after its mood was sent.
-    const std::size_t pause = logIndex([](const standin::LoggedMessage& m) {
-        return m.message == WM_COMMAND && LOWORD(m.wParam) == host::kCommandPause;
-    });
-    const std::size_t started = logIndex([](const standin::LoggedMessage& m) {
-        return m.message == host::kWmUser && m.lParam == host::kCallbackSongStarted;
-    });
-    ASSERT_LT(pause, standin::messageLog().size());
-    EXPECT_LT(pause, started);
-
-    tick();
+    tickSettled();
     EXPECT_EQ(broadcasts(), 1u) << "both sends succeeded";
 }
 

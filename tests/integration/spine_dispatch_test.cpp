@@ -89,6 +89,17 @@ LPARAM nullDataRecord() {
 // Unknown queries carry their code back, so that an answer passed on unchanged shows.
 class DispatchTest : public PluginTest {
   protected:
+    void SetUp() override {
+        PluginTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        // Ticks are sent by hand; init's discovery has run its course before
+        // any row, so that each row sees only what it sets off.
+        KillTimer(host(), kDiscoveryTimer);
+        settleSkypeLink();
+        standin::clearLog();
+    }
+
     void configure(standin::PlayerOptions& options) override {
         options.unknownQueries = standin::UnknownQueries::Tagged;
     }
@@ -189,8 +200,13 @@ TEST_F(DispatchTest, DiscoveryTimerBroadcastsAndReachesTheHost) {
     clearRecordedCalls();
     for (int tick = 1; tick <= 2; ++tick) {
         EXPECT_EQ(sendToHost(WM_TIMER, kDiscoveryTimer, 0), 0);
-        EXPECT_EQ(countCalls(recordedCalls(), discoverBroadcast(host())),
-                  static_cast<std::size_t>(tick));
+        const auto broadcasts = [] {
+            return countCalls(recordedCalls(), discoverBroadcast(skypeLink()));
+        };
+        EXPECT_TRUE(standin_skype::pumpUntil([&] {
+            return broadcasts() == static_cast<std::size_t>(tick) && sendsInFlight() == 0;
+        })) << "broadcasts from the link window: "
+            << broadcasts();
         EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_TIMER),
                   static_cast<std::size_t>(tick));
     }
@@ -237,6 +253,9 @@ TEST_F(DispatchTest, SetMoodOnExitToggleTouchesNoCheckMark) {
     EXPECT_TRUE(recordedCalls().empty()) << describeCalls(recordedCalls());
     EXPECT_EQ(standin::countCommands(standin::Window::Main, IDM_SET_MOOD_ON_EXIT), 1u);
     ASSERT_TRUE(standin::quitPlugin());
+    // An exit mood would have emptied the tooltip as it was composed.
+    EXPECT_EQ(countCalls(recordedCalls(), trayIcon(NIM_MODIFY, kMainIconId)), 0u)
+        << "exit mood composed";
     EXPECT_EQ(countCalls(recordedCalls(), copyDataSend()), 0u) << "exit mood sent";
     EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_EXITSETMOOD"), "0");
 }
@@ -366,27 +385,75 @@ TEST_F(DispatchTest, ButtonIconClicksSendTransportCommands) {
 
 // ---- Skype's messages -------------------------------------------------------------------
 
-TEST_F(DispatchTest, AttachRepliesAreAnsweredAndNeverPassedOn) {
+// Skype talks to the plug-in's link window. An attach reply or copied data
+// sent to the host's window is the host's, whoever sends it and whatever it
+// says: the host takes commands there.
+TEST_F(DispatchTest, SkypesMessagesToTheHostWindowGoOnUntouched) {
+    const UINT attach = registeredMessage("SkypeControlAPIAttach");
+    FakeWindow skype;
+    ASSERT_NE(skype.wParam(), 0u);
+    clearRecordedCalls();
+    for (LPARAM status : {0L, 1L, 2L, 3L, 0x8001L, 4L}) {
+        SCOPED_TRACE(status);
+        standin::clearLog();
+        const LRESULT answer = sendToHost(attach, skype.wParam(), status);
+        const auto seen = hostSaw(attach, skype.wParam(), status);
+        ASSERT_TRUE(seen.has_value()) << "not passed on";
+        EXPECT_EQ(answer, seen->result);
+    }
+    settleSkypeLink();
+    EXPECT_EQ(countCalls(recordedCalls(), named("SendMessageTimeoutA")), 0u)
+        << "no session opened and no discovery: " << describeCalls(recordedCalls());
+
+    // Even from the window the link knows as Skype.
+    ASSERT_EQ(SendMessageA(skypeLink(), attach, skype.wParam(), 0), 1);
+    settleSkypeLink();
+    for (LPARAM record : {callRecord(), nullDataRecord(), LPARAM{0}}) {
+        standin::clearLog();
+        const LRESULT answer = sendToHost(WM_COPYDATA, skype.wParam(), record);
+        const auto seen = hostSaw(WM_COPYDATA, skype.wParam(), record);
+        ASSERT_TRUE(seen.has_value()) << "not passed on";
+        EXPECT_EQ(answer, seen->result);
+    }
+}
+
+// Where Skype does send them, the link window: every attach reply is
+// answered 1, refusal counts only from the known Skype window, and only that
+// window's copied data with a data block is taken.
+TEST_F(DispatchTest, TheLinkAnswersAttachRepliesAndHearsOnlyTheKnownSkype) {
+    const HWND link = skypeLink();
+    ASSERT_NE(link, nullptr);
     const UINT attach = registeredMessage("SkypeControlAPIAttach");
     FakeWindow skype;
     FakeWindow other;
     ASSERT_TRUE(skype.wParam() != 0 && other.wParam() != 0);
-    const auto copyTaken = [&](const FakeWindow& from, LPARAM record) {
-        standin::clearLog();
-        const LRESULT answer = sendToHost(WM_COPYDATA, from.wParam(), record);
-        const bool passed = hostSaw(WM_COPYDATA, from.wParam(), record).has_value();
-        EXPECT_NE(answer == 1, passed) << "answer " << answer;
-        return !passed;
+    // Attach replies set off sends from the link's thread: let them finish
+    // (a Success opens the session with a command to the new window).
+    const auto attachReply = [&](const FakeWindow& from, LPARAM status) {
+        const auto sendsToIt = [&] {
+            return countCalls(recordedCalls(), [&](const ApiCall& call) {
+                return copyDataSend()(call) && call.args[0] == from.wParam();
+            });
+        };
+        const std::size_t before = sendsToIt();
+        const LRESULT answer = SendMessageA(link, attach, from.wParam(), status);
+        if (status == 0) {
+            EXPECT_TRUE(standin_skype::pumpUntil(
+                [&] { return sendsToIt() > before && sendsInFlight() == 0; }));
+        }
+        settleSkypeLink();
+        return answer;
     };
-    EXPECT_FALSE(copyTaken(skype, callRecord()));
+    const auto copyTaken = [&](const FakeWindow& from, LPARAM record) {
+        return SendMessageA(link, WM_COPYDATA, from.wParam(), record) == 1;
+    };
+    const auto hostHeard = [] { return standin::countMessages(standin::isNotable); };
+    EXPECT_FALSE(copyTaken(skype, callRecord())) << "no Skype known yet";
 
-    standin::clearLog();
-    EXPECT_EQ(sendToHost(attach, skype.wParam(), 0), 1);
-    EXPECT_FALSE(hostSaw(attach, skype.wParam(), 0).has_value());
-    EXPECT_EQ(standin::countQueries(host::kQueryPlayState), 1u);
-
+    EXPECT_EQ(attachReply(skype, 0), 1);
+    EXPECT_EQ(standin::countQueries(host::kQueryPlayState), 1u) << "the attach polls the host";
     // From the attached window the record is taken; with no data, or from
-    // anyone else, it goes on to the host.
+    // anyone else, it is not.
     EXPECT_TRUE(copyTaken(skype, callRecord()));
     EXPECT_FALSE(copyTaken(skype, nullDataRecord()));
     EXPECT_FALSE(copyTaken(skype, 0));
@@ -395,30 +462,32 @@ TEST_F(DispatchTest, AttachRepliesAreAnsweredAndNeverPassedOn) {
     // Refused and not available matter only from the window we know.
     for (LPARAM status : {4L, 1L, 2L, 3L, -1L}) {
         SCOPED_TRACE(status);
-        standin::clearLog();
-        EXPECT_EQ(sendToHost(attach, other.wParam(), status), 1);
-        EXPECT_TRUE(standin::messageLog().empty());
+        const std::size_t heard = hostHeard();
+        EXPECT_EQ(attachReply(other, status), 1);
+        EXPECT_EQ(hostHeard(), heard);
         EXPECT_TRUE(copyTaken(skype, callRecord()));
         EXPECT_FALSE(copyTaken(other, callRecord()));
     }
 
     // A Skype whose API has just become available speaks for any window: the
     // known one is forgotten and the broadcast (the host sees it) goes at once.
-    standin::clearLog();
-    EXPECT_EQ(sendToHost(attach, other.wParam(), 0x8001), 1);
-    EXPECT_FALSE(hostSaw(attach, other.wParam(), 0x8001).has_value());
-    EXPECT_EQ(
-        standin::countMessages(standin::Window::Main, registeredMessage("SkypeControlAPIDiscover")),
-        1u);
+    const UINT discover = registeredMessage("SkypeControlAPIDiscover");
+    const std::size_t discovers = standin::countMessages(standin::Window::Main, discover);
+    EXPECT_EQ(attachReply(other, 0x8001), 1);
+    EXPECT_TRUE(standin_skype::pumpUntil([&] {
+        return standin::countMessages(standin::Window::Main, discover) == discovers + 1 &&
+               sendsInFlight() == 0;
+    }));
     EXPECT_FALSE(copyTaken(skype, callRecord()));
-    EXPECT_EQ(sendToHost(attach, skype.wParam(), 0), 1);
+    EXPECT_EQ(attachReply(skype, 0), 1);
 
-    // WM_NULL looks like nothing registered: passed on, never a Success.
-    standin::clearLog();
-    EXPECT_EQ(sendToHost(WM_NULL, other.wParam(), 0), 0);
-    EXPECT_TRUE(hostSaw(WM_NULL, other.wParam(), 0).has_value());
+    // WM_NULL looks like nothing registered: never a Success.
+    EXPECT_EQ(SendMessageA(link, WM_NULL, other.wParam(), 0), 0);
     EXPECT_FALSE(copyTaken(other, callRecord()));
     EXPECT_TRUE(copyTaken(skype, callRecord()));
+
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, attach), 0u);
+    EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_COPYDATA), 0u);
 }
 
 namespace {
@@ -447,6 +516,10 @@ TEST_F(UnregisteredDispatchTest, WmNullIsPassedOnWhenNothingIsRegistered) {
     EXPECT_EQ(sendToHost(WM_COPYDATA, window.wParam(), callRecord()), 0);
     EXPECT_TRUE(hostSaw(WM_COPYDATA, window.wParam(), callRecord()).has_value());
     EXPECT_EQ(sendToHost(WM_TIMER, kDiscoveryTimer, 0), 0);
+    // Nor is WM_NULL taken for an attach reply where Skype's replies go.
+    ASSERT_NE(skypeLink(), nullptr);
+    EXPECT_EQ(SendMessageA(skypeLink(), WM_NULL, window.wParam(), 0), 0);
+    settleSkypeLink();
     EXPECT_EQ(countCalls(recordedCalls(), named("SendMessageTimeoutA")), 0u);
 }
 
