@@ -1,7 +1,8 @@
 // What the plug-in weighs: its file, the DLLs it pulls in, the time the
 // player spends loading, starting, stopping and unloading it against the
-// lean reference (which adds and removes one tray icon as the plug-in does),
-// and what a load-to-unload cycle leaves behind.
+// lean reference (which adds and removes one tray icon as the plug-in does,
+// and is built without the C++ runtime), and what a load-to-unload cycle
+// leaves behind and why.
 #include "census.h"
 #include "lean_plugin.h"
 #include "parts.h"
@@ -221,39 +222,74 @@ struct Leftovers {
     bool ok = true;
 
     std::string text() const { return objectCounts(objects, true) + ", heap " + formatBytes(heap); }
+    std::string perUnload() const {
+        return format("handles %+g, heap ",
+                      static_cast<double>(objects[kKernelHandleKind]) / kLeftoverCycles) +
+               formatBytes(heap / kLeftoverCycles);
+    }
 };
 
-Leftovers leftovers(const std::string& path, HWND host) {
+bool throwOnce(HMODULE module) {
+    const auto entry = reinterpret_cast<ThrowOnceFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, kThrowOnceExport)));
+    if (entry != nullptr)
+        entry();
+    return entry != nullptr;
+}
+
+// `throwFirst`: after each load, before init, the library throws one exception.
+Leftovers leftovers(const std::string& path, HWND host, bool throwFirst = false) {
     Cycles ignored;
     Leftovers result;
+    const auto cycle = [&] {
+        if (!throwFirst) {
+            lifecycle(path, host, ignored, result.ok);
+            return;
+        }
+        Plugin plugin;
+        result.ok =
+            plugin.load(path) && throwOnce(plugin.module()) && plugin.start(host) && result.ok;
+    };
     for (int i = 0; i < 2; ++i)
-        lifecycle(path, host, ignored, result.ok);
+        cycle();
     const Census before = takeCensus(benchThreads());
     for (int i = 0; i < kLeftoverCycles; ++i)
-        lifecycle(path, host, ignored, result.ok);
+        cycle();
     const Census after = takeCensus(benchThreads());
     result.objects = objectGrowth(before, after);
     result.heap = after.heapLiveBytes - before.heapLiveBytes;
     return result;
 }
 
-// A cycle must leave no window, menu, GDI object, icon or cursor behind. Kernel
-// handles and heap are shown beside the reference's: the static C++ runtime
-// leaves a mutex and some heap at every unload (libgcc's unwinder one more once
-// it has run), which no plug-in code can give back.
-Row leftoversRow(const std::string& pluginPath, const std::string& leanPath, HWND host) {
+// A cycle must leave no window, menu, GDI object, icon or cursor behind.
+// Kernel handles and heap are shown beside the reference's, which has no C++
+// runtime; the lean reference's twin then tells what of them the runtime
+// leaves: its exception support linked in, then the one exception the
+// plug-in throws while it loads.
+std::vector<Row> leftoversRows(const std::string& pluginPath, const std::string& leanPath,
+                               HWND host, Report& report) {
     const Leftovers plugin = leftovers(pluginPath, host);
     const Leftovers lean = leftovers(leanPath, host);
     bool none = plugin.ok && lean.ok;
     for (std::size_t i = 0; i < kObjectKindCount; ++i)
         none = none && (i == kKernelHandleKind || plugin.objects[i] <= 0);
-    return {"5i",
-            format("  %d more cycles leave %s", kLeftoverCycles, kObjectKindsHeading),
-            plugin.text(),
-            lean.text(),
-            "",
-            "no USER or GDI object",
-            holds(none)};
+    const std::string twinPath = besideProgram(kLeanCxxPluginFile);
+    const Leftovers linked = leftovers(twinPath, host);
+    const Leftovers thrown = leftovers(twinPath, host, true);
+    if (!linked.ok || !thrown.ok)
+        report.problem("footprint: the lean reference's twin did not load, throw or start");
+    return {
+        {"5i", format("  %d more cycles leave %s", kLeftoverCycles, kObjectKindsHeading),
+         plugin.text(), lean.text(), "", "no USER or GDI object", holds(none)},
+        {"5j", "    what one unload leaves in the host", plugin.perUnload(), lean.perUnload(), "",
+         "", Verdict::Info},
+        {"5k", "      C++ runtime's exceptions linked: their emergency pool and its mutex",
+         linked.perUnload(),
+         format("%s, %.1f KiB", kLeanCxxPluginFile, static_cast<double>(fileSize(twinPath)) / 1024),
+         "", "", Verdict::Info},
+        {"5l", "      one exception thrown, as the plug-in's load does: the unwinder's mutex",
+         thrown.perUnload(), kLeanCxxPluginFile, "", "", Verdict::Info},
+    };
 }
 
 } // namespace
@@ -261,8 +297,8 @@ Row leftoversRow(const std::string& pluginPath, const std::string& leanPath, HWN
 void measureFootprint(const Options& options, Report& report) {
     const std::string pluginPath = besideProgram(kPluginFile);
     const std::string leanPath = besideProgram(kLeanPluginFile);
-    report.add({"5a", "footprint: file size and imports", describeFile(pluginPath),
-                describeFile(leanPath), "", "", Verdict::Info});
+    report.add({"5a", "footprint: file size and imports (the reference: no C++ runtime)",
+                describeFile(pluginPath), describeFile(leanPath), "", "", Verdict::Info});
     report.add({"5b", "  imports: system DLLs only, no mingw runtime",
                 importsOnlySystemDlls(pluginPath) ? "yes" : "no", "", "", "yes",
                 holds(importsOnlySystemDlls(pluginPath))});
@@ -277,7 +313,7 @@ void measureFootprint(const Options& options, Report& report) {
     bool ok = true;
     Comparison cold;
     Comparison warm;
-    Row leftoversFound;
+    std::vector<Row> leftoversFound;
     std::string pluginCalls;
     std::string leanCalls;
     {
@@ -291,7 +327,7 @@ void measureFootprint(const Options& options, Report& report) {
             compareLifecycles(pluginPath, leanPath, host, options.rounds, options.lifecycles, ok);
         pluginCalls = callsOfInitAndQuit(pluginPath, host);
         leanCalls = callsOfInitAndQuit(leanPath, host);
-        leftoversFound = leftoversRow(pluginPath, leanPath, host);
+        leftoversFound = leftoversRows(pluginPath, leanPath, host, report);
     }
     if (!ok)
         report.problem("footprint: a plug-in did not load or start");
@@ -307,7 +343,8 @@ void measureFootprint(const Options& options, Report& report) {
     report.add(timeRow("5g", "  load + unload, COMCTL32 not loaded by the player",
                        cold.plugin.roundLoadUnload, cold.lean.roundLoadUnload));
     report.add(lastIcon);
-    report.add(leftoversFound);
+    for (Row& row : leftoversFound)
+        report.add(std::move(row));
     DestroyWindow(host);
 }
 

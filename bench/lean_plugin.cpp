@@ -2,6 +2,8 @@
 // host's four queries, one ini read, one tooltip update, the conversions and
 // one WM_COPYDATA), an init that subclasses the host and adds one tray icon,
 // and a quit that removes it. Skype's window comes from its Attach reply.
+// It needs no C++ runtime (its text lives on the process heap), so it is also
+// the floor of what a plug-in weighs and leaves in the host.
 #include "bench/lean_plugin.h"
 #include "host/host_api.h"
 #include "mood/mood_text.h"
@@ -12,7 +14,7 @@
 
 #include <shellapi.h>
 
-#include <string>
+#include <string_view>
 
 namespace {
 
@@ -39,26 +41,81 @@ LRESULT askHost(WPARAM wParam, long query) {
     return SendMessageA(gHost, host::kWmUser, wParam, query);
 }
 
-std::string utf8FromWide(const wchar_t* wide, int units) {
-    std::string utf8(static_cast<std::size_t>(units) * kUtf8BytesPerUnit, '\0');
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8.data(),
-                                          static_cast<int>(utf8.size()), nullptr, nullptr);
-    utf8.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
-    return utf8;
+// Units on the process heap, as many as are put in.
+template <typename Unit> class HeapText {
+  public:
+    HeapText() = default;
+    ~HeapText() {
+        if (data_ != nullptr)
+            HeapFree(GetProcessHeap(), 0, data_);
+    }
+    HeapText(const HeapText&) = delete;
+    HeapText& operator=(const HeapText&) = delete;
+
+    // Room for `more` units after the text; false if the heap has none.
+    bool reserve(std::size_t more) {
+        if (size_ + more <= capacity_)
+            return true;
+        const std::size_t capacity = (size_ + more) * 2;
+        void* grown = data_ == nullptr
+                          ? HeapAlloc(GetProcessHeap(), 0, capacity * sizeof(Unit))
+                          : HeapReAlloc(GetProcessHeap(), 0, data_, capacity * sizeof(Unit));
+        if (grown == nullptr)
+            return false;
+        data_ = static_cast<Unit*>(grown);
+        capacity_ = capacity;
+        return true;
+    }
+    bool append(std::basic_string_view<Unit> more) {
+        if (!reserve(more.size()))
+            return false;
+        CopyMemory(end(), more.data(), more.size() * sizeof(Unit));
+        size_ += more.size();
+        return true;
+    }
+    // After `count` units were written at end().
+    void grow(std::size_t count) { size_ += count; }
+    Unit* data() { return data_; }
+    Unit* end() { return data_ + size_; }
+    std::basic_string_view<Unit> view() const { return {data_, size_}; }
+
+  private:
+    Unit* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+bool appendUtf8FromWide(HeapText<char>& utf8, const wchar_t* wide, int units) {
+    const int room = units * kUtf8BytesPerUnit;
+    if (!utf8.reserve(static_cast<std::size_t>(room)))
+        return false;
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8.end(), room, nullptr, nullptr);
+    utf8.grow(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
+    return true;
 }
 
-std::string utf8FromAnsi(const char* ansi) {
+bool appendUtf8FromAnsi(HeapText<char>& utf8, const char* ansi) {
     const int length = lstrlenA(ansi);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    const int units = MultiByteToWideChar(CP_ACP, 0, ansi, length, wide.data(), length);
-    return utf8FromWide(wide.data(), units);
+    HeapText<wchar_t> wide;
+    if (!wide.reserve(static_cast<std::size_t>(length)))
+        return false;
+    const int units = MultiByteToWideChar(CP_ACP, 0, ansi, length, wide.end(), length);
+    wide.grow(units > 0 ? static_cast<std::size_t>(units) : 0);
+    return appendUtf8FromWide(utf8, wide.data(), static_cast<int>(wide.view().size()));
 }
 
 // Every occurrence, searching on after what was put in.
-void replaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
-    for (std::size_t at = text.find(placeholder); at != std::string::npos;
-         at = text.find(placeholder, at + value.size()))
-        text.replace(at, placeholder.size(), value);
+bool appendReplaced(HeapText<char>& out, std::string_view text, std::string_view placeholder,
+                    std::string_view value) {
+    std::size_t from = 0;
+    for (std::size_t at = text.find(placeholder); at != std::string_view::npos;
+         at = text.find(placeholder, from)) {
+        if (!out.append({text.data() + from, at - from}) || !out.append(value))
+            return false;
+        from = at + placeholder.size();
+    }
+    return out.append({text.data() + from, text.size() - from});
 }
 
 void setTip(const char* title) {
@@ -111,18 +168,24 @@ void publishSong() {
     if (ansi != 0)
         setTip(reinterpret_cast<const char*>(ansi));
 
-    const std::string title = host::isPointerAnswer(static_cast<unsigned long>(wide))
-                                  ? utf8FromWide(reinterpret_cast<const wchar_t*>(wide),
-                                                 lstrlenW(reinterpret_cast<const wchar_t*>(wide)))
-                                  : utf8FromAnsi(reinterpret_cast<const char*>(ansi));
-    std::string command(kRichMoodPrefix);
-    command += utf8FromAnsi(templateText);
-    replaceAll(command, kTitlePlaceholder, title);
-    replaceAll(command, kStatePlaceholder, kPlayingWord);
-    command.append(2, '\0'); // the terminator and one more, as Skype is sent them
+    HeapText<char> title;
+    HeapText<char> templateUtf8;
+    HeapText<char> titled;
+    HeapText<char> command;
+    const bool composed =
+        (host::isPointerAnswer(static_cast<unsigned long>(wide))
+             ? appendUtf8FromWide(title, reinterpret_cast<const wchar_t*>(wide),
+                                  lstrlenW(reinterpret_cast<const wchar_t*>(wide)))
+             : appendUtf8FromAnsi(title, reinterpret_cast<const char*>(ansi))) &&
+        appendUtf8FromAnsi(templateUtf8, templateText) && titled.append(kRichMoodPrefix) &&
+        appendReplaced(titled, templateUtf8.view(), kTitlePlaceholder, title.view()) &&
+        appendReplaced(command, titled.view(), kStatePlaceholder, kPlayingWord) &&
+        command.append({"\0", 2}); // the terminator and one more, as Skype is sent them
+    if (!composed)
+        return;
 
     COPYDATASTRUCT record{};
-    record.cbData = static_cast<DWORD>(command.size());
+    record.cbData = static_cast<DWORD>(command.view().size());
     record.lpData = command.data();
     DWORD_PTR result = 0;
     if (SendMessageTimeoutA(gSkype, WM_COPYDATA, reinterpret_cast<WPARAM>(gHost),

@@ -7,6 +7,11 @@
 namespace bench {
 
 inline constexpr char kLeanPluginFile[] = "gen_bench_lean.dll";
+// Its twin, linked with the C++ runtime's exception support as the plug-in
+// is, and the twin's export that throws and catches one exception.
+inline constexpr char kLeanCxxPluginFile[] = "gen_bench_lean_cxx.dll";
+inline constexpr char kThrowOnceExport[] = "benchThrowOnce";
+using ThrowOnceFn = void (*)();
 
 // Every wait on Skype, per command and per window of a broadcast.
 inline constexpr unsigned kSkypeWaitBoundMs = 1000;

@@ -2,7 +2,7 @@
 
 #include "host/host_api.h"
 
-#include <cstdio>
+#include <charconv>
 #include <vector>
 
 namespace {
@@ -39,8 +39,8 @@ int readInt(const char* section, const char* key, int current) {
 }
 
 void writeInt(const char* key, int value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
+    char text[16]; // "-2147483648" and its terminator fit
+    *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
     WritePrivateProfileStringA(kIniSection, key, text, gSettings.iniPath.c_str());
 }
 
