@@ -59,17 +59,20 @@ HMODULE thisLibrary() {
     return reinterpret_cast<HMODULE>(&__ImageBase);
 }
 
-// The library's own path, in UTF-16 so that a player folder outside the
-// code page is named right; empty when the system cannot tell.
-std::wstring libraryPath() {
+// The library's own path, zero-terminated, in UTF-16 so that a player folder
+// outside the code page is named right; empty when the system cannot tell.
+// (A vector: std::wstring would bring a second string class into the DLL.)
+std::vector<wchar_t> libraryPath() {
     std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
         const DWORD length =
             GetModuleFileNameW(thisLibrary(), path.data(), static_cast<DWORD>(path.size()));
         if (length == 0)
             return {};
-        if (length < path.size())
-            return std::wstring(path.data(), length);
+        if (length < path.size()) {
+            path.resize(length + 1);
+            return path;
+        }
         if (path.size() >= kLongestModulePath)
             return {};
         path.resize(path.size() * 2);
@@ -83,14 +86,15 @@ void pinLibrary() {
     static bool pinned = false;
     if (pinned)
         return;
-    const std::wstring path = libraryPath();
-    pinned = !path.empty() && LoadLibraryW(path.c_str()) != nullptr;
+    const std::vector<wchar_t> path = libraryPath();
+    pinned = !path.empty() && LoadLibraryW(path.data()) != nullptr;
 }
 
 // Skype's side: the link's window and thread, the filter of an elevated
 // player, and the first discovery.
 void startSkype(HWND host) {
-    if (!startSkypeLink(thisLibrary(), libraryPath(), &SkypeLinkProc))
+    const std::vector<wchar_t> path = libraryPath();
+    if (path.empty() || !startSkypeLink(thisLibrary(), path.data(), &SkypeLinkProc))
         return;
     letSkypeThroughFilter(skypeLinkWindow(), skypeAttachMessage(), host, taskbarCreatedMessage());
     discoverSkypeNow();

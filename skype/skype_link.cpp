@@ -282,7 +282,7 @@ void releaseSession() {
 
 } // namespace
 
-bool startSkypeLink(HINSTANCE module, const std::wstring& modulePath, WNDPROC linkProcedure) {
+bool startSkypeLink(HINSTANCE module, const wchar_t* modulePath, WNDPROC linkProcedure) {
     endSkypeLink();
     gSession = Session{};
     gSession.module = module;
@@ -296,7 +296,7 @@ bool startSkypeLink(HINSTANCE module, const std::wstring& modulePath, WNDPROC li
     }
     // The thread's own reference keeps its code mapped if the host frees
     // the library while a last send still waits on Skype.
-    gSession.shared->libraryReference = LoadLibraryW(modulePath.c_str());
+    gSession.shared->libraryReference = LoadLibraryW(modulePath);
     if (gSession.shared->libraryReference == nullptr) {
         releaseSession();
         return false;

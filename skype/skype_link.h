@@ -39,7 +39,7 @@ constexpr unsigned kPatientDiscoveryTicks = 6;
 // Starts the session: the link window (its procedure is the caller's), and the
 // link's thread, which holds its own reference to `modulePath`. False when the
 // link cannot be made; the plug-in then runs without Skype.
-bool startSkypeLink(HINSTANCE module, const std::wstring& modulePath, WNDPROC linkProcedure);
+bool startSkypeLink(HINSTANCE module, const wchar_t* modulePath, WNDPROC linkProcedure);
 // Lets what was handed over leave, waiting at most kSkypeLinkEndBoundMs (the
 // player's sent messages are handled meanwhile), then removes the window, its
 // class and the thread's handles. Safe to call when the link never started.

@@ -20,6 +20,9 @@ const bool gCallsLockReady = [] {
     return true;
 }();
 LONG gSendsInFlight = 0;
+// Bumped by every clear: a call of the plug-in's thread that returns after
+// the test cleared the records must not write into what is gone.
+unsigned gGeneration = 0;
 
 class CallsLocked {
   public:
@@ -54,9 +57,22 @@ ApiCall& record(const char* function, std::vector<DWORD_PTR> args, const char* t
     return gCalls.back();
 }
 
+unsigned generation() {
+    CallsLocked locked;
+    return gGeneration;
+}
+
 template <typename Value> void setResult(ApiCall& call, Value result) {
     CallsLocked locked;
     call.result = static_cast<DWORD_PTR>(result);
+}
+
+// For calls the plug-in's own threads make: the record may have been cleared
+// meanwhile.
+template <typename Value> void setResultIfKept(ApiCall& call, unsigned since, Value result) {
+    CallsLocked locked;
+    if (since == gGeneration)
+        call.result = static_cast<DWORD_PTR>(result);
 }
 
 DWORD_PTR arg(const void* p) {
@@ -175,15 +191,17 @@ LRESULT WINAPI recSendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, 
                                       UINT flags, UINT timeout, PDWORD_PTR answer) {
     const bool alive = IsWindow(reinterpret_cast<HWND>(wParam)) != FALSE;
     InterlockedIncrement(&gSendsInFlight);
+    const unsigned since = generation();
     ApiCall& call = record("SendMessageTimeoutA", {arg(window), message, wParam,
                                                    static_cast<DWORD_PTR>(lParam), flags, timeout});
     {
         CallsLocked locked;
-        call.wParamWindowAlive = alive;
+        if (since == gGeneration)
+            call.wParamWindowAlive = alive;
     }
     const LRESULT result =
         original(&SendMessageTimeoutA)(window, message, wParam, lParam, flags, timeout, answer);
-    setResult(call, result);
+    setResultIfKept(call, since, result);
     InterlockedDecrement(&gSendsInFlight);
     return result;
 }
@@ -318,6 +336,7 @@ void startRecordingApi(HMODULE plugin) {
 void clearRecordedCalls() {
     CallsLocked locked;
     gCalls.clear();
+    ++gGeneration;
 }
 
 std::vector<ApiCall> recordedCalls() {

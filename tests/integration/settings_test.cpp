@@ -302,9 +302,10 @@ TEST_F(HostVolumeTest, VolumeIsReadButNeverWritten) {
     EXPECT_EQ(standin::readIniSection("Winamp"), std::vector<std::string>{"volume=120"});
 }
 
-TEST_F(HostVolumeTest, IntegerKeysAreReadWithTheCurrentValueAsDefault) {
+TEST_F(HostVolumeTest, ASecondInitReadsMissingKeysAsTheFirstDid) {
     // Change memory, quit (which also clears Active and Stop on call), then
-    // start again on the same loaded library with the keys gone.
+    // start again on the same loaded library with the keys gone: the
+    // defaults come back, not what the first life left in memory.
     sendToHost(WM_COMMAND, IDM_SET_MOOD_ON_EXIT, 0);
     sendToHost(WM_COMMAND, IDM_STOP_ON_CALL, 0);
     sendToHost(WM_COMMAND, kFirstButtonToggle + 2, 0);
@@ -314,10 +315,10 @@ TEST_F(HostVolumeTest, IntegerKeysAreReadWithTheCurrentValueAsDefault) {
     ASSERT_TRUE(standin::initPlugin());
 
     const std::pair<const char*, int> expected[] = {
-        {"TRALMO_ACTIVE", 0},     {"TRALMO_STOP_MUSIC", 0},  {"TRALMO_SHOW_TRAYICON", 1},
-        {"TRALMO_ALLOW_HTML", 1}, {"TRALMO_EXITSETMOOD", 0}, {"PREV_BUTTON", 0},
-        {"PLAY_BUTTON", 0},       {"PAUSE_BUTTON", 1},       {"STOP_BUTTON", 0},
-        {"NEXT_BUTTON", 0},       {"volume", 120},
+        {"TRALMO_ACTIVE", 1},     {"TRALMO_STOP_MUSIC", 0},  {"TRALMO_SHOW_TRAYICON", 1},
+        {"TRALMO_ALLOW_HTML", 1}, {"TRALMO_EXITSETMOOD", 1}, {"PREV_BUTTON", 0},
+        {"PLAY_BUTTON", 0},       {"PAUSE_BUTTON", 0},       {"STOP_BUTTON", 0},
+        {"NEXT_BUTTON", 0},       {"volume", 30},
     };
     const auto reads = profileCalls("int");
     ASSERT_EQ(reads.size(), std::size(expected));
