@@ -315,10 +315,17 @@ TEST_F(HostVolumeTest, ASecondInitReadsMissingKeysAsTheFirstDid) {
     ASSERT_TRUE(standin::initPlugin());
 
     const std::pair<const char*, int> expected[] = {
-        {"TRALMO_ACTIVE", 1},     {"TRALMO_STOP_MUSIC", 0},  {"TRALMO_SHOW_TRAYICON", 1},
-        {"TRALMO_ALLOW_HTML", 1}, {"TRALMO_EXITSETMOOD", 1}, {"PREV_BUTTON", 0},
-        {"PLAY_BUTTON", 0},       {"PAUSE_BUTTON", 0},       {"STOP_BUTTON", 0},
-        {"NEXT_BUTTON", 0},       {"volume", 30},
+        {"TRALMO_ACTIVE", 1},
+        {"TRALMO_STOP_MUSIC", 0},
+        {"TRALMO_SHOW_TRAYICON", 1},
+        {"TRALMO_ALLOW_HTML", 1},
+        {"TRALMO_EXITSETMOOD", 1},
+        {"PREV_BUTTON", 0},
+        {"PLAY_BUTTON", 0},
+        {"PAUSE_BUTTON", 0},
+        {"STOP_BUTTON", 0},
+        {"NEXT_BUTTON", 0},
+        {"volume", 30},
     };
     const auto reads = profileCalls("int");
     ASSERT_EQ(reads.size(), std::size(expected));
