@@ -18,6 +18,7 @@
 namespace {
 
 constexpr UINT_PTR kDiscoveryTimerId = 10102;
+static_assert(kDiscoveryTimerId != kTrayRetryTimerId, "each timer of ours has an id of its own");
 constexpr UINT kDiscoveryPeriodMs = 5000;
 constexpr UINT kFirstTrayButtonToggle = 10102; // toggle of button i is this + i
 constexpr UINT kLastTrayButtonToggle = kFirstTrayButtonToggle + kTrayButtonCount - 1;
@@ -101,6 +102,7 @@ void onAttachReply(HWND host, WPARAM wParam, LPARAM lParam) {
 void onDestroy(HWND host) {
     publishExitMood(host);
     killDiscoveryTimer(host);
+    stopTrayRetry();
     destroyPopupMenu();
 }
 
@@ -122,6 +124,8 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_TIMER:
         if (wParam == kDiscoveryTimerId)
             runDiscovery(window);
+        else if (wParam == kTrayRetryTimerId)
+            retryTrayIcons();
         break;
     case WM_USER:
         onHostCallback(window, lParam);

@@ -127,6 +127,7 @@ void quit() {
     settings().stopOnCall = 0;
     removeMainTrayIcon();
     removeTrayButtons();
+    releaseTrayResources();
     const bool stillReachable = unhookFromHostWindows(host);
     // Our code is still on the stack, or a later subclass still calls into
     // us: the library must outlive the host's FreeLibrary.
