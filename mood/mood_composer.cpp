@@ -78,10 +78,10 @@ std::optional<SongTitle> currentTitle(HWND host) {
     return title;
 }
 
-std::string moodTemplate(const std::string& iniPath, PlayState state) {
+std::string moodTemplate(const IniFile& iniFile, PlayState state) {
     if (state == PlayState::Exiting)
         return settings().setMoodOnExit != 0 ? settings().exitMood : std::string();
-    return readIniText(iniPath, kKeyUserString, kComposerDefaultTemplate);
+    return readIniText(iniFile, kKeyUserString, kComposerDefaultTemplate);
 }
 
 void sendMood(HWND host, const std::string& utf8Command) {
@@ -98,7 +98,7 @@ void sendMood(HWND host, const std::string& utf8Command) {
 void compose(HWND host, PlayState state, const SongTitle& title) {
     if (state != PlayState::Exiting)
         gLastComposedTitle = title.utf8;
-    const std::string templateText = moodTemplate(hostIniPath(host), state);
+    const std::string templateText = moodTemplate(hostIniFile(host), state);
     setMainTrayTip(title.ansi.c_str());
     if (settings().active == 0)
         return;

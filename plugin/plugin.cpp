@@ -87,9 +87,10 @@ void pinLibrary() {
     if (pinned)
         return;
     const auto self = reinterpret_cast<HMODULE>(&__ImageBase);
-    std::vector<char> path(MAX_PATH);
+    // The wide path: a folder outside the ANSI code page has no ANSI name.
+    std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
-        const DWORD length = GetModuleFileNameA(self, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length = GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0)
             return;
         if (length < path.size())
@@ -98,7 +99,7 @@ void pinLibrary() {
             return;
         path.resize(path.size() * 2);
     }
-    pinned = LoadLibraryA(path.data()) != nullptr;
+    pinned = LoadLibraryW(path.data()) != nullptr;
 }
 
 // The host may unload us before it destroys its windows: a procedure left

@@ -45,7 +45,8 @@ bool itemEnabled(HWND dialog, int id) {
 // The ini writes and tray calls, in order, as one readable line each.
 std::vector<std::string> writesAndTrayCalls() {
     std::vector<std::string> lines;
-    for (const ApiCall& call : recordedCalls({"WritePrivateProfileStringA", "Shell_NotifyIconA"})) {
+    for (const ApiCall& call : recordedCalls(
+             {"WritePrivateProfileStringA", "WritePrivateProfileStringW", "Shell_NotifyIconA"})) {
         if (call.function == "Shell_NotifyIconA") {
             static const char* const actions[] = {"add", "modify", "delete"};
             const DWORD action = static_cast<DWORD>(call.args[0]);

@@ -276,7 +276,7 @@ TEST_F(VolumePopupTest, CheckBoxesSwitchTheButtonIconsWhileThePopupStaysOpen) {
         EXPECT_TRUE(recordedCalls({"Shell_NotifyIconA"}).empty());
         pressKey(popup, VK_ESCAPE);
     });
-    EXPECT_TRUE(recordedCalls({"WritePrivateProfileStringA"}).empty());
+    EXPECT_TRUE(recordedCalls(kIniWrites).empty());
 
     ASSERT_TRUE(standin::quitPlugin());
     const auto lines = standin::readIniSection("Tralmo");
