@@ -33,16 +33,16 @@ constexpr std::array<IntSetting, 5> kSwitches = {{
     {kKeyExitSetMood, &Settings::setMoodOnExit},
 }};
 
-// Text in the ANSI code page to UTF-16 and back. The profile functions turn
-// UTF-16 into the file's own encoding, so the ANSI file holds the same bytes
-// as through the ANSI functions.
-std::wstring wideFromAnsi(const char* text) {
+// Text in the ANSI code page to UTF-16 (terminated) and back. The profile
+// functions turn UTF-16 into the file's own encoding, so the ANSI file holds
+// the same bytes as through the ANSI functions. Vectors, not std::wstring,
+// which would link the runtime's wide strings (some 36 KiB).
+std::vector<wchar_t> wideFromAnsi(const char* text) {
     const int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (units <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+        return {L'\0'};
+    std::vector<wchar_t> wide(static_cast<std::size_t>(units), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
-    wide.pop_back(); // the converted terminator
     return wide;
 }
 
@@ -79,7 +79,7 @@ int readInt(const char* section, const char* key, int current) {
     const IniFile& file = gSettings.iniFile;
     if (isWide(file))
         return static_cast<int>(GetPrivateProfileIntW(
-            ShortWide(section).c_str(), ShortWide(key).c_str(), current, file.widePath.c_str()));
+            ShortWide(section).c_str(), ShortWide(key).c_str(), current, file.widePath.data()));
     return static_cast<int>(GetPrivateProfileIntA(section, key, current, file.ansiPath.c_str()));
 }
 
@@ -89,7 +89,7 @@ void writeInt(const char* key, int value) {
     const IniFile& file = gSettings.iniFile;
     if (isWide(file))
         WritePrivateProfileStringW(ShortWide(kIniSection).c_str(), ShortWide(key).c_str(),
-                                   ShortWide(text).c_str(), file.widePath.c_str());
+                                   ShortWide(text).c_str(), file.widePath.data());
     else
         WritePrivateProfileStringA(kIniSection, key, text, file.ansiPath.c_str());
 }
@@ -104,9 +104,11 @@ IniFile hostIniFile(HWND host) {
     IniFile file;
     const LRESULT wide = SendMessageA(host, host::kWmUser, 0, host::kQueryIniPathWide);
     if (host::isPointerAnswer(static_cast<unsigned long>(wide))) {
-        file.widePath = reinterpret_cast<const wchar_t*>(wide);
-        if (!file.widePath.empty())
+        const auto* path = reinterpret_cast<const wchar_t*>(wide);
+        if (*path != L'\0') {
+            file.widePath.assign(path, path + lstrlenW(path) + 1);
             return file;
+        }
     }
     const LRESULT ansi = SendMessageA(host, host::kWmUser, 0, host::kQueryIniPath);
     file.ansiPath = host::isPointerAnswer(static_cast<unsigned long>(ansi))
@@ -119,8 +121,8 @@ std::string readIniText(const IniFile& file, const char* key, const char* fallba
     if (isWide(file)) {
         std::vector<wchar_t> buffer(kIniTextBufferSize, L'\0');
         GetPrivateProfileStringW(ShortWide(kIniSection).c_str(), ShortWide(key).c_str(),
-                                 wideFromAnsi(fallback).c_str(), buffer.data(), kIniTextBufferSize,
-                                 file.widePath.c_str());
+                                 wideFromAnsi(fallback).data(), buffer.data(), kIniTextBufferSize,
+                                 file.widePath.data());
         buffer.back() = L'\0';
         return ansiFromWide(buffer.data());
     }
@@ -134,7 +136,7 @@ std::string readIniText(const IniFile& file, const char* key, const char* fallba
 void writeIniText(const IniFile& file, const char* key, const std::string& value) {
     if (isWide(file))
         WritePrivateProfileStringW(ShortWide(kIniSection).c_str(), ShortWide(key).c_str(),
-                                   wideFromAnsi(value.c_str()).c_str(), file.widePath.c_str());
+                                   wideFromAnsi(value.c_str()).data(), file.widePath.data());
     else
         WritePrivateProfileStringA(kIniSection, key, value.c_str(), file.ansiPath.c_str());
 }

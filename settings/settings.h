@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <array>
+#include <vector>
 #include <string>
 
 constexpr int kTrayButtonCount = 5;
@@ -14,7 +15,7 @@ constexpr DWORD kIniTextMaxChars = kIniTextBufferSize - 1;
 // code page (a user profile named in Chinese on an English system) still
 // names the file; older hosts give only the ANSI path.
 struct IniFile {
-    std::wstring widePath; // used when not empty
+    std::vector<wchar_t> widePath; // terminated; used when not empty
     std::string ansiPath;
 };
 
