@@ -16,7 +16,8 @@ namespace {
 
 constexpr char kDialogCaption[] = "Tralmo";
 constexpr char kDialogDefaultTemplate[] = "[%title%] [%state%]";
-constexpr WPARAM kEditLimit = 512;
+// As many characters as a read of the edit or the ini file gives back.
+constexpr WPARAM kEditLimit = kIniTextMaxChars;
 
 struct SwitchBox {
     int controlId;
@@ -59,7 +60,7 @@ void enableExitMoodEdit(HWND window) {
 void initialise(HWND window) {
     dialogOpened(window);
     setNoModalDialogOpen(0);
-    centreOnDesktop(window);
+    centreOnHostMonitor(window);
     SetWindowTextA(window, kDialogCaption);
     const IniFile iniFile = hostIniFile(uiHostWindow());
     if (const HWND edit = GetDlgItem(window, IDC_USER_STRING))
