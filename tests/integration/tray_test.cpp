@@ -445,6 +445,20 @@ TEST_F(TrayShellAbsentTest, TriesForAMinuteThenWaitsForTaskbarCreated) {
     EXPECT_EQ(shellSteps(), steps("modify", {0}) + steps("delete", {0}) + kDeleteAllButtons);
 }
 
+// The retry timer lives no longer than the plug-in: quit ends it, and so does
+// the host window's end when the host closes its windows first.
+TEST_F(TrayShellAbsentTest, QuitEndsTheRetry) {
+    clearRecordedCalls();
+    ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_EQ(retryTimerCalls("KillTimer").size(), 1u);
+}
+
+TEST_F(TrayShellAbsentTest, ClosingTheHostEndsTheRetry) {
+    clearRecordedCalls();
+    ASSERT_TRUE(standin::closePlayer()) << standin::pluginError();
+    EXPECT_EQ(retryTimerCalls("KillTimer").size(), 1u);
+}
+
 // Windows sends "TaskbarCreated" after a DPI change too, while the shell
 // still holds the icons: an add fails, and the icons get their new images.
 class TrayNextButtonTest : public TrayTest {
