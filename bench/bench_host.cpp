@@ -28,6 +28,8 @@ LRESULT answerQuery(WPARAM wParam, LPARAM code) {
         return entryOf(state.wideTitles, wParam);
     case host::kQueryIniPath:
         return reinterpret_cast<LRESULT>(state.iniPath.c_str());
+    case host::kQueryIniPathWide:
+        return reinterpret_cast<LRESULT>(state.wideIniPath.c_str());
     case host::kQueryWindow:
         return wParam == host::kWindowPlaylist ? reinterpret_cast<LRESULT>(state.playlist) : 0;
     default:

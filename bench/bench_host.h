@@ -18,8 +18,9 @@ struct HostState {
     std::vector<std::string> titles;      // query 212 answers pointers into these (ANSI)
     std::vector<std::wstring> wideTitles; // and query 213 into these (UTF-16)
     int position = 0;
-    long playState = 0; // the answer of query 104 (0 stopped, 1 playing, 3 paused)
-    std::string iniPath;
+    long playState = 0;       // the answer of query 104 (0 stopped, 1 playing, 3 paused)
+    std::string iniPath;      // query 334 answers this (ANSI)
+    std::wstring wideIniPath; // and query 1334 this (UTF-16), as Winamp 5.58 and later
     HWND playlist = nullptr;
     unsigned long queriesAnswered = 0;
 };

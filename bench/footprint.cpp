@@ -134,7 +134,7 @@ const char* kindOf(const std::string& function) {
         return "tray";
     if (function.rfind("GetPrivateProfile", 0) == 0)
         return "ini reads";
-    if (function == "WritePrivateProfileStringA")
+    if (function.rfind("WritePrivateProfileString", 0) == 0)
         return "ini writes";
     if (function.rfind("SendMessage", 0) == 0)
         return "sends";

@@ -1,9 +1,10 @@
 // The lean reference: a song change with exactly the calls it must make (the
-// host's four queries, one ini read, one tooltip update, the conversions and
-// one WM_COPYDATA), an init that subclasses the host and adds one tray icon,
-// and a quit that removes it. Skype's window comes from its Attach reply.
-// It needs no C++ runtime (its text lives on the process heap), so it is also
-// the floor of what a plug-in weighs and leaves in the host.
+// host's four queries, one ini read through the UTF-16 path the host gives, one
+// tooltip update, the conversions and one WM_COPYDATA), an init that
+// subclasses the host and adds one tray icon, and a quit that removes it.
+// Skype's window comes from its Attach reply. It needs no C++ runtime (its
+// text lives on the process heap), so it is also the floor of what a plug-in
+// weighs and leaves in the host.
 #include "bench/lean_plugin.h"
 #include "host/host_api.h"
 #include "mood/mood_text.h"
@@ -35,6 +36,20 @@ WNDPROC gPrevious = nullptr;
 UINT gAttachMessage = 0;
 HWND gSkype = nullptr;
 NOTIFYICONDATAA gIcon{};
+
+// The template's section, key and default, and the fallback file, in UTF-16:
+// made once at init, as the host gives its ini path in UTF-16.
+struct ProfileNames {
+    wchar_t section[32];
+    wchar_t key[32];
+    wchar_t fallback[32];
+    wchar_t file[32];
+};
+ProfileNames gProfileNames{};
+
+template <std::size_t N> void widen(const char* text, wchar_t (&out)[N]) {
+    MultiByteToWideChar(CP_ACP, 0, text, -1, out, static_cast<int>(N));
+}
 bench::Leak gLeak = bench::Leak::None;
 
 LRESULT askHost(WPARAM wParam, long query) {
@@ -157,14 +172,15 @@ void publishSong() {
     const auto position = static_cast<WPARAM>(askHost(0, host::kQueryPlaylistPosition));
     const LRESULT wide = askHost(position, host::kQueryEntryTitleWide);
     const LRESULT ansi = askHost(position, host::kQueryEntryTitle);
-    const LRESULT ini = askHost(0, host::kQueryIniPath);
+    const LRESULT ini = askHost(0, host::kQueryIniPathWide);
     if (!host::isPointerAnswer(static_cast<unsigned long>(wide)) && ansi == 0)
         return;
-    char templateText[kIniTextBufferSize];
-    GetPrivateProfileStringA(
-        kIniSection, kKeyUserString, kComposerDefaultTemplate, templateText, kIniTextBufferSize,
-        host::isPointerAnswer(static_cast<unsigned long>(ini)) ? reinterpret_cast<const char*>(ini)
-                                                               : host::kFallbackIniPath);
+    wchar_t templateText[kIniTextBufferSize];
+    GetPrivateProfileStringW(gProfileNames.section, gProfileNames.key, gProfileNames.fallback,
+                             templateText, kIniTextBufferSize,
+                             host::isPointerAnswer(static_cast<unsigned long>(ini))
+                                 ? reinterpret_cast<const wchar_t*>(ini)
+                                 : gProfileNames.file);
     if (ansi != 0)
         setTip(reinterpret_cast<const char*>(ansi));
 
@@ -177,7 +193,8 @@ void publishSong() {
              ? appendUtf8FromWide(title, reinterpret_cast<const wchar_t*>(wide),
                                   lstrlenW(reinterpret_cast<const wchar_t*>(wide)))
              : appendUtf8FromAnsi(title, reinterpret_cast<const char*>(ansi))) &&
-        appendUtf8FromAnsi(templateUtf8, templateText) && titled.append(kRichMoodPrefix) &&
+        appendUtf8FromWide(templateUtf8, templateText, lstrlenW(templateText)) &&
+        titled.append(kRichMoodPrefix) &&
         appendReplaced(titled, templateUtf8.view(), kTitlePlaceholder, title.view()) &&
         appendReplaced(command, titled.view(), kStatePlaceholder, kPlayingWord) &&
         command.append({"\0", 2}); // the terminator and one more, as Skype is sent them
@@ -209,6 +226,10 @@ LRESULT CALLBACK hook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 int init() {
     gHost = gDescriptor.hostWindow;
+    widen(kIniSection, gProfileNames.section);
+    widen(kKeyUserString, gProfileNames.key);
+    widen(kComposerDefaultTemplate, gProfileNames.fallback);
+    widen(host::kFallbackIniPath, gProfileNames.file);
     gAttachMessage = RegisterWindowMessageA(kSkypeAttachMessageName);
     gPrevious = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(gHost, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&hook)));

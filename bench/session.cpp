@@ -33,6 +33,14 @@ std::string fromWide(const std::wstring& wide, UINT codePage) {
     return text;
 }
 
+std::wstring toWide(const std::string& text, UINT codePage) {
+    const int units = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units > 0 ? units : 1), L'\0');
+    MultiByteToWideChar(codePage, 0, text.c_str(), -1, wide.data(), units);
+    wide.pop_back();
+    return wide;
+}
+
 std::string iniContent() {
     return std::string("[") + kIniSection + "]\r\n" + kKeyUserString + "=" + kBenchTemplate +
            "\r\n";
@@ -60,6 +68,7 @@ Scene::Scene() : ini_(iniContent()) {
     state.position = 0;
     state.playState = host::kStatePlaying;
     state.iniPath = ini_.path();
+    state.wideIniPath = toWide(ini_.path(), CP_ACP);
     playlist_ = createHostWindow("Bench playlist");
     state.playlist = playlist_;
     if (playlist_ == nullptr)

@@ -78,12 +78,14 @@ struct Sides {
         return seconds;
     }
     double iniRead() const {
-        char buffer[kIniTextBufferSize];
-        const char* path = stage.scene.iniPath().c_str();
-        return timed([&] {
-            GetPrivateProfileStringA(kIniSection, kKeyUserString, "", buffer, kIniTextBufferSize,
-                                     path);
-        });
+        wchar_t section[32] = {};
+        wchar_t key[32] = {};
+        MultiByteToWideChar(CP_ACP, 0, kIniSection, -1, section, 32);
+        MultiByteToWideChar(CP_ACP, 0, kKeyUserString, -1, key, 32);
+        wchar_t buffer[kIniTextBufferSize];
+        const wchar_t* path = hostState().wideIniPath.c_str();
+        return timed(
+            [&] { GetPrivateProfileStringW(section, key, L"", buffer, kIniTextBufferSize, path); });
     }
     double tipUpdate() {
         const auto& titles = hostState().titles;
@@ -98,7 +100,7 @@ struct Sides {
                 SendMessageA(host, host::kWmUser, 0, host::kQueryPlaylistPosition));
             sink = sink + SendMessageA(host, host::kWmUser, position, host::kQueryEntryTitleWide);
             sink = sink + SendMessageA(host, host::kWmUser, position, host::kQueryEntryTitle);
-            sink = sink + SendMessageA(host, host::kWmUser, 0, host::kQueryIniPath);
+            sink = sink + SendMessageA(host, host::kWmUser, 0, host::kQueryIniPathWide);
         });
     }
 };
@@ -161,7 +163,7 @@ void measureSongChange(const Options& options, Report& report) {
     report.add(pieceRow("2e", "  piece: WM_COPYDATA to another process", samples, BareSide, k));
     report.add(pieceRow("2f", "  piece: template read from the ini file", samples, IniSide, k));
     report.add(pieceRow("2g", "  piece: tray tooltip update", samples, TipSide, k));
-    report.add(pieceRow("2h", "  piece: host queries 125, 213, 212, 334", samples, QuerySide, k));
+    report.add(pieceRow("2h", "  piece: host queries 125, 213, 212, 1334", samples, QuerySide, k));
     std::vector<double> pieces(samples[BareSide].size(), 0.0);
     for (Side side : {BareSide, IniSide, TipSide, QuerySide})
         for (std::size_t round = 0; round < pieces.size(); ++round)

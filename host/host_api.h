@@ -11,9 +11,12 @@ constexpr long kQueryPlayState = 104;        // wParam 0
 constexpr long kQueryPlaylistPosition = 125; // wParam 0
 constexpr long kQueryEntryTitle = 212;       // wParam: playlist position; ANSI text
 constexpr long kQueryEntryTitleWide = 213;   // wParam: playlist position; UTF-16 text
-constexpr long kQueryIniPath = 334;          // wParam 0
+constexpr long kQueryIniPath = 334;          // wParam 0; ANSI text
+constexpr long kQueryIniPathWide = 1334;     // wParam 0; UTF-16 text (Winamp 5.58 and later)
 constexpr long kQueryWindow = 260;           // wParam kWindowPlaylist
 constexpr long kSetVolume = 122;             // wParam: volume 0..255
+// kSetVolume with this wParam changes nothing and answers the volume, 0..255.
+constexpr long kGetVolumeParam = -666;
 
 constexpr unsigned kWindowPlaylist = 1;
 
@@ -21,8 +24,9 @@ constexpr unsigned kWindowPlaylist = 1;
 constexpr long kStatePlaying = 1;
 constexpr long kStatePaused = 3;
 
-// Answers of kQueryIniPath and kQueryEntryTitleWide at or below this are not
-// pointers (a host that lacks a query answers it 1).
+// Answers of the text queries (kQueryEntryTitle, kQueryEntryTitleWide,
+// kQueryIniPath, kQueryIniPathWide) at or below this are not pointers (a host
+// that lacks a query answers it 1).
 constexpr unsigned long kLargestNonPointer = 0xFFFF;
 inline constexpr bool isPointerAnswer(unsigned long answer) {
     return answer > kLargestNonPointer;

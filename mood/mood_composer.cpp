@@ -59,17 +59,18 @@ std::optional<SongTitle> currentTitle(HWND host) {
     const auto position = static_cast<WPARAM>(askHost(host, 0, host::kQueryPlaylistPosition));
     const LRESULT wide = askHost(host, position, host::kQueryEntryTitleWide);
     const LRESULT ansi = askHost(host, position, host::kQueryEntryTitle);
+    const bool hasAnsi = host::isPointerAnswer(static_cast<unsigned long>(ansi));
     SongTitle title;
-    if (ansi != 0)
+    if (hasAnsi)
         title.ansi = reinterpret_cast<const char*>(ansi);
     if (host::isPointerAnswer(static_cast<unsigned long>(wide))) {
         const auto* text = reinterpret_cast<const wchar_t*>(wide);
         title.utf8 = fromWide(text, CP_UTF8);
-        if (ansi == 0)
+        if (!hasAnsi)
             title.ansi = fromWide(text, CP_ACP);
         return title;
     }
-    if (ansi == 0)
+    if (!hasAnsi)
         return std::nullopt;
     std::optional<std::string> utf8 = ansiToUtf8(title.ansi);
     if (!utf8)
@@ -78,16 +79,16 @@ std::optional<SongTitle> currentTitle(HWND host) {
     return title;
 }
 
-std::string moodTemplate(const std::string& iniPath, PlayState state) {
+std::string moodTemplate(const IniFile& iniFile, PlayState state) {
     if (state == PlayState::Exiting)
         return settings().setMoodOnExit != 0 ? settings().exitMood : std::string();
-    return readIniText(iniPath, kKeyUserString, kComposerDefaultTemplate);
+    return readIniText(iniFile, kKeyUserString, kComposerDefaultTemplate);
 }
 
 void compose(HWND host, PlayState state, const SongTitle& title) {
     if (state != PlayState::Exiting)
         gLastComposedTitle = title.utf8;
-    const std::string templateText = moodTemplate(hostIniPath(host), state);
+    const std::string templateText = moodTemplate(hostIniFile(host), state);
     setMainTrayTip(title.ansi.c_str());
     if (settings().active == 0)
         return;

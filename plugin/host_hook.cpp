@@ -15,6 +15,7 @@
 namespace {
 
 constexpr UINT_PTR kDiscoveryTimerId = 10102;
+static_assert(kDiscoveryTimerId != kTrayRetryTimerId, "each timer of ours has an id of its own");
 constexpr UINT kDiscoveryPeriodMs = 5000;
 constexpr UINT kFirstTrayButtonToggle = 10102; // toggle of button i is this + i
 constexpr UINT kLastTrayButtonToggle = kFirstTrayButtonToggle + kTrayButtonCount - 1;
@@ -79,6 +80,7 @@ void onHostCallback(HWND host, LPARAM callback) {
 void onDestroy(HWND host) {
     publishExitMood(host);
     killDiscoveryTimer(host);
+    stopTrayRetry();
     destroyPopupMenu();
 }
 
@@ -94,6 +96,8 @@ void handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         if (wParam == kDiscoveryTimerId)
             onDiscoveryTick();
+        else if (wParam == kTrayRetryTimerId)
+            retryTrayIcons();
         break;
     case WM_USER:
         onHostCallback(window, lParam);

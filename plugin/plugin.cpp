@@ -155,6 +155,7 @@ void quit() {
     guarded([] { endSkypeLink(); });
     removeMainTrayIcon();
     removeTrayButtons();
+    releaseTrayResources();
     const bool stillReachable = unhookFromHostWindows(host);
     // Our code is still on the stack, or a later subclass still calls into
     // us: the library must outlive the host's FreeLibrary.

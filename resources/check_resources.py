@@ -89,11 +89,14 @@ EXPECTED_DIALOGS = {
 # (popup title, [(text, command)]); None text marks a separator.
 EXPECTED_MENU = ("Tralmo", [("Options", 109), (None, 0), ("Active", 104), ("About", 103)])
 
-# Icon group -> [(width, bits per pixel)], all images square.
-ONE_16_COLOUR = [(16, 4)]
-EXPECTED_ICONS = {201: [(32, 8), (16, 8), (32, 32), (16, 32), (32, 24), (16, 24), (16, 4)],
-                  202: ONE_16_COLOUR}
-EXPECTED_ICONS.update({n: ONE_16_COLOUR for n in list(range(301, 306)) + list(range(1301, 1306))})
+# Icon group -> [(width, bits per pixel)], all images square. The tray draws
+# its icons at the system's small-icon size: 16 at 96 DPI, 20 at 120, 24 at
+# 144, 32 at 192.
+MAIN_XP = [(size, bpp) for bpp in (8, 32, 24) for size in (32, 24, 20, 16)] + [(16, 4)]
+MAIN_OLD = [(16, 4), (20, 4), (24, 4)]
+BUTTON = [(16, 4), (20, 4), (24, 4), (32, 4)]
+EXPECTED_ICONS = {201: MAIN_XP, 202: MAIN_OLD}
+EXPECTED_ICONS.update({n: BUTTON for n in list(range(301, 306)) + list(range(1301, 1306))})
 EXPECTED_BITMAPS = {n: (16, 16, 8) for n in range(401, 406)}
 
 
@@ -281,7 +284,10 @@ def check_icons(res, c):
             palette = 4 << bpp if bpp <= 8 else 0
             c.eq(g + " size of %dx%d %d-bit" % (size, size, bpp), im["length"],
                  40 + palette + size * (stride(bpp) + stride(1)))
-    same = [icon_images(res, 301 + i)[1][0]["data"] == icon_images(res, 1301 + i)[1][0]["data"]
+    def image_data(group):
+        return [im["data"] for im in icon_images(res, group)[1]]
+
+    same = [image_data(301 + i) == image_data(1301 + i)
             for i in range(5) if (RT_GROUP_ICON, 301 + i) in res
             and (RT_GROUP_ICON, 1301 + i) in res]
     c.eq("button icons for old and new systems alike", all(same), True)

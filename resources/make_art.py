@@ -212,43 +212,62 @@ NOTES = Union(
 SUPERSAMPLE = 8
 
 
-def coverage(shape, px, py):
+def coverage(shape, px, py, scale=1.0):
+    """The share of pixel (px, py) that the shape covers, the picture being
+    drawn at 32 / scale pixels."""
     n = SUPERSAMPLE
     hits = 0
     for j in range(n):
         for i in range(n):
-            if shape.contains(px + (i + 0.5) / n, py + (j + 0.5) / n):
+            if shape.contains((px + (i + 0.5) / n) * scale, (py + (j + 0.5) / n) * scale):
                 hits += 1
     return hits / (n * n)
 
 
-def main32(depth):
-    """The 32x32 main icon: soft edges with alpha at 32 bits, otherwise each
-    pixel takes the role that covers at least half of it."""
-    size = 32
+COVERAGE_GRIDS = {}
+
+
+def coverage_grid(size):
+    """Per pixel of the size x size icon: the shares the bubble, its inside
+    and the notes cover. The same for every depth, so drawn once a size."""
+    if size not in COVERAGE_GRIDS:
+        scale = 32 / size
+        COVERAGE_GRIDS[size] = [[(coverage(BUBBLE, x, y, scale), coverage(BUBBLE_INSIDE, x, y, scale),
+                                  coverage(NOTES, x, y, scale)) for x in range(size)]
+                                for y in range(size)]
+    return COVERAGE_GRIDS[size]
+
+
+def main_drawn(size, depth):
+    """The main icon drawn from its shapes at size x size: soft edges with
+    alpha at 32 bits, otherwise each pixel takes the role that covers at
+    least half of it (the standard colours at 4 bits)."""
+    grid = coverage_grid(size)
     out = []
     for y in range(size):
         t = y / (size - 1)
-        fill = lerp(FILL_TOP, FILL_BOTTOM, t) if depth != 8 else FLAT_FILL
-        note = lerp(NOTE_TOP, NOTE_BOTTOM, t) if depth != 8 else FLAT_NOTE
+        if depth == 4:
+            outline, fill, note = VGA_NAVY, VGA_WHITE, VGA_BLUE
+        elif depth == 8:
+            outline, fill, note = OUTLINE, FLAT_FILL, FLAT_NOTE
+        else:
+            outline, fill, note = OUTLINE, lerp(FILL_TOP, FILL_BOTTOM, t), lerp(NOTE_TOP, NOTE_BOTTOM, t)
         line = []
         for x in range(size):
-            c_all = coverage(BUBBLE, x, y)
+            c_all, c_in, c_note = grid[y][x]
             if c_all == 0:
                 line.append(TRANSPARENT)
                 continue
-            c_in = coverage(BUBBLE_INSIDE, x, y)
-            c_note = coverage(NOTES, x, y)
             if depth == 32:
                 # Inside colour first, the note painted over it, the outline
                 # taking the rest of the covered area.
                 inner = lerp(fill, note, c_note)
-                rgb = lerp(OUTLINE, inner, c_in / c_all)
+                rgb = lerp(outline, inner, c_in / c_all)
                 line.append(rgb + (int(round(255 * c_all)),))
             elif c_all < 0.5:
                 line.append(TRANSPARENT)
             elif c_in < 0.5:
-                line.append(opaque(OUTLINE))
+                line.append(opaque(outline))
             elif c_note >= 0.5:
                 line.append(opaque(note))
             else:
@@ -257,44 +276,92 @@ def main32(depth):
     return out
 
 
+def main32(depth):
+    return main_drawn(32, depth)
+
+
 # --------------------------------------------------------------------------
 # Transport buttons: a square frame around a glyph
 
 
-def bar(x0, x1, y0=4, y1=11):
-    return {(x, y) for x in range(x0, x1 + 1) for y in range(y0, y1 + 1)}
+class ButtonGrid:
+    """The geometry of a button image of size x size: a square frame one
+    pixel in from the edge (two at 32), and a glyph half the image high,
+    centred, built from bars and triangles laid side by side."""
 
+    def __init__(self, size):
+        self.size = size
+        self.frame_width = max(1, size // 16)
+        self.glyph = size // 2
+        self.top = size // 4
+        self.bar_width = max(2, round(size / 8))
 
-def triangle(tip_x, pointing):
-    """An 8x8 triangle whose 2-pixel tip is at column tip_x: each row away
-    from the middle is two columns shorter, so the slope steps evenly."""
-    pts = set()
-    base_x = tip_x - 7 if pointing == "right" else tip_x + 7
-    for y in range(4, 12):
-        width = 2 * (min(y - 4, 11 - y) + 1)
-        for k in range(width):
-            pts.add((base_x + k if pointing == "right" else base_x - k, y))
-    return pts
+    def frame(self):
+        pts = set()
+        last = self.size - 2
+        for w in range(self.frame_width):
+            lo, hi = 1 + w, last - w
+            for i in range(lo, hi + 1):
+                pts |= {(i, lo), (i, hi), (lo, i), (hi, i)}
+        return pts
 
+    def bar(self, x, y0=None, y1=None):
+        y0 = self.top if y0 is None else y0
+        y1 = self.top + self.glyph - 1 if y1 is None else y1
+        return {(x + k, y) for k in range(self.bar_width) for y in range(y0, y1 + 1)}
 
-def frame():
-    pts = set()
-    for i in range(1, 15):
-        pts |= {(i, 1), (i, 14), (1, i), (14, i)}
-    return pts
+    def triangle(self, x, pointing):
+        """A triangle as high and as wide as the glyph, its 2-pixel tip in
+        the middle row: each row away from the middle is two columns
+        shorter, so the slope steps evenly. x is its leftmost column."""
+        h = self.glyph
+        pts = set()
+        for r in range(h):
+            width = 2 * (min(r, h - 1 - r) + 1)
+            for k in range(width):
+                pts.add((x + k if pointing == "right" else x + h - 1 - k, self.top + r))
+        return pts
+
+    def square(self, x):
+        side = self.glyph - 2
+        return {(x + i, self.top + 1 + j) for i in range(side) for j in range(side)}
+
+    def row(self, *parts):
+        """Parts ("bar" | "gap" | "left" | "right" | "square") side by side,
+        centred across the image."""
+        widths = {"bar": self.bar_width, "gap": self.bar_width, "left": self.glyph,
+                  "right": self.glyph, "square": self.glyph - 2}
+        x = (self.size - sum(widths[p] for p in parts)) // 2
+        pts = set()
+        for part in parts:
+            if part == "bar":
+                pts |= self.bar(x)
+            elif part in ("left", "right"):
+                pts |= self.triangle(x, part)
+            elif part == "square":
+                pts |= self.square(x)
+            x += widths[part]
+        return pts
 
 
 GLYPHS = [
-    ("prev", bar(3, 4) | triangle(5, "left")),
-    ("play", triangle(11, "right")),
-    ("pause", bar(5, 6) | bar(9, 10)),
-    ("stop", bar(5, 10, 5, 10)),
-    ("next", triangle(10, "right") | bar(11, 12)),
+    ("prev", ("bar", "left")),
+    ("play", ("right",)),
+    ("pause", ("bar", "gap", "bar")),
+    ("stop", ("square",)),
+    ("next", ("right", "bar")),
 ]
 
+# The tray asks for its icons at the system's small-icon size: 16 at 96 DPI,
+# 20 at 120, 24 at 144 and 32 at 192.
+BUTTON_SIZES = (16, 20, 24, 32)
+TRAY_SIZES = (16, 20, 24)
 
-def button(pts, ink, ground):
-    return [[ink if (x, y) in pts else ground for x in range(16)] for y in range(16)]
+
+def button_pixels(parts, size, ink, ground):
+    grid = ButtonGrid(size)
+    pts = grid.row(*parts) | grid.frame()
+    return [[ink if (x, y) in pts else ground for x in range(size)] for y in range(size)]
 
 
 # --------------------------------------------------------------------------
@@ -468,20 +535,22 @@ def main(argv):
     if not CHECK_ONLY:
         os.makedirs(art, exist_ok=True)
 
-    write_ico(os.path.join(art, "main_xp.ico"), [
-        (main32(8), 8), (main16(8), 8),
-        (main32(32), 32), (main16(32), 32),
-        (main32(24), 24), (main16(24), 24),
-        (main16(4), 4),
-    ])
-    write_ico(os.path.join(art, "main_old.ico"), [(main16(4), 4)])
+    # Largest first within each depth; the 16-colour image last.
+    images = []
+    for depth in (8, 32, 24):
+        images += [(main32(depth), depth)]
+        images += [(main_drawn(size, depth), depth) for size in (24, 20)]
+        images += [(main16(depth), depth)]
+    write_ico(os.path.join(art, "main_xp.ico"), images + [(main16(4), 4)])
+    write_ico(os.path.join(art, "main_old.ico"),
+              [(main16(4), 4)] + [(main_drawn(size, 4), 4) for size in (20, 24)])
 
     grey, white = opaque(VGA_GREY), opaque(VGA_WHITE)
-    for i, (name, pts) in enumerate(GLYPHS):
-        pts = pts | frame()
+    for i, (name, parts) in enumerate(GLYPHS):
         write_ico(os.path.join(art, "button%d_%s.ico" % (i, name)),
-                  [(button(pts, grey, TRANSPARENT), 4)])
-        write_bmp8(os.path.join(art, "button%d_%s.bmp" % (i, name)), button(pts, white, grey))
+                  [(button_pixels(parts, size, grey, TRANSPARENT), 4) for size in BUTTON_SIZES])
+        write_bmp8(os.path.join(art, "button%d_%s.bmp" % (i, name)),
+                   button_pixels(parts, 16, white, grey))
 
     for path in stale:
         print("out of date: %s (run python3 resources/make_art.py)" % path)

@@ -33,15 +33,65 @@ constexpr std::array<IntSetting, 5> kSwitches = {{
     {kKeyExitSetMood, &Settings::setMoodOnExit},
 }};
 
+// Text in the ANSI code page to UTF-16 (terminated) and back. The profile
+// functions turn UTF-16 into the file's own encoding, so the ANSI file holds
+// the same bytes as through the ANSI functions. Vectors, not std::wstring,
+// which would link the runtime's wide strings (some 36 KiB).
+std::vector<wchar_t> wideFromAnsi(const char* text) {
+    const int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (units <= 0)
+        return {L'\0'};
+    std::vector<wchar_t> wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
+    return wide;
+}
+
+std::string ansiFromWide(const wchar_t* text) {
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return {};
+    std::string ansi(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, ansi.data(), bytes, nullptr, nullptr);
+    ansi.pop_back();
+    return ansi;
+}
+
+// The section, a key or a number in UTF-16 without allocating: save runs at
+// quit also when the host has run out of memory.
+class ShortWide {
+  public:
+    explicit ShortWide(const char* text) {
+        if (MultiByteToWideChar(CP_ACP, 0, text, -1, text_, kCapacity) == 0)
+            text_[0] = L'\0';
+    }
+    const wchar_t* c_str() const { return text_; }
+
+  private:
+    static constexpr int kCapacity = 64;
+    wchar_t text_[kCapacity] = {};
+};
+
+bool isWide(const IniFile& file) {
+    return !file.widePath.empty();
+}
+
 int readInt(const char* section, const char* key, int current) {
-    return static_cast<int>(
-        GetPrivateProfileIntA(section, key, current, gSettings.iniPath.c_str()));
+    const IniFile& file = gSettings.iniFile;
+    if (isWide(file))
+        return static_cast<int>(GetPrivateProfileIntW(
+            ShortWide(section).c_str(), ShortWide(key).c_str(), current, file.widePath.data()));
+    return static_cast<int>(GetPrivateProfileIntA(section, key, current, file.ansiPath.c_str()));
 }
 
 void writeInt(const char* key, int value) {
     char text[16]; // "-2147483648" and its terminator fit
     *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
-    WritePrivateProfileStringA(kIniSection, key, text, gSettings.iniPath.c_str());
+    const IniFile& file = gSettings.iniFile;
+    if (isWide(file))
+        WritePrivateProfileStringW(ShortWide(kIniSection).c_str(), ShortWide(key).c_str(),
+                                   ShortWide(text).c_str(), file.widePath.data());
+    else
+        WritePrivateProfileStringA(kIniSection, key, text, file.ansiPath.c_str());
 }
 
 } // namespace
@@ -50,33 +100,55 @@ Settings& settings() {
     return gSettings;
 }
 
-std::string hostIniPath(HWND host) {
-    const LRESULT answer = SendMessageA(host, host::kWmUser, 0, host::kQueryIniPath);
-    if (host::isPointerAnswer(static_cast<unsigned long>(answer)))
-        return reinterpret_cast<const char*>(answer);
-    return host::kFallbackIniPath;
+IniFile hostIniFile(HWND host) {
+    IniFile file;
+    const LRESULT wide = SendMessageA(host, host::kWmUser, 0, host::kQueryIniPathWide);
+    if (host::isPointerAnswer(static_cast<unsigned long>(wide))) {
+        const auto* path = reinterpret_cast<const wchar_t*>(wide);
+        if (*path != L'\0') {
+            file.widePath.assign(path, path + lstrlenW(path) + 1);
+            return file;
+        }
+    }
+    const LRESULT ansi = SendMessageA(host, host::kWmUser, 0, host::kQueryIniPath);
+    file.ansiPath = host::isPointerAnswer(static_cast<unsigned long>(ansi))
+                        ? reinterpret_cast<const char*>(ansi)
+                        : host::kFallbackIniPath;
+    return file;
 }
 
-std::string readIniText(const std::string& iniPath, const char* key, const char* fallback) {
+std::string readIniText(const IniFile& file, const char* key, const char* fallback) {
+    if (isWide(file)) {
+        std::vector<wchar_t> buffer(kIniTextBufferSize, L'\0');
+        GetPrivateProfileStringW(ShortWide(kIniSection).c_str(), ShortWide(key).c_str(),
+                                 wideFromAnsi(fallback).data(), buffer.data(), kIniTextBufferSize,
+                                 file.widePath.data());
+        buffer.back() = L'\0';
+        return ansiFromWide(buffer.data());
+    }
     std::vector<char> buffer(kIniTextBufferSize, '\0');
     GetPrivateProfileStringA(kIniSection, key, fallback, buffer.data(), kIniTextBufferSize,
-                             iniPath.c_str());
+                             file.ansiPath.c_str());
     buffer.back() = '\0';
     return buffer.data();
 }
 
-void writeIniText(const std::string& iniPath, const char* key, const std::string& value) {
-    WritePrivateProfileStringA(kIniSection, key, value.c_str(), iniPath.c_str());
+void writeIniText(const IniFile& file, const char* key, const std::string& value) {
+    if (isWide(file))
+        WritePrivateProfileStringW(ShortWide(kIniSection).c_str(), ShortWide(key).c_str(),
+                                   wideFromAnsi(value.c_str()).data(), file.widePath.data());
+    else
+        WritePrivateProfileStringA(kIniSection, key, value.c_str(), file.ansiPath.c_str());
 }
 
 void loadSettings(HWND host) {
     // Missing keys take the defaults, also after a quit cleared the switches.
     gSettings = Settings{};
     gLoaded = false;
-    gSettings.iniPath = hostIniPath(host);
+    gSettings.iniFile = hostIniFile(host);
     for (const IntSetting& s : kSwitches)
         gSettings.*s.field = readInt(kIniSection, s.key, gSettings.*s.field);
-    gSettings.exitMood = readIniText(gSettings.iniPath, kKeyExitMood, "");
+    gSettings.exitMood = readIniText(gSettings.iniFile, kKeyExitMood, "");
     for (int i = 0; i < kTrayButtonCount; ++i) {
         unsigned char& shown = gSettings.buttonShown[i];
         shown = readInt(kIniSection, kButtonKeys[i], shown) != 0 ? 1 : 0;

@@ -3,10 +3,21 @@
 #include <windows.h>
 
 #include <array>
+#include <vector>
 #include <string>
 
 constexpr int kTrayButtonCount = 5;
 constexpr DWORD kIniTextBufferSize = 512; // so at most 511 characters come back
+constexpr DWORD kIniTextMaxChars = kIniTextBufferSize - 1;
+
+// The host's ini file. A host that gives its path in UTF-16 is read and
+// written through the wide profile functions, so that a path outside the ANSI
+// code page (a user profile named in Chinese on an English system) still
+// names the file; older hosts give only the ANSI path.
+struct IniFile {
+    std::vector<wchar_t> widePath; // terminated; used when not empty
+    std::string ansiPath;
+};
 
 struct Settings {
     int active = 1;
@@ -16,22 +27,24 @@ struct Settings {
     int setMoodOnExit = 1;
     std::string exitMood;
     int volume = 30;
-    std::string iniPath;
+    IniFile iniFile;
     // The tray buttons' shown flags (0 or 1), in button order.
     std::array<unsigned char, kTrayButtonCount> buttonShown{};
 };
 
 Settings& settings();
 
-// The ini file the host names (query 334), else "winamp.ini".
-std::string hostIniPath(HWND host);
+// The ini file the host names: in UTF-16 (query 1334), else in the ANSI code
+// page (query 334), else "winamp.ini".
+IniFile hostIniFile(HWND host);
 
 void loadSettings(HWND host);
 void saveSettings();
 
-// Section "Tralmo" text keys, read into a 512-byte buffer.
-std::string readIniText(const std::string& iniPath, const char* key, const char* fallback);
-void writeIniText(const std::string& iniPath, const char* key, const std::string& value);
+// Section "Tralmo" text keys, read into a 512-character buffer. Values are
+// text in the ANSI code page, and the file holds them as such either way.
+std::string readIniText(const IniFile& file, const char* key, const char* fallback);
+void writeIniText(const IniFile& file, const char* key, const std::string& value);
 
 inline constexpr char kIniSection[] = "Tralmo";
 inline constexpr char kKeyUserString[] = "TRALMO_USER_STRING";

@@ -16,7 +16,8 @@ namespace {
 
 constexpr char kDialogCaption[] = "Tralmo";
 constexpr char kDialogDefaultTemplate[] = "[%title%] [%state%]";
-constexpr WPARAM kEditLimit = 512;
+// As many characters as a read of the edit or the ini file gives back.
+constexpr WPARAM kEditLimit = kIniTextMaxChars;
 
 struct SwitchBox {
     int controlId;
@@ -59,18 +60,18 @@ void enableExitMoodEdit(HWND window) {
 void initialise(HWND window) {
     dialogOpened(window);
     setNoModalDialogOpen(0);
-    centreOnDesktop(window);
+    centreOnHostMonitor(window);
     SetWindowTextA(window, kDialogCaption);
-    const std::string iniPath = hostIniPath(uiHostWindow());
+    const IniFile iniFile = hostIniFile(uiHostWindow());
     if (const HWND edit = GetDlgItem(window, IDC_USER_STRING))
-        fillEdit(edit, readIniText(iniPath, kKeyUserString, kDialogDefaultTemplate));
+        fillEdit(edit, readIniText(iniFile, kKeyUserString, kDialogDefaultTemplate));
     for (const SwitchBox& box : kAllSwitches) {
         const HWND control = GetDlgItem(window, box.controlId);
         if (control != nullptr && settings().*box.field != 0)
             SendMessageA(control, BM_SETCHECK, BST_CHECKED, 0);
     }
     if (const HWND edit = GetDlgItem(window, IDC_EXIT_MOOD)) {
-        fillEdit(edit, readIniText(iniPath, kKeyExitMood, ""));
+        fillEdit(edit, readIniText(iniFile, kKeyExitMood, ""));
         enableExitMoodEdit(window);
     }
 }
@@ -97,7 +98,7 @@ void acceptChanges(HWND window) {
     if (const HWND edit = GetDlgItem(window, IDC_USER_STRING)) {
         const std::string text = controlText(edit);
         if (!text.empty())
-            writeIniText(hostIniPath(uiHostWindow()), kKeyUserString, text);
+            writeIniText(hostIniFile(uiHostWindow()), kKeyUserString, text);
     }
     if (GetDlgItem(window, IDC_SHOW_TRAY_ICON) != nullptr) {
         settings().showTrayIcon = boxChecked(window, IDC_SHOW_TRAY_ICON);
@@ -112,7 +113,7 @@ void acceptChanges(HWND window) {
     }
     if (const HWND edit = GetDlgItem(window, IDC_EXIT_MOOD)) {
         settings().exitMood = controlText(edit);
-        writeIniText(hostIniPath(uiHostWindow()), kKeyExitMood, settings().exitMood);
+        writeIniText(hostIniFile(uiHostWindow()), kKeyExitMood, settings().exitMood);
     }
     saveSettings();
     close(window);

@@ -4,6 +4,8 @@
 #include "ui/guarded.h"
 #include "ui/ui_host.h"
 
+#include <algorithm>
+
 namespace {
 
 HMENU gMenuResource = nullptr; // kept only so that destroying it frees the popup too
@@ -15,7 +17,7 @@ void handleAboutBox(HWND window, UINT message, WPARAM wParam) {
     case WM_INITDIALOG:
         dialogOpened(window);
         setNoModalDialogOpen(0);
-        centreOnDesktop(window);
+        centreOnHostMonitor(window);
         SetWindowTextA(window, kDialogCaption);
         break;
     case WM_COMMAND:
@@ -79,17 +81,42 @@ int showAboutBox() {
     return 0;
 }
 
-void centreOnDesktop(HWND window) {
-    RECT desktop{};
-    GetWindowRect(GetDesktopWindow(), &desktop);
-    RECT dialog{};
-    GetWindowRect(window, &dialog);
-    OffsetRect(&dialog, -dialog.left, -dialog.top);
-    RECT room{};
-    CopyRect(&room, &desktop);
-    OffsetRect(&room, -room.left, -room.top);
-    OffsetRect(&room, -dialog.right, -dialog.bottom);
-    // Signed halves truncate toward zero: an oversized dialog overhangs both sides.
-    SetWindowPos(window, HWND_TOP, desktop.left + room.right / 2, desktop.top + room.bottom / 2, 0,
-                 0, SWP_NOSIZE);
+namespace {
+
+RECT workAreaOf(HMONITOR monitor) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (monitor == nullptr || GetMonitorInfoA(monitor, &info) == 0)
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &info.rcWork, 0);
+    return info.rcWork;
+}
+
+SIZE frameSize(HWND window) {
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// Within [low, high - length], the low end winning when it does not fit.
+LONG keptWithin(LONG start, LONG length, LONG low, LONG high) {
+    return std::max(low, std::min(start, high - length));
+}
+
+} // namespace
+
+RECT workAreaAt(POINT point) {
+    return workAreaOf(MonitorFromPoint(point, MONITOR_DEFAULTTONEAREST));
+}
+
+void placeInside(HWND window, HWND zOrder, int left, int top, const RECT& area) {
+    const SIZE size = frameSize(window);
+    SetWindowPos(window, zOrder, keptWithin(left, size.cx, area.left, area.right),
+                 keptWithin(top, size.cy, area.top, area.bottom), 0, 0, SWP_NOSIZE);
+}
+
+void centreOnHostMonitor(HWND window) {
+    const RECT area = workAreaOf(MonitorFromWindow(uiHostWindow(), MONITOR_DEFAULTTONEAREST));
+    const SIZE size = frameSize(window);
+    placeInside(window, HWND_TOP, area.left + (area.right - area.left - size.cx) / 2,
+                area.top + (area.bottom - area.top - size.cy) / 2, area);
 }

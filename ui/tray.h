@@ -10,6 +10,8 @@ constexpr UINT kFirstButtonCallback = 10102; // button i uses this + i
 constexpr DWORD kNotifyIconDataSize = 504;
 constexpr DWORD kNotifyIconDataSizeWindows2000 = 488;
 constexpr int kTrayTipMaxChars = 127;
+// The timer on the host window that tries failed adds again.
+constexpr UINT_PTR kTrayRetryTimerId = 10110;
 
 bool isXpOrLater();
 // Whether Windows reports at least this version.
@@ -24,11 +26,19 @@ void toggleTrayButton(unsigned index);
 void toggleTrayButtonByCheckBox(int controlId);
 
 // The shell announces a restarted notification area with this registered
-// message (registered at init); the icons that were shown go in again.
+// message (registered at init), and sends it again after a DPI change; the
+// icons that were shown, or were to be, go in again at the current size.
 void registerTaskbarCreated();
 bool isTaskbarCreated(UINT message);
 UINT taskbarCreatedMessage();
 void readdTrayIcons();
+
+// At log-on the shell may not take icons yet: an icon whose add failed is
+// tried again on each tick of the retry timer, every 2 s for a minute.
+void retryTrayIcons();
+void stopTrayRetry();
+// Quit, after the icons were removed: the retry ends and the images go.
+void releaseTrayResources();
 
 // Whether `message` is one of the tray icons' callback messages.
 bool isTrayCallback(UINT message);

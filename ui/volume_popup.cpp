@@ -4,6 +4,7 @@
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "ui/guarded.h"
+#include "ui/popup_menu.h"
 #include "ui/tray.h"
 #include "ui/ui_host.h"
 
@@ -24,14 +25,16 @@ constexpr DWORD kWaveChannelMask = 0xFFFF;
 constexpr DWORD kWavePerHostStep = 257;
 constexpr LPARAM kSliderRange = MAKELPARAM(0, host::kHostVolumeMax);
 
+// Its bottom-right corner at the cursor, as far as the work area of the
+// cursor's monitor allows: a taskbar at the top or left, or a second monitor,
+// would otherwise hide part of it.
 void placeAtCursor(HWND window) {
     POINT cursor{};
     GetCursorPos(&cursor);
     RECT frame{};
     GetWindowRect(window, &frame);
-    OffsetRect(&frame, -frame.left, -frame.top);
-    SetWindowPos(window, HWND_TOPMOST, cursor.x - frame.right, cursor.y - frame.bottom, 0, 0,
-                 SWP_NOSIZE);
+    placeInside(window, HWND_TOPMOST, cursor.x - (frame.right - frame.left),
+                cursor.y - (frame.bottom - frame.top), workAreaAt(cursor));
 }
 
 // The device is asked only when the volume differs from the host's start
@@ -44,10 +47,23 @@ void refreshVolumeFromDevice() {
         settings().volume = static_cast<int>((level & kWaveChannelMask) / kWavePerHostStep);
 }
 
+// The host's volume as it is now; Winamp writes its ini key only at exit, so
+// the device and the ini file are asked only when the host gives no volume.
+void refreshVolume() {
+    const LRESULT answer =
+        SendMessageA(uiHostWindow(), host::kWmUser, static_cast<WPARAM>(host::kGetVolumeParam),
+                     host::kSetVolume);
+    if (answer >= 0 && answer <= host::kHostVolumeMax) {
+        settings().volume = static_cast<int>(answer);
+        return;
+    }
+    refreshVolumeFromDevice();
+}
+
 void initialise(HWND window) {
     dialogOpened(window);
     placeAtCursor(window);
-    refreshVolumeFromDevice();
+    refreshVolume();
     if (const HWND slider = GetDlgItem(window, IDC_VOLUME_SLIDER)) {
         SendMessageA(slider, TBM_SETRANGE, TRUE, kSliderRange);
         SendMessageA(slider, TBM_SETPOS, TRUE, host::kHostVolumeMax - settings().volume);
@@ -56,7 +72,13 @@ void initialise(HWND window) {
         const WPARAM check = settings().buttonShown[i] != 0 ? BST_CHECKED : BST_UNCHECKED;
         SendDlgItemMessageA(window, IDC_BUTTON_CHECK_FIRST + i, BM_SETCHECK, check, 0);
     }
-    SetForegroundWindow(GetActiveWindow());
+}
+
+// Only a popup that is the foreground window hears a click elsewhere (its
+// deactivation) and closes; one made foreground before it shows may never be.
+void onPositionChanged(HWND window, const WINDOWPOS& position) {
+    if ((position.flags & SWP_SHOWWINDOW) != 0)
+        SetForegroundWindow(window);
 }
 
 void close(HWND window) {
@@ -87,13 +109,16 @@ void onCommand(HWND window, WPARAM wParam) {
     toggleTrayButtonByCheckBox(LOWORD(wParam));
 }
 
-void handle(HWND window, UINT message, WPARAM wParam) {
+void handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         initialise(window);
         break;
     case WM_SHOWWINDOW:
         gVolumePopupOpen = 1;
+        break;
+    case WM_WINDOWPOSCHANGED:
+        onPositionChanged(window, *reinterpret_cast<const WINDOWPOS*>(lParam));
         break;
     case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE && gVolumePopupOpen != 0)
@@ -113,8 +138,8 @@ void handle(HWND window, UINT message, WPARAM wParam) {
     }
 }
 
-INT_PTR CALLBACK volumePopupProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
-    guarded([&] { handle(window, message, wParam); });
+INT_PTR CALLBACK volumePopupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    guarded([&] { handle(window, message, wParam, lParam); });
     return 0;
 }
 

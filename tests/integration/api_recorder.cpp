@@ -38,6 +38,9 @@ std::function<void(HWND, const char*, const char*)> gMessageBoxHandler;
 bool gWaveFaked = false;
 bool gAllocationsFail = false;
 std::optional<DWORD> gWaveLevel;
+std::optional<int> gDpi;
+std::vector<FakeMonitor> gMonitors;
+int gIconAddsToFail = 0;
 
 // The system's own function behind each patched import, keyed by its type:
 // no two patched functions share a signature.
@@ -111,6 +114,50 @@ WINBOOL WINAPI recWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR 
     return original(&WritePrivateProfileStringA)(section, key, value, file);
 }
 
+std::string ansi(LPCWSTR text) {
+    if (text == nullptr)
+        return "";
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1)
+        return "";
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+    out.pop_back();
+    return out;
+}
+
+UINT WINAPI recGetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR file) {
+    const UINT result = original(&GetPrivateProfileIntW)(section, key, fallback, file);
+    ApiCall& call = record("GetPrivateProfileIntW",
+                           {arg(section), static_cast<DWORD_PTR>(fallback), arg(file)});
+    CallsLocked locked;
+    call.result = result;
+    call.text = ansi(section) + "/" + ansi(key);
+    return result;
+}
+
+DWORD WINAPI recGetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR out,
+                                         DWORD size, LPCWSTR file) {
+    const DWORD result =
+        original(&GetPrivateProfileStringW)(section, key, fallback, out, size, file);
+    ApiCall& call =
+        record("GetPrivateProfileStringW", {arg(section), arg(fallback), size, arg(file)});
+    CallsLocked locked;
+    call.text = ansi(section) + "/" + ansi(key);
+    call.result = result;
+    return result;
+}
+
+WINBOOL WINAPI recWritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
+                                             LPCWSTR file) {
+    ApiCall& call = record("WritePrivateProfileStringW", {arg(section), arg(value), arg(file)});
+    {
+        CallsLocked locked;
+        call.text = ansi(section) + "/" + ansi(key) + "=" + ansi(value);
+    }
+    return original(&WritePrivateProfileStringW)(section, key, value, file);
+}
+
 LONG WINAPI recSetWindowLongA(HWND window, int index, LONG value) {
     const LONG result = original(&SetWindowLongA)(window, index, value);
     record("SetWindowLongA",
@@ -146,16 +193,110 @@ WINBOOL WINAPI recKillTimer(HWND window, UINT_PTR id) {
     return result;
 }
 
+SIZE iconSize(HICON icon) {
+    ICONINFO info{};
+    if (icon == nullptr || !GetIconInfo(icon, &info))
+        return SIZE{};
+    BITMAP picture{};
+    GetObjectA(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof picture, &picture);
+    SIZE size{picture.bmWidth, picture.bmHeight};
+    if (info.hbmColor == nullptr)
+        size.cy /= 2; // a monochrome icon's mask holds both halves
+    if (info.hbmColor != nullptr)
+        DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return size;
+}
+
 WINBOOL WINAPI recShell_NotifyIconA(DWORD action, PNOTIFYICONDATAA data) {
     ApiCall& call = record("Shell_NotifyIconA", {action, arg(data)});
     if (data != nullptr) {
         CallsLocked locked;
         call.icon = *data;
         call.text = data->szTip;
+        call.iconSize = iconSize(data->hIcon);
+        call.iconPicture = iconPicture(data->hIcon);
     }
-    const WINBOOL result = original(&Shell_NotifyIconA)(action, data);
+    WINBOOL result = FALSE;
+    if (action == NIM_ADD && gIconAddsToFail > 0)
+        --gIconAddsToFail;
+    else
+        result = original(&Shell_NotifyIconA)(action, data);
     setResult(call, result);
     return result;
+}
+
+WINBOOL WINAPI recSetForegroundWindow(HWND window) {
+    const bool visible = IsWindowVisible(window) != FALSE;
+    ApiCall& call = record("SetForegroundWindow", {arg(window)});
+    {
+        CallsLocked locked;
+        call.windowVisible = visible;
+    }
+    const WINBOOL result = original(&SetForegroundWindow)(window);
+    setResult(call, result);
+    return result;
+}
+
+int WINAPI recGetSystemMetrics(int index) {
+    if (!gDpi)
+        return original(&GetSystemMetrics)(index);
+    switch (index) {
+    case SM_CXSMICON:
+    case SM_CYSMICON:
+        return MulDiv(16, *gDpi, 96);
+    case SM_CXICON:
+    case SM_CYICON:
+        return MulDiv(32, *gDpi, 96);
+    default:
+        return original(&GetSystemMetrics)(index);
+    }
+}
+
+// Fake monitor handles: index + this, never a real handle's value.
+constexpr ULONG_PTR kFakeMonitorBase = 0x7E570000;
+
+LONG distanceTo(const RECT& area, POINT point) {
+    const LONG dx = point.x < area.left     ? area.left - point.x
+                    : point.x >= area.right ? point.x - area.right + 1
+                                            : 0;
+    const LONG dy = point.y < area.top       ? area.top - point.y
+                    : point.y >= area.bottom ? point.y - area.bottom + 1
+                                             : 0;
+    return dx * dx + dy * dy;
+}
+
+HMONITOR fakeMonitorNearest(POINT point) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < gMonitors.size(); ++i)
+        if (distanceTo(gMonitors[i].area, point) < distanceTo(gMonitors[best].area, point))
+            best = i;
+    return reinterpret_cast<HMONITOR>(kFakeMonitorBase + best);
+}
+
+HMONITOR WINAPI recMonitorFromPoint(POINT point, DWORD flags) {
+    if (gMonitors.empty())
+        return original(&MonitorFromPoint)(point, flags);
+    return fakeMonitorNearest(point);
+}
+
+HMONITOR WINAPI recMonitorFromWindow(HWND window, DWORD flags) {
+    if (gMonitors.empty())
+        return original(&MonitorFromWindow)(window, flags);
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    return fakeMonitorNearest(
+        POINT{(frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2});
+}
+
+WINBOOL WINAPI recGetMonitorInfoA(HMONITOR monitor, LPMONITORINFO info) {
+    const ULONG_PTR index = reinterpret_cast<ULONG_PTR>(monitor) - kFakeMonitorBase;
+    if (gMonitors.empty() || index >= gMonitors.size())
+        return original(&GetMonitorInfoA)(monitor, info);
+    info->rcMonitor = gMonitors[index].area;
+    info->rcWork = gMonitors[index].work;
+    info->dwFlags = index == 0 ? MONITORINFOF_PRIMARY : 0;
+    return TRUE;
 }
 
 HMENU WINAPI recLoadMenuA(HINSTANCE module, LPCSTR name) {
@@ -300,12 +441,21 @@ void startRecordingApi(HMODULE plugin) {
     gWaveFaked = false;
     gWaveLevel.reset();
     gAllocationsFail = false;
+    gDpi.reset();
+    gMonitors.clear();
+    gIconAddsToFail = 0;
     patch(plugin, "KERNEL32.dll", "GetPrivateProfileIntA", &GetPrivateProfileIntA,
           &recGetPrivateProfileIntA);
     patch(plugin, "KERNEL32.dll", "GetPrivateProfileStringA", &GetPrivateProfileStringA,
           &recGetPrivateProfileStringA);
     patch(plugin, "KERNEL32.dll", "WritePrivateProfileStringA", &WritePrivateProfileStringA,
           &recWritePrivateProfileStringA);
+    patch(plugin, "KERNEL32.dll", "GetPrivateProfileIntW", &GetPrivateProfileIntW,
+          &recGetPrivateProfileIntW);
+    patch(plugin, "KERNEL32.dll", "GetPrivateProfileStringW", &GetPrivateProfileStringW,
+          &recGetPrivateProfileStringW);
+    patch(plugin, "KERNEL32.dll", "WritePrivateProfileStringW", &WritePrivateProfileStringW,
+          &recWritePrivateProfileStringW);
     patch(plugin, "KERNEL32.dll", "GetVersionExA", &GetVersionExA, &recGetVersionExA);
     patch(plugin, "KERNEL32.dll", "GetProcAddress", &GetProcAddress, &recGetProcAddress);
     patch(plugin, "USER32.dll", "SetWindowLongA", &SetWindowLongA, &recSetWindowLongA);
@@ -328,6 +478,12 @@ void startRecordingApi(HMODULE plugin) {
     patch(plugin, "USER32.dll", "TrackPopupMenu", &TrackPopupMenu, &recTrackPopupMenu);
     patch(plugin, "USER32.dll", "MessageBoxA", &MessageBoxA, &recMessageBoxA);
     patch(plugin, "USER32.dll", "PostMessageA", &PostMessageA, &recPostMessageA);
+    patch(plugin, "USER32.dll", "SetForegroundWindow", &SetForegroundWindow,
+          &recSetForegroundWindow);
+    patch(plugin, "USER32.dll", "GetSystemMetrics", &GetSystemMetrics, &recGetSystemMetrics);
+    patch(plugin, "USER32.dll", "MonitorFromPoint", &MonitorFromPoint, &recMonitorFromPoint);
+    patch(plugin, "USER32.dll", "MonitorFromWindow", &MonitorFromWindow, &recMonitorFromWindow);
+    patch(plugin, "USER32.dll", "GetMonitorInfoA", &GetMonitorInfoA, &recGetMonitorInfoA);
     patch(plugin, "msvcrt.dll", "malloc", &malloc, &recMalloc);
     patch(plugin, "SHELL32.dll", "Shell_NotifyIconA", &Shell_NotifyIconA, &recShell_NotifyIconA);
     patch(plugin, "WINMM.DLL", "waveOutGetVolume", &waveOutGetVolume, &recWaveOutGetVolume);
@@ -388,4 +544,46 @@ void failAllocations(bool fail) {
 void fakeWaveOutVolume(std::optional<DWORD> level) {
     gWaveFaked = true;
     gWaveLevel = level;
+}
+
+void fakeScreenDpi(int dpi) {
+    gDpi = dpi;
+}
+void fakeMonitors(std::vector<FakeMonitor> monitors) {
+    gMonitors = std::move(monitors);
+}
+void failIconAdds(int count) {
+    gIconAddsToFail = count;
+}
+
+std::uint64_t iconPicture(HICON icon) {
+    ICONINFO info{};
+    if (icon == nullptr || !GetIconInfo(icon, &info))
+        return 0;
+    std::uint64_t digest = 14695981039346656037ull; // FNV-1a
+    const HDC screen = GetDC(nullptr);
+    for (HBITMAP part : {info.hbmColor, info.hbmMask}) {
+        if (part == nullptr)
+            continue;
+        BITMAP shape{};
+        GetObjectA(part, sizeof shape, &shape);
+        BITMAPINFO format{};
+        format.bmiHeader.biSize = sizeof format.bmiHeader;
+        format.bmiHeader.biWidth = shape.bmWidth;
+        format.bmiHeader.biHeight = shape.bmHeight;
+        format.bmiHeader.biPlanes = 1;
+        format.bmiHeader.biBitCount = 32;
+        format.bmiHeader.biCompression = BI_RGB;
+        std::vector<std::uint32_t> pixels(static_cast<std::size_t>(shape.bmWidth) *
+                                          static_cast<std::size_t>(shape.bmHeight));
+        GetDIBits(screen, part, 0, static_cast<UINT>(shape.bmHeight), pixels.data(), &format,
+                  DIB_RGB_COLORS);
+        for (std::uint32_t pixel : pixels) {
+            digest ^= pixel;
+            digest *= 1099511628211ull;
+        }
+        DeleteObject(part);
+    }
+    ReleaseDC(nullptr, screen);
+    return digest;
 }

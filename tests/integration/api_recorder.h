@@ -1,11 +1,12 @@
 // Records the system calls the loaded plug-in makes, by patching its import
 // table, and lets a test stand in for the few that would need a person (the
 // popup menu's tracking, the message box) or a particular system (version,
-// cursor, wave-out volume).
+// cursor, wave-out volume, screen DPI, monitors, a shell not yet ready).
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,7 +18,19 @@ struct ApiCall {
     std::string text; // the call's text argument, where it has one
     DWORD_PTR result = 0;
     NOTIFYICONDATAA icon{};         // Shell_NotifyIconA's record, copied at the call
+    SIZE iconSize{};                // and the size of its icon's image then
+    std::uint64_t iconPicture = 0;  // and its pixels (iconPicture below)
     bool wParamWindowAlive = false; // SendMessageTimeoutA: wParam named a live window
+    bool windowVisible = false;     // SetForegroundWindow: its window was visible
+};
+
+// A digest of an icon's pixels and mask, to tell which image a handle holds;
+// 0 for no icon.
+std::uint64_t iconPicture(HICON icon);
+
+struct FakeMonitor {
+    RECT area; // the monitor in virtual-screen coordinates
+    RECT work; // without its taskbars
 };
 
 void startRecordingApi(HMODULE plugin);
@@ -38,6 +51,14 @@ void onTrackPopupMenu(std::function<void(HMENU menu, int x, int y, HWND owner)> 
 // Called instead of showing the message box; without one the real box shows.
 void onMessageBox(std::function<void(HWND owner, const char* text, const char* caption)> handler);
 void fakeWaveOutVolume(std::optional<DWORD> level); // nullopt: the call fails
+// The system metrics of a screen at this DPI (small icons 16 at 96, 24 at 144).
+void fakeScreenDpi(int dpi);
+// The monitors MonitorFromPoint, MonitorFromWindow and GetMonitorInfoA report.
+void fakeMonitors(std::vector<FakeMonitor> monitors);
+// A shell that is not ready yet: the next `count` NIM_ADDs fail without
+// reaching it. (An add for an icon the shell holds, and a modify or delete
+// of one it lacks, fail under Wine as on Windows.)
+void failIconAdds(int count);
 // While set, every allocation the plug-in asks of the C runtime fails, as in a
 // host that has run out of memory.
 void failAllocations(bool fail);

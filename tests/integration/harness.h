@@ -20,6 +20,16 @@
 constexpr UINT kMainTrayCallback = 10101;
 constexpr UINT kFirstButtonCallback = 10102; // button i: this + i, also its toggle command
 constexpr UINT_PTR kDiscoveryTimer = 10102;
+constexpr UINT_PTR kTrayRetryTimer = 10110; // tries failed tray adds again
+constexpr UINT kTrayRetryPeriodMs = 2000;
+
+// The profile functions the plug-in keeps its settings with: the wide ones
+// for a host that names its ini file in UTF-16, the ANSI ones otherwise.
+inline const std::vector<std::string> kIniWrites = {"WritePrivateProfileStringA",
+                                                    "WritePrivateProfileStringW"};
+inline const std::vector<std::string> kIniReads = {"GetPrivateProfileIntA", "GetPrivateProfileIntW",
+                                                   "GetPrivateProfileStringA",
+                                                   "GetPrivateProfileStringW"};
 
 // gen_tralmo.dll beside the test program.
 std::string pluginPath();

@@ -212,8 +212,9 @@ TEST_P(InitTest, RunsItsStepsInOrderAndReturnsZero) {
     ASSERT_NE(popup, nullptr);
 
     std::vector<Step> steps = {
-        {"ini path query", hostSend(host(), WM_USER, 0, host::kQueryIniPath)},
-        {"settings read", named("GetPrivateProfileIntA")},
+        // The host names its ini file in UTF-16: the wide functions read it.
+        {"ini path query", hostSend(host(), WM_USER, 0, host::kQueryIniPathWide)},
+        {"settings read", named("GetPrivateProfileIntW")},
         {"host window hooked", windowProcSet(host())},
         {"discovery timer", timerStarted(host())},
     };
@@ -348,9 +349,9 @@ TEST_P(QuitTest, SendsTheExitMoodSavesThenRemovesTheIcons) {
     EXPECT_EQ(countCalls(calls, copyDataSend()), c.exitMood ? 1u : 0u);
     EXPECT_EQ(countCalls(calls, trayIcon(NIM_MODIFY, kMainIconId)),
               c.exitMood && c.mainIcon ? 1u : 0u);
-    EXPECT_EQ(countCalls(calls, named("WritePrivateProfileStringA")), 10u);
+    EXPECT_EQ(countCalls(calls, named("WritePrivateProfileStringW")), 10u);
     EXPECT_EQ(countCalls(calls, trayIcon(NIM_DELETE, kMainIconId)), c.mainIcon ? 1u : 0u);
-    EXPECT_EQ(countCalls(calls, named("GetPrivateProfileIntA")), 0u);
+    EXPECT_EQ(countCalls(calls, namedAnyOf(kIniReads)), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -507,4 +508,121 @@ TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilences
     EXPECT_EQ(countCalls(recordedCalls(), timerKilled(main)), 1u);
     EXPECT_EQ(countCalls(recordedCalls(), named("DestroyMenu")), 1u);
     EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_DESTROY), 1u);
+}
+
+// ---- The pin from wherever the library lies ----------------------------------------
+
+namespace {
+
+constexpr wchar_t kPinFolderPrefix[] = L"tralmo_pin_";
+
+std::wstring tempFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, path);
+    return path;
+}
+
+// A pinned library stays locked until its process ends: each run clears the
+// folders that earlier runs had to leave behind.
+void removeTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(folder + L"\\" + name);
+            else
+                DeleteFileW((folder + L"\\" + name).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+void removeEarlierPinFolders() {
+    const std::wstring temp = tempFolder();
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((temp + kPinFolderPrefix + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do
+        removeTree(temp + found.cFileName);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// A copy of the library under `tail` (one or more folder names) in a folder
+// of this process's own; empty when it cannot be made.
+std::wstring copiedPlugin(const std::wstring& tail) {
+    removeEarlierPinFolders();
+    std::wstring folder = tempFolder() + kPinFolderPrefix + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (std::size_t start = 0; start < tail.size();) {
+        const std::size_t end = std::min(tail.find(L'\\', start), tail.size());
+        folder += L"\\" + tail.substr(start, end - start);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        start = end + 1;
+    }
+    const std::wstring copy = folder + L"\\gen_tralmo.dll";
+    if (!CopyFileW(standin::wideFromAnsi(pluginPath()).c_str(), copy.c_str(), FALSE))
+        return {};
+    return copy;
+}
+
+} // namespace
+
+// The host frees the library while a later subclass still reaches its hook:
+// the pin must load the library by its own path, wherever that lies.
+class PinnedPathTest : public PluginTest {
+  protected:
+    bool initAtSetUp() override { return false; }
+
+    void expectPinnedFrom(const std::wstring& tail) {
+        const std::wstring copy = copiedPlugin(tail);
+        ASSERT_FALSE(copy.empty()) << "cannot copy the library";
+        ASSERT_TRUE(standin::unloadPlugin());
+        ASSERT_TRUE(standin::loadPlugin(copy)) << standin::pluginError();
+        startRecordingApi(standin::pluginModule());
+        ASSERT_NE(standin::describePlugin(), nullptr);
+        ASSERT_TRUE(standin::initPlugin());
+
+        const auto hookCode = reinterpret_cast<LPCWSTR>(
+            IsWindowUnicode(host()) ? GetWindowLongPtrW(host(), GWLP_WNDPROC)
+                                    : GetWindowLongPtrA(host(), GWLP_WNDPROC));
+        gBehindTestSubclass = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(host(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&testSubclass)));
+        ASSERT_TRUE(standin::quitPlugin());
+        const HMODULE library = standin::pluginModule();
+        ASSERT_TRUE(standin::unloadPlugin());
+
+        HMODULE stillThere = nullptr;
+        EXPECT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                       hookCode, &stillThere))
+            << "the library was freed while a subclass still reaches its hook";
+        EXPECT_EQ(stillThere, library);
+        // Only a mapped hook may be called; the player's own procedure goes
+        // back either way when the player is destroyed.
+        if (stillThere != nullptr) {
+            EXPECT_EQ(sendToHost(WM_USER, 0, host::kQueryPlayState), 0);
+        }
+    }
+};
+
+// A player installed in a folder outside the ANSI code page: the folder has
+// no ANSI name to load the library by.
+TEST_F(PinnedPathTest, FromAFolderOutsideTheCodePage) {
+    const std::wstring folder = L"\x97F3\x697D\x30D7\x30EC\x30FC\x30E4\x30FC"; // 音楽プレーヤー
+    ASSERT_NE(standin::ansiFromWide(folder).find('?'), std::string::npos)
+        << "the code page holds the folder's name: nothing to show";
+    expectPinnedFrom(folder);
+}
+
+// A path longer than the first buffer the module name is read into.
+TEST_F(PinnedPathTest, FromAPathLongerThanMaxPath) {
+    const std::wstring level(90, L'p');
+    expectPinnedFrom(level + L"\\" + level + L"\\" + level);
 }

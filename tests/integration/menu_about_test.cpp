@@ -323,15 +323,19 @@ void expectControl(HWND dialog, HWND control, const ExpectedControl& want) {
     }
 }
 
-void expectCentredOnDesktop(HWND dialog) {
-    RECT desktop{};
-    GetWindowRect(GetDesktopWindow(), &desktop);
+void expectCentredIn(HWND dialog, const RECT& area) {
     RECT box{};
     GetWindowRect(dialog, &box);
     const int width = box.right - box.left;
     const int height = box.bottom - box.top;
-    EXPECT_EQ(box.left, desktop.left + (desktop.right - desktop.left - width) / 2);
-    EXPECT_EQ(box.top, desktop.top + (desktop.bottom - desktop.top - height) / 2);
+    EXPECT_EQ(box.left, area.left + (area.right - area.left - width) / 2);
+    EXPECT_EQ(box.top, area.top + (area.bottom - area.top - height) / 2);
+}
+
+void expectCentredInWorkArea(HWND dialog) {
+    RECT work{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    expectCentredIn(dialog, work);
 }
 
 void expectTahomaEight(HWND dialog) {
@@ -360,7 +364,7 @@ TEST_F(AboutTest, TheBoxShowsItsTemplateCentredWithTheRuntimeCaption) {
             const DWORD frame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
             EXPECT_EQ(style & frame, frame);
             EXPECT_EQ(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
-            expectCentredOnDesktop(dialog);
+            expectCentredInWorkArea(dialog);
             expectTahomaEight(dialog);
             std::vector<HWND> controls;
             for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
@@ -443,5 +447,53 @@ TEST_P(AboutCloseTest, ClosingReturnsFromTheCommandAndReopensTheTrayGate) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, AboutCloseTest, testing::ValuesIn(kCloseCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+// ---- Where the dialogs open ----------------------------------------------------
+
+namespace {
+
+// Two monitors side by side, each with a taskbar that the work area leaves out.
+const std::vector<FakeMonitor> kTwoMonitors = {
+    {RECT{0, 0, 1280, 1024}, RECT{0, 0, 1280, 984}},
+    {RECT{1280, 0, 2560, 1024}, RECT{1330, 0, 2560, 1024}},
+};
+
+struct PlacementCase {
+    const char* name;
+    UINT command; // what opens the dialog
+    int hostX;    // where the host's main window lies
+    int monitor;  // and the monitor that holds it
+};
+
+void PrintTo(const PlacementCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DialogPlacementTest : public MenuTest, public testing::WithParamInterface<PlacementCase> {};
+
+// The dialogs open where the player is, clear of the taskbar.
+TEST_P(DialogPlacementTest, OpensCentredInTheWorkAreaOfTheHostsMonitor) {
+    fakeMonitors(kTwoMonitors);
+    SetWindowPos(host(), nullptr, GetParam().hostX, 100, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    DialogScript script;
+    script.then([](HWND dialog) {
+        expectCentredIn(dialog, kTwoMonitors[GetParam().monitor].work);
+        pressKey(dialog, VK_ESCAPE);
+    });
+    sendToHost(WM_COMMAND, GetParam().command, 0);
+    EXPECT_EQ(script.actionsRun(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, DialogPlacementTest,
+                         testing::Values(PlacementCase{"AboutOnTheFirst", IDM_ABOUT, 200, 0},
+                                         PlacementCase{"AboutOnTheSecond", IDM_ABOUT, 1600, 1},
+                                         PlacementCase{"OptionsOnTheFirst", IDM_OPTIONS, 200, 0},
+                                         PlacementCase{"OptionsOnTheSecond", IDM_OPTIONS, 1600, 1}),
+                         [](const testing::TestParamInfo<PlacementCase>& info) {
+                             return info.param.name;
+                         });
 
 } // namespace

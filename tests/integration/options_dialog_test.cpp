@@ -45,7 +45,8 @@ bool itemEnabled(HWND dialog, int id) {
 // The ini writes and tray calls, in order, as one readable line each.
 std::vector<std::string> writesAndTrayCalls() {
     std::vector<std::string> lines;
-    for (const ApiCall& call : recordedCalls({"WritePrivateProfileStringA", "Shell_NotifyIconA"})) {
+    for (const ApiCall& call : recordedCalls(
+             {"WritePrivateProfileStringA", "WritePrivateProfileStringW", "Shell_NotifyIconA"})) {
         if (call.function == "Shell_NotifyIconA") {
             static const char* const actions[] = {"add", "modify", "delete"};
             const DWORD action = static_cast<DWORD>(call.args[0]);
@@ -144,12 +145,12 @@ TEST_P(OptionsDialogOpening, ShowsItsControlsCentredAndOwnedByTheHost) {
         EXPECT_EQ(GetWindow(dialog, GW_OWNER), host());
         EXPECT_FALSE(IsWindowEnabled(host())) << "a modal dialog disables its owner";
 
-        RECT desktop{}, frame{};
-        GetWindowRect(GetDesktopWindow(), &desktop);
+        RECT work{}, frame{};
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
         GetWindowRect(dialog, &frame);
         const int w = frame.right - frame.left, h = frame.bottom - frame.top;
-        EXPECT_EQ(frame.left, desktop.left + (desktop.right - desktop.left - w) / 2);
-        EXPECT_EQ(frame.top, desktop.top + (desktop.bottom - desktop.top - h) / 2);
+        EXPECT_EQ(frame.left, work.left + (work.right - work.left - w) / 2);
+        EXPECT_EQ(frame.top, work.top + (work.bottom - work.top - h) / 2);
 
         static const ExpectedControl controls[] = {
             {IDC_USER_STRING, "Edit", kShownDefaultTemplate, -1, false},
@@ -175,7 +176,7 @@ TEST_P(OptionsDialogOpening, ShowsItsControlsCentredAndOwnedByTheHost) {
                 EXPECT_EQ(style & BS_TYPEMASK, expected.buttonType);
                 EXPECT_EQ(isChecked(dialog, expected.id), expected.checked);
             } else {
-                EXPECT_EQ(SendMessageA(control, EM_GETLIMITTEXT, 0, 0), 512);
+                EXPECT_EQ(SendMessageA(control, EM_GETLIMITTEXT, 0, 0), 511);
             }
         }
 
@@ -388,7 +389,9 @@ TEST_F(OptionsDialogTest, CancelWritesNothingAndKeepsTheSwitches) {
         EXPECT_TRUE(hasLine(lines, line)) << line;
 }
 
-TEST_F(OptionsDialogTest, TemplatesAreCutTo511Characters) {
+// The texts are read back into 512 bytes: the edits take 511 characters, so
+// that what the user sees is what is stored.
+TEST_F(OptionsDialogTest, EditsHoldExactlyWhatIsStored) {
     std::string longText;
     for (int i = 0; i < 600; ++i)
         longText += static_cast<char>('a' + i % 26);
@@ -396,13 +399,16 @@ TEST_F(OptionsDialogTest, TemplatesAreCutTo511Characters) {
 
     withOptions([&](HWND dialog) {
         EXPECT_EQ(itemText(dialog, IDC_USER_STRING), longText.substr(0, 511));
-        setText(dialog, IDC_USER_STRING, "");
-        typeText(GetDlgItem(dialog, IDC_USER_STRING), longText);
-        EXPECT_EQ(itemText(dialog, IDC_USER_STRING), longText.substr(0, 512))
-            << "the edit takes 512 typed characters";
+        for (const int id : {IDC_USER_STRING, IDC_EXIT_MOOD}) {
+            setText(dialog, id, "");
+            typeText(GetDlgItem(dialog, id), longText);
+            EXPECT_EQ(itemText(dialog, id), longText.substr(0, 511))
+                << "the 512th typed character is refused, not lost at OK";
+        }
         clickButton(dialog, IDOK);
     });
     EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_USER_STRING"), longText.substr(0, 511));
+    EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_EXIT_MOOD"), longText.substr(0, 511));
 }
 
 TEST_F(OptionsDialogTest, OkWithTheTrayBoxStillCheckedLeavesTheIconAlone) {

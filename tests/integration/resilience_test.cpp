@@ -159,7 +159,15 @@ TEST_F(ResilienceTest, TheMenuIsFollowedByAMessageToTheHost) {
 class TaskbarCreatedTest : public ResilienceTest {
   protected:
     TaskbarCreatedTest() { ini_ = "[Tralmo]\nPREV_BUTTON=1\nSTOP_BUTTON=1\n"; }
-    LRESULT taskbarCreated() {
+    // A restarted shell holds none of the icons the old one held.
+    LRESULT shellRestarted() {
+        for (UINT id = 0; id <= 5; ++id) {
+            NOTIFYICONDATAA data{};
+            data.cbSize = NOTIFYICONDATAA_V2_SIZE;
+            data.hWnd = host();
+            data.uID = id;
+            Shell_NotifyIconA(NIM_DELETE, &data);
+        }
         clearRecordedCalls();
         standin::clearLog();
         return sendToHost(RegisterWindowMessageA(kTaskbarCreated), 0, 0);
@@ -168,11 +176,13 @@ class TaskbarCreatedTest : public ResilienceTest {
 
 TEST_F(TaskbarCreatedTest, AddsTheShownIconsAgainWithTheCurrentTooltip) {
     standin::sendSongStarted();
-    EXPECT_EQ(taskbarCreated(), 0);
+    EXPECT_EQ(shellRestarted(), 0);
     const auto calls = shellCalls();
     ASSERT_EQ(calls.size(), 3u) << "main icon, then Stop and Previous, right to left";
-    for (const ApiCall& call : calls)
+    for (const ApiCall& call : calls) {
         EXPECT_EQ(call.args[0], static_cast<DWORD_PTR>(NIM_ADD));
+        EXPECT_NE(call.result, 0u) << "the new shell takes it";
+    }
     EXPECT_EQ(calls[0].icon.uID, 0u);
     EXPECT_EQ(calls[0].icon.uFlags, kFullFlags);
     EXPECT_NE(calls[0].icon.hIcon, nullptr);
@@ -193,7 +203,7 @@ TEST_F(TaskbarCreatedTest, AHiddenMainIconStaysHidden) {
     });
     sendToHost(WM_COMMAND, IDM_OPTIONS, 0);
     ASSERT_EQ(script.actionsRun(), 1);
-    taskbarCreated();
+    shellRestarted();
     const auto calls = shellCalls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].icon.uID, 4u);

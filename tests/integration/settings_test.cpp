@@ -13,17 +13,20 @@ using namespace spine;
 
 namespace {
 
-// Every profile call the plug-in makes, with its file named as it was at
-// the call (the plug-in's path strings may not outlive it).
+// Every profile call the plug-in makes, through either character set, with
+// its file named as it was at the call (the plug-in's path strings may not
+// outlive it). Texts of the wide calls are shown in the ANSI code page.
 struct ProfileCall {
-    std::string function;
+    std::string function; // "int", "text" or "write"
+    bool wide = false;
     std::string section;
     std::string key;
     std::string value; // written value
     int fallback = 0;  // integer reads
     DWORD size = 0;    // text reads
     std::string file;
-    int result = 0; // integer reads
+    std::wstring wideFile; // wide calls
+    int result = 0;        // integer reads
 };
 
 std::vector<ProfileCall> gProfile;
@@ -31,43 +34,84 @@ std::vector<ProfileCall> gProfile;
 using GetIntFn = UINT(WINAPI*)(LPCSTR, LPCSTR, INT, LPCSTR);
 using GetStringFn = DWORD(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
 using WriteStringFn = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
+using GetIntWFn = UINT(WINAPI*)(LPCWSTR, LPCWSTR, INT, LPCWSTR);
+using GetStringWFn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
+using WriteStringWFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
 GetIntFn gGetIntBehind = nullptr;
 GetStringFn gGetStringBehind = nullptr;
 WriteStringFn gWriteBehind = nullptr;
+GetIntWFn gGetIntWBehind = nullptr;
+GetStringWFn gGetStringWBehind = nullptr;
+WriteStringWFn gWriteWBehind = nullptr;
 
 std::string text(const char* s) {
     return s != nullptr ? s : "";
 }
 
+std::string text(const wchar_t* s) {
+    return s != nullptr ? standin::ansiFromWide(s) : "";
+}
+
 UINT WINAPI captureGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
     const UINT result = gGetIntBehind(section, key, fallback, file);
-    gProfile.push_back(
-        {"int", text(section), text(key), "", fallback, 0, text(file), static_cast<int>(result)});
+    gProfile.push_back({"int",
+                        false,
+                        text(section),
+                        text(key),
+                        "",
+                        fallback,
+                        0,
+                        text(file),
+                        {},
+                        static_cast<int>(result)});
     return result;
 }
 
 DWORD WINAPI captureGetString(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR out, DWORD size,
                               LPCSTR file) {
-    gProfile.push_back({"text", text(section), text(key), "", 0, size, text(file), 0});
+    gProfile.push_back({"text", false, text(section), text(key), "", 0, size, text(file), {}, 0});
     return gGetStringBehind(section, key, fallback, out, size, file);
 }
 
 BOOL WINAPI captureWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-    gProfile.push_back({"write", text(section), text(key), text(value), 0, 0, text(file), 0});
+    gProfile.push_back(
+        {"write", false, text(section), text(key), text(value), 0, 0, text(file), {}, 0});
     return gWriteBehind(section, key, value, file);
+}
+
+UINT WINAPI captureGetIntW(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR file) {
+    const UINT result = gGetIntWBehind(section, key, fallback, file);
+    gProfile.push_back({"int", true, text(section), text(key), "", fallback, 0, text(file), file,
+                        static_cast<int>(result)});
+    return result;
+}
+
+DWORD WINAPI captureGetStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR out,
+                               DWORD size, LPCWSTR file) {
+    gProfile.push_back({"text", true, text(section), text(key), "", 0, size, text(file), file, 0});
+    return gGetStringWBehind(section, key, fallback, out, size, file);
+}
+
+BOOL WINAPI captureWriteW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
+    gProfile.push_back(
+        {"write", true, text(section), text(key), text(value), 0, 0, text(file), file, 0});
+    return gWriteWBehind(section, key, value, file);
+}
+
+template <typename Fn> Fn patched(const char* function, Fn replacement) {
+    return reinterpret_cast<Fn>(patchImport(standin::pluginModule(), "KERNEL32.dll", function,
+                                            reinterpret_cast<void*>(replacement)));
 }
 
 void captureProfileCalls() {
     gProfile.clear();
-    const HMODULE plugin = standin::pluginModule();
-    gGetIntBehind = reinterpret_cast<GetIntFn>(patchImport(
-        plugin, "KERNEL32.dll", "GetPrivateProfileIntA", reinterpret_cast<void*>(&captureGetInt)));
-    gGetStringBehind = reinterpret_cast<GetStringFn>(
-        patchImport(plugin, "KERNEL32.dll", "GetPrivateProfileStringA",
-                    reinterpret_cast<void*>(&captureGetString)));
-    gWriteBehind = reinterpret_cast<WriteStringFn>(
-        patchImport(plugin, "KERNEL32.dll", "WritePrivateProfileStringA",
-                    reinterpret_cast<void*>(&captureWrite)));
+    gGetIntBehind = patched("GetPrivateProfileIntA", &captureGetInt);
+    gGetStringBehind = patched("GetPrivateProfileStringA", &captureGetString);
+    gWriteBehind = patched("WritePrivateProfileStringA", &captureWrite);
+    gGetIntWBehind = patched("GetPrivateProfileIntW", &captureGetIntW);
+    gGetStringWBehind = patched("GetPrivateProfileStringW", &captureGetStringW);
+    gWriteWBehind = patched("WritePrivateProfileStringW", &captureWriteW);
+    // A library that lacks an import never calls it.
     ASSERT_TRUE(gGetIntBehind && gGetStringBehind && gWriteBehind);
 }
 
@@ -242,7 +286,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 class WinampIniTest : public PluginTest {
   protected:
-    void configure(standin::PlayerOptions& options) override { options.answerIniPath = false; }
+    void configure(standin::PlayerOptions& options) override {
+        options.answerIniPath = false;
+        options.answerWideIniPath = false;
+    }
     void prepare() override {
         char directory[MAX_PATH] = {};
         GetWindowsDirectoryA(directory, MAX_PATH);
@@ -278,6 +325,154 @@ TEST_F(WinampIniTest, HostWithoutAPathMakesEveryReadAndWriteUseWinampIni) {
     EXPECT_EQ(GetPrivateProfileIntA("Tralmo", "TRALMO_ACTIVE", -1, "winamp.ini"), 1u);
     EXPECT_TRUE(standin::readIniSection("Tralmo").empty());
 }
+
+// ---- A profile folder outside the code page ----------------------------------------
+
+struct ProfilePathCase {
+    const char* name;
+    bool folderOutsideCodePage; // a user profile named in Chinese on a Western system
+    bool hostGivesWidePath;     // Winamp 5.58 and later (query 1334)
+};
+
+void PrintTo(const ProfilePathCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+std::string fileBytes(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+// Settings, the template the mood is built from and the options dialog's
+// texts all come from the file the host names and go back into it, with the
+// bytes of the code page (0xC9 "É", 0xDC "Ü" in 1252) as the file held them.
+class ProfilePathTest : public PluginTest, public testing::WithParamInterface<ProfilePathCase> {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        const std::wstring name = GetParam().folderOutsideCodePage
+                                      ? L"tralmo_\x7528\x6237_" // 用户, "user"
+                                      : L"tralmo_profile_";
+        folder_ = temp + name + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                  std::to_wstring(GetTickCount());
+        ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+        path_ = folder_ + L"\\winamp.ini";
+        options.wideIniPath = path_;
+        options.answerWideIniPath = GetParam().hostGivesWidePath;
+    }
+    void prepare() override {
+        ASSERT_TRUE(standin::writeIniContent("[Tralmo]\r\n"
+                                             "TRALMO_STOP_MUSIC=1\r\n"
+                                             "TRALMO_ALLOW_HTML=0\r\n"
+                                             "TRALMO_EXIT_MOOD=\xC9t\xE9 fini\r\n"
+                                             "TRALMO_USER_STRING=Now: [%title%]\r\n"
+                                             "STOP_BUTTON=1\r\n"));
+        captureProfileCalls();
+        standin_skype::Config config;
+        config.client = host();
+        skype_.emplace(config);
+        ASSERT_TRUE(skype_->started());
+    }
+    void TearDown() override {
+        PluginTest::TearDown();
+        skype_.reset();
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str());
+        DeleteFileW(path_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+
+    std::string lastMood() const {
+        std::string mood;
+        const auto records = standin_skype::records();
+        for (auto it = records.rbegin(); it != records.rend(); ++it)
+            if (standin_skype::moodTextOf(it->text(), &mood))
+                return mood;
+        return "";
+    }
+
+    std::wstring folder_;
+    std::wstring path_;
+    std::optional<standin_skype::Running> skype_;
+};
+
+TEST_P(ProfilePathTest, SettingsComeFromAndGoBackToTheFileTheHostNames) {
+    if (GetParam().folderOutsideCodePage) {
+        ASSERT_NE(standin::iniPath().find('?'), std::string::npos)
+            << "the code page holds the folder's name: nothing to show";
+    }
+    // Loaded: Stop on call is checked and the Stop button is in the tray.
+    const auto calls = recordedCalls();
+    EXPECT_EQ(countCalls(calls, menuCheck(IDM_STOP_ON_CALL, MF_CHECKED)), 1u);
+    EXPECT_EQ(countCalls(calls, trayIcon(NIM_ADD, kFirstButtonIconId + 3)), 1u);
+
+    // The mood is built from the stored template, as plain text.
+    ASSERT_TRUE(standin_skype::pumpUntil([] {
+        const auto sent = standin_skype::attachesSent();
+        return !sent.empty() && sent.back().delivered;
+    }));
+    standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
+    ASSERT_TRUE(standin_skype::pumpUntil([this] { return !lastMood().empty(); }));
+    EXPECT_EQ(lastMood(), "Now: First Song");
+
+    // The dialog shows the stored texts and OK writes the new ones back.
+    DialogScript script;
+    script.then([](HWND dialog) {
+        EXPECT_EQ(windowText(GetDlgItem(dialog, IDC_USER_STRING)), "Now: [%title%]");
+        EXPECT_EQ(windowText(GetDlgItem(dialog, IDC_EXIT_MOOD)), "\xC9t\xE9 fini");
+        SetDlgItemTextA(dialog, IDC_USER_STRING,
+                        "\xDC"
+                        "ben: [%title%]");
+        clickButton(dialog, IDOK);
+    });
+    ASSERT_TRUE(standin::configPlugin());
+    ASSERT_EQ(script.actionsRun(), 1);
+    standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
+    EXPECT_TRUE(standin_skype::pumpUntil([this] {
+        return lastMood() == "\xC3\x9C"
+                             "ben: First Song";
+    })) << lastMood();
+
+    // Quit sends the exit mood and saves into the same file.
+    ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_EQ(lastMood(), "\xC3\x89t\xC3\xA9 fini");
+    const std::string bytes = fileBytes(path_);
+    for (const char* line :
+         {"TRALMO_STOP_MUSIC=1\r\n", "TRALMO_ALLOW_HTML=0\r\n", "STOP_BUTTON=1\r\n",
+          "TRALMO_ACTIVE=1\r\n", "TRALMO_EXIT_MOOD=\xC9t\xE9 fini\r\n",
+          "TRALMO_USER_STRING=\xDC"
+          "ben: [%title%]\r\n"})
+        EXPECT_NE(bytes.find(line), std::string::npos) << line << " in\n" << bytes;
+
+    // Every read and write went to that file, through the functions that can name it.
+    ASSERT_FALSE(gProfile.empty());
+    for (const ProfileCall& call : gProfile) {
+        SCOPED_TRACE(call.function + " " + call.key);
+        EXPECT_EQ(call.wide, GetParam().hostGivesWidePath);
+        if (call.wide) {
+            EXPECT_EQ(call.wideFile, path_);
+        } else {
+            EXPECT_EQ(call.file, standin::iniPath());
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, ProfilePathTest,
+                         testing::Values(ProfilePathCase{"OutsideTheCodePage", true, true},
+                                         ProfilePathCase{"InTheCodePage", false, true},
+                                         ProfilePathCase{"OlderHostWithoutTheWidePath", false,
+                                                         false}),
+                         [](const testing::TestParamInfo<ProfilePathCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- The host's own key and the defaults of later reads --------------------------------------
 

@@ -97,7 +97,7 @@ TEST_F(PinnedShutdownTest, QuitFromInsideTheOptionsDialogLeavesNoTrace) {
     EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_ACTIVE"), "1");
     EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_STOP_MUSIC"), "0");
     EXPECT_EQ(iconsAdded(), 0u);
-    EXPECT_TRUE(recordedCalls({"WritePrivateProfileStringA"}).empty());
+    EXPECT_TRUE(recordedCalls(kIniWrites).empty());
 
     // A ringing call after quit leaves the music alone.
     ringTheHost("CALL 5 STATUS RINGING");

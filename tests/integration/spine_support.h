@@ -3,6 +3,7 @@
 #pragma once
 #include "harness.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -86,6 +87,12 @@ inline CallMatch named(const char* function) {
     return [=](const ApiCall& c) { return c.function == function; };
 }
 
+inline CallMatch namedAnyOf(const std::vector<std::string>& functions) {
+    return [=](const ApiCall& c) {
+        return std::find(functions.begin(), functions.end(), c.function) != functions.end();
+    };
+}
+
 // The window's procedure replaced, through either character set.
 inline CallMatch windowProcSet(HWND window) {
     return [=](const ApiCall& c) {
@@ -154,9 +161,8 @@ inline CallMatch copyDataSend() {
 // A write of section "Tralmo", key `key`, whatever the value.
 inline CallMatch iniWrite(const std::string& key) {
     const std::string prefix = "Tralmo/" + key + "=";
-    return [=](const ApiCall& c) {
-        return c.function == "WritePrivateProfileStringA" && c.text.rfind(prefix, 0) == 0;
-    };
+    return
+        [=](const ApiCall& c) { return namedAnyOf(kIniWrites)(c) && c.text.rfind(prefix, 0) == 0; };
 }
 
 } // namespace spine

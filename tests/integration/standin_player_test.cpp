@@ -1,6 +1,7 @@
 // The stand-in player's own behaviour where it follows the real host: the
-// titles it answers, when its callbacks arrive, its windows and caption, the
-// playlist's index query, the Open file dialog and the shut-down order.
+// titles, ini paths and volume it answers, when its callbacks arrive, its
+// windows and caption, the playlist's index query, the Open file dialog and
+// the shut-down order.
 #include "harness.h"
 
 #include <memory>
@@ -189,6 +190,53 @@ TEST_F(OldHostTest, AnsiWindowsTagUnknownQueries) {
     EXPECT_EQ(query(4242), standin::kUnknownQueryTag | 4242);
     EXPECT_EQ(SendMessageW(standin::playlistWindow(), WM_USER, 4242, 0),
               standin::kUnknownQueryTag | 4242);
+}
+
+// Winamp 5.58 and later: the ini path in UTF-16 (1334) beside the ANSI one
+// (334), which has "?" for what the code page lacks; the volume asked by 122
+// with -666, which changes nothing.
+class HostOfTodayTest : public PlayerTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        options.wideIniPath = L"C:\\\x7528\x6237\\winamp.ini"; // 用户, "user"
+        options.volume = 200;
+    }
+};
+
+TEST_F(HostOfTodayTest, AnswersTheWideIniPathAndTheVolume) {
+    const auto wide = reinterpret_cast<const wchar_t*>(query(host::kQueryIniPathWide));
+    ASSERT_TRUE(host::isPointerAnswer(reinterpret_cast<unsigned long>(wide)));
+    EXPECT_EQ(std::wstring(wide), L"C:\\\x7528\x6237\\winamp.ini");
+    const auto ansi = reinterpret_cast<const char*>(query(host::kQueryIniPath));
+    ASSERT_TRUE(host::isPointerAnswer(reinterpret_cast<unsigned long>(ansi)));
+    EXPECT_EQ(std::string(ansi), standin::ansiFromWide(wide));
+    if (GetACP() == 1252) {
+        EXPECT_EQ(std::string(ansi), "C:\\??\\winamp.ini");
+    }
+
+    EXPECT_EQ(query(host::kSetVolume, static_cast<WPARAM>(host::kGetVolumeParam)), 200);
+    EXPECT_EQ(standin::volume(), 200);
+    query(host::kSetVolume, 90);
+    EXPECT_EQ(query(host::kSetVolume, static_cast<WPARAM>(host::kGetVolumeParam)), 90);
+}
+
+class OlderHostTest : public PlayerTest {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        options.answerWideIniPath = false;
+        options.answerVolume = false;
+        options.ansiTitles = standin::AnsiTitles::Unknown;
+    }
+};
+
+TEST_F(OlderHostTest, KnowsNeitherTheWideIniPathNorTheVolumeQuery) {
+    EXPECT_EQ(query(host::kQueryIniPathWide), standin::kUnknownQueryAnswer);
+    EXPECT_TRUE(host::isPointerAnswer(static_cast<unsigned long>(query(host::kQueryIniPath))));
+    EXPECT_EQ(query(host::kSetVolume, static_cast<WPARAM>(host::kGetVolumeParam)), -1);
+    EXPECT_EQ(standin::volume(), host::kHostVolumeMax) << "asking changes nothing";
+    EXPECT_EQ(query(host::kQueryEntryTitle, 0), standin::kUnknownQueryAnswer);
+    EXPECT_TRUE(
+        host::isPointerAnswer(static_cast<unsigned long>(query(host::kQueryEntryTitleWide, 0))));
 }
 
 TEST_F(PlayerTest, IndexBelowTheLastEntryIsTheEntryCount) {

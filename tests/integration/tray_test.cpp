@@ -4,6 +4,7 @@
 
 #include "resources/resource.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
 #include <optional>
@@ -69,8 +70,26 @@ std::string iniShowing(std::initializer_list<int> buttons) {
     return text;
 }
 
-HICON moduleIcon(int resource) {
-    return LoadIconA(standin::pluginModule(), MAKEINTRESOURCEA(resource));
+int smallIconSize() {
+    return GetSystemMetrics(SM_CXSMICON);
+}
+
+// The pixels of the module's icon `resource` drawn at size x size.
+std::uint64_t moduleIconPicture(int resource, int size) {
+    const auto icon = static_cast<HICON>(
+        LoadImageA(standin::pluginModule(), MAKEINTRESOURCEA(resource), IMAGE_ICON, size, size, 0));
+    const std::uint64_t picture = iconPicture(icon);
+    DestroyIcon(icon);
+    return picture;
+}
+
+// The shell was given the icon's own image at the small-icon size, not a
+// larger one for it to shrink.
+void expectIconImage(const ApiCall& call, int resource, int size) {
+    EXPECT_EQ(call.iconSize.cx, size);
+    EXPECT_EQ(call.iconSize.cy, size);
+    EXPECT_NE(call.iconPicture, 0u);
+    EXPECT_EQ(call.iconPicture, moduleIconPicture(resource, size)) << "icon " << resource;
 }
 
 void expectUntouchedFieldsZero(const NOTIFYICONDATAA& data) {
@@ -82,7 +101,8 @@ void expectUntouchedFieldsZero(const NOTIFYICONDATAA& data) {
     EXPECT_EQ(data.guidItem, GUID{});
 }
 
-void expectMainRecord(const ApiCall& call, bool xp, UINT flags, const std::string& tip) {
+void expectMainRecord(const ApiCall& call, bool xp, UINT flags, const std::string& tip,
+                      int iconSize = smallIconSize()) {
     SCOPED_TRACE("main icon record");
     const NOTIFYICONDATAA& data = call.icon;
     EXPECT_EQ(data.cbSize, iconDataSize(xp));
@@ -90,13 +110,12 @@ void expectMainRecord(const ApiCall& call, bool xp, UINT flags, const std::strin
     EXPECT_EQ(data.uID, 0u);
     EXPECT_EQ(data.uFlags, flags);
     EXPECT_EQ(data.uCallbackMessage, kMainTrayCallback);
-    EXPECT_EQ(data.hIcon, moduleIcon(xp ? IDI_MAIN_XP : IDI_MAIN_OLD));
-    EXPECT_NE(data.hIcon, nullptr);
+    expectIconImage(call, xp ? IDI_MAIN_XP : IDI_MAIN_OLD, iconSize);
     EXPECT_EQ(std::string(data.szTip), tip);
     expectUntouchedFieldsZero(data);
 }
 
-void expectButtonRecord(const ApiCall& call, bool xp) {
+void expectButtonRecord(const ApiCall& call, bool xp, int iconSize = smallIconSize()) {
     const int index = static_cast<int>(call.icon.uID) - 1;
     ASSERT_GE(index, 0);
     ASSERT_LT(index, kButtonCount);
@@ -106,8 +125,7 @@ void expectButtonRecord(const ApiCall& call, bool xp) {
     EXPECT_EQ(data.hWnd, standin::mainWindow());
     EXPECT_EQ(data.uFlags, kFullFlags);
     EXPECT_EQ(data.uCallbackMessage, kFirstButtonCallback + index);
-    EXPECT_EQ(data.hIcon, moduleIcon((xp ? IDI_BUTTON_XP_FIRST : IDI_BUTTON_OLD_FIRST) + index));
-    EXPECT_NE(data.hIcon, nullptr);
+    expectIconImage(call, (xp ? IDI_BUTTON_XP_FIRST : IDI_BUTTON_OLD_FIRST) + index, iconSize);
     EXPECT_EQ(std::string(data.szTip), kCaptions[index]);
     expectUntouchedFieldsZero(data);
 }
@@ -312,6 +330,179 @@ INSTANTIATE_TEST_SUITE_P(
                  kDeleteAllButtons + steps("add", {4}), kDeleteAllButtons}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---- High DPI --------------------------------------------------------------------
+
+struct DpiCase {
+    int dpi;
+    int smallIcon; // SM_CXSMICON at that DPI
+};
+
+void PrintTo(const DpiCase& value, std::ostream* out) {
+    *out << value.dpi << " DPI";
+}
+
+class TrayDpiTest : public TrayTest, public testing::WithParamInterface<DpiCase> {
+  protected:
+    TrayDpiTest() { ini_ = iniShowing({0, 2, 4}); }
+    void prepare() override {
+        TrayTest::prepare();
+        fakeScreenDpi(GetParam().dpi);
+    }
+};
+
+TEST_P(TrayDpiTest, EveryIconIsDrawnFromItsOwnImageAtTheSmallIconSize) {
+    const auto calls = shellCalls();
+    ASSERT_EQ(calls.size(), 9u);
+    expectMainRecord(calls[0], true, kFullFlags, "Tralmo", GetParam().smallIcon);
+    for (std::size_t i = 1; i < calls.size(); ++i)
+        expectButtonRecord(calls[i], true, GetParam().smallIcon);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, TrayDpiTest,
+                         testing::Values(DpiCase{96, 16}, DpiCase{120, 20}, DpiCase{144, 24},
+                                         DpiCase{192, 32}),
+                         [](const auto& info) { return std::to_string(info.param.dpi) + "Dpi"; });
+
+// ---- A shell that is not ready, or that comes back ----------------------------
+
+std::vector<ApiCall> retryTimerCalls(const char* function) {
+    std::vector<ApiCall> calls;
+    for (const ApiCall& call : recordedCalls({function}))
+        if (call.args[1] == kTrayRetryTimer)
+            calls.push_back(call);
+    return calls;
+}
+
+// "add 0 failed": the shell steps with their outcome.
+std::vector<std::string> shellOutcomes() {
+    std::vector<std::string> out = shellSteps();
+    const auto calls = shellCalls();
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] += calls[i].result != 0 ? "" : " failed";
+    return out;
+}
+
+LRESULT retryTick() {
+    return sendToHost(WM_TIMER, kTrayRetryTimer, 0);
+}
+
+LRESULT taskbarCreated() {
+    return sendToHost(RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+}
+
+// At log-on Winamp may start before the shell takes icons.
+class TrayLogOnTest : public TrayTest {
+  protected:
+    TrayLogOnTest() { ini_ = iniShowing({1}); }
+    void prepare() override {
+        TrayTest::prepare();
+        failIconAdds(failedAdds_);
+    }
+    int failedAdds_ = 4;
+};
+
+TEST_F(TrayLogOnTest, FailedAddsAreTriedAgainEveryTwoSecondsUntilTheShellTakesThem) {
+    EXPECT_EQ(shellOutcomes(),
+              (std::vector<std::string>{"add 0 failed", "delete 1 failed", "delete 2 failed",
+                                        "delete 3 failed", "delete 4 failed", "delete 5 failed",
+                                        "add 2 failed"}));
+    const auto started = retryTimerCalls("SetTimer");
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].args[0], reinterpret_cast<DWORD_PTR>(host()));
+    EXPECT_EQ(started[0].args[2], kTrayRetryPeriodMs);
+    EXPECT_EQ(started[0].args[3], 0u) << "the tick comes as WM_TIMER to the host window";
+
+    // Not added yet, so not shown: a new title waits for the add.
+    clearRecordedCalls();
+    standin::sendSongStarted();
+    EXPECT_TRUE(shellSteps().empty());
+
+    // A tick: each add fails again, and an icon the shell may hold after all
+    // (an add that timed out) is not there to be modified either.
+    retryTick();
+    EXPECT_EQ(shellOutcomes(), (std::vector<std::string>{"add 0 failed", "modify 0 failed",
+                                                         "add 2 failed", "modify 2 failed"}));
+    // The next tick comes from the timer itself; the shell takes both icons,
+    // the main one with the title it missed.
+    clearRecordedCalls();
+    ASSERT_TRUE(standin::pumpUntil([] { return shellSteps().size() >= 2; }, 10000))
+        << "the retry timer never ticked";
+    EXPECT_EQ(shellOutcomes(), (std::vector<std::string>{"add 0", "add 2"}));
+    expectMainRecord(shellCalls()[0], true, kFullFlags, "First Song");
+    expectButtonRecord(shellCalls()[1], true);
+    EXPECT_EQ(retryTimerCalls("KillTimer").size(), 1u) << "nothing left to try";
+
+    // Shown now: titles go straight to the shell, and ticks change nothing.
+    clearRecordedCalls();
+    standin::sendSongStarted();
+    retryTick();
+    EXPECT_EQ(shellOutcomes(), (std::vector<std::string>{"modify 0"}));
+}
+
+class TrayShellAbsentTest : public TrayLogOnTest {
+  protected:
+    TrayShellAbsentTest() { failedAdds_ = 1000; }
+};
+
+TEST_F(TrayShellAbsentTest, TriesForAMinuteThenWaitsForTaskbarCreated) {
+    clearRecordedCalls();
+    for (int tick = 0; tick < 30; ++tick)
+        retryTick();
+    EXPECT_EQ(shellSteps().size(), 30u * 4) << "30 ticks of 2 s: an add and a modify for each icon";
+    EXPECT_EQ(retryTimerCalls("KillTimer").size(), 1u) << "the minute is over";
+    clearRecordedCalls();
+    retryTick(); // one already queued
+    EXPECT_TRUE(shellSteps().empty());
+
+    // The shell starts at last and says so.
+    failIconAdds(0);
+    taskbarCreated();
+    EXPECT_EQ(shellOutcomes(), (std::vector<std::string>{"add 0", "add 2"}));
+    EXPECT_TRUE(retryTimerCalls("SetTimer").empty());
+    clearRecordedCalls();
+    ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_EQ(shellSteps(), steps("modify", {0}) + steps("delete", {0}) + kDeleteAllButtons);
+}
+
+// The retry timer lives no longer than the plug-in: quit ends it, and so does
+// the host window's end when the host closes its windows first.
+TEST_F(TrayShellAbsentTest, QuitEndsTheRetry) {
+    clearRecordedCalls();
+    ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_EQ(retryTimerCalls("KillTimer").size(), 1u);
+}
+
+TEST_F(TrayShellAbsentTest, ClosingTheHostEndsTheRetry) {
+    clearRecordedCalls();
+    ASSERT_TRUE(standin::closePlayer()) << standin::pluginError();
+    EXPECT_EQ(retryTimerCalls("KillTimer").size(), 1u);
+}
+
+// Windows sends "TaskbarCreated" after a DPI change too, while the shell
+// still holds the icons: an add fails, and the icons get their new images.
+class TrayNextButtonTest : public TrayTest {
+  protected:
+    TrayNextButtonTest() { ini_ = iniShowing({4}); }
+};
+
+TEST_F(TrayNextButtonTest, AfterADpiChangeTheIconsTheShellHoldsAreRedrawnAtTheNewSize) {
+    standin::sendSongStarted();
+    clearRecordedCalls();
+    fakeScreenDpi(144);
+    taskbarCreated();
+    EXPECT_EQ(shellOutcomes(),
+              (std::vector<std::string>{"add 0 failed", "modify 0", "add 5 failed", "modify 5"}));
+    const auto calls = shellCalls();
+    ASSERT_EQ(calls.size(), 4u);
+    expectMainRecord(calls[1], true, kFullFlags, "First Song", 24);
+    expectButtonRecord(calls[3], true, 24);
+    EXPECT_TRUE(retryTimerCalls("SetTimer").empty()) << "every icon is still shown";
+
+    clearRecordedCalls();
+    standin::sendSongStarted();
+    EXPECT_EQ(shellOutcomes(), (std::vector<std::string>{"modify 0"}));
+}
+
 // ---- Tooltip -----------------------------------------------------------------
 
 struct TipCase {
@@ -479,7 +670,8 @@ TEST_F(TrayTest, RightClickBringsTheHostForwardAndTracksThePopupAtTheCursor) {
 
     // The message after the tracking lets a click elsewhere close the menu.
     EXPECT_EQ(recordedFunctionNames(),
-              (std::vector<std::string>{"GetCursorPos", "TrackPopupMenu", "PostMessageA"}));
+              (std::vector<std::string>{"GetCursorPos", "SetForegroundWindow", "TrackPopupMenu",
+                                        "PostMessageA"}));
     const auto tracked = recordedCalls({"TrackPopupMenu"});
     ASSERT_EQ(tracked.size(), 1u);
     ASSERT_EQ(subMenus.size(), 1u);

@@ -135,6 +135,36 @@ TEST_F(UnicodeHostTest, TheWideTitleReachesSkypeWhole) {
     EXPECT_TRUE(skypeShows(utf8(std::wstring(399, L'\x00E9'))));
 }
 
+// A host that gives the wide title but no ANSI one: 0, or the 1 of a query it
+// does not know, which is no text to read.
+class NoAnsiTitleTest : public UnicodeHostTest,
+                        public testing::WithParamInterface<standin::AnsiTitles> {
+  protected:
+    void configure(standin::PlayerOptions& options) override {
+        UnicodeHostTest::configure(options);
+        options.wideTitles = {kCafe, kJapanese};
+        options.ansiTitles = GetParam();
+    }
+    const std::wstring kCafe = L"Caf\x00E9 del Mar";
+};
+
+TEST_P(NoAnsiTitleTest, TheTooltipIsMadeFromTheWideTitle) {
+    playEntry(0);
+    EXPECT_EQ(lastCommand(), kRich + utf8(kCafe));
+    ASSERT_FALSE(tooltips().empty());
+    EXPECT_EQ(tooltips().back(), "Caf\xE9 del Mar");
+    playEntry(1);
+    EXPECT_EQ(lastCommand(), kRich + utf8(kJapanese));
+    EXPECT_EQ(tooltips().back(), standin::ansiFromWide(kJapanese));
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, NoAnsiTitleTest,
+                         testing::Values(standin::AnsiTitles::Null, standin::AnsiTitles::Unknown),
+                         [](const testing::TestParamInfo<standin::AnsiTitles>& info) {
+                             return info.param == standin::AnsiTitles::Null ? "AnswersZero"
+                                                                            : "DoesNotKnowTheQuery";
+                         });
+
 // Internet radio: the host reports a new title with a status change only.
 TEST_F(UnicodeHostTest, AStreamTitleReachesSkype) {
     playEntry(0);

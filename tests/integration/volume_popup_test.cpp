@@ -21,14 +21,27 @@ int thumb(HWND popup) {
     return static_cast<int>(SendMessageA(sliderOf(popup), TBM_GETPOS, 0, 0));
 }
 
-// What the player was told by query 122 (set volume), in order.
+constexpr auto kVolumeQuery = static_cast<WPARAM>(host::kGetVolumeParam);
+
+bool isSetVolume(const standin::LoggedMessage& entry) {
+    return entry.window == standin::Window::Main && entry.message == host::kWmUser &&
+           entry.lParam == host::kSetVolume;
+}
+
+// What the player was told by message 122 (set volume), in order.
 std::vector<WPARAM> volumesSent() {
     std::vector<WPARAM> sent;
     for (const auto& entry : standin::messageLog())
-        if (entry.window == standin::Window::Main && entry.message == host::kWmUser &&
-            entry.lParam == host::kSetVolume)
+        if (isSetVolume(entry) && entry.wParam != kVolumeQuery)
             sent.push_back(entry.wParam);
     return sent;
+}
+
+// How often the player was asked for its volume (122 with wParam -666).
+std::size_t volumeQueries() {
+    return standin::countMessages([](const standin::LoggedMessage& entry) {
+        return isSetVolume(entry) && entry.wParam == kVolumeQuery;
+    });
 }
 
 size_t deviceQueries() {
@@ -66,6 +79,10 @@ std::set<UINT> buttonIconsAdded(const std::vector<ApiCall>& calls) {
 class VolumePopupTest : public PluginTest {
   protected:
     bool initAtSetUp() override { return false; }
+    void configure(standin::PlayerOptions& options) override {
+        options.volume = hostVolume_;
+        options.answerVolume = hostGivesVolume_;
+    }
 
     void start(const std::string& ini = "") {
         if (!ini.empty()) {
@@ -83,6 +100,9 @@ class VolumePopupTest : public PluginTest {
         sendToHost(kMainTrayCallback, 0, WM_LBUTTONDOWN);
         EXPECT_EQ(script.actionsRun(), 1);
     }
+
+    int hostVolume_ = host::kHostVolumeMax;
+    bool hostGivesVolume_ = true;
 };
 
 // ---- Placement and content ---------------------------------------------------
@@ -133,6 +153,79 @@ TEST_F(VolumePopupTest, OpensTopmostWithItsBottomRightCornerAtTheCursor) {
     EXPECT_EQ(standin::countMessages(standin::Window::Main, kMainTrayCallback), 1u);
 }
 
+// Two monitors side by side: the first with its taskbar at the bottom, the
+// second with its taskbar on the left.
+const std::vector<FakeMonitor> kTwoMonitors = {
+    {RECT{0, 0, 1280, 1024}, RECT{0, 0, 1280, 984}},
+    {RECT{1280, 0, 2560, 1024}, RECT{1330, 0, 2560, 1024}},
+};
+
+// Where one side of the popup's frame lies.
+struct Side {
+    bool farSide; // the right or bottom side, else the left or top
+    LONG at;
+};
+
+struct PlacementCase {
+    const char* name;
+    POINT cursor;
+    Side x;
+    Side y;
+};
+
+void PrintTo(const PlacementCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PopupPlacement : public VolumePopupTest, public testing::WithParamInterface<PlacementCase> {};
+
+// Its bottom-right corner at the cursor, unless that would put part of it
+// off the work area of the monitor the cursor is on.
+TEST_P(PopupPlacement, StaysInsideTheWorkAreaOfTheCursorsMonitor) {
+    start();
+    fakeMonitors(kTwoMonitors);
+    fakeCursorPosition(GetParam().cursor);
+    withPopup([](HWND popup) {
+        RECT frame{};
+        GetWindowRect(popup, &frame);
+        const PlacementCase& c = GetParam();
+        EXPECT_EQ(c.x.farSide ? frame.right : frame.left, c.x.at);
+        EXPECT_EQ(c.y.farSide ? frame.bottom : frame.top, c.y.at);
+        pressKey(popup, VK_ESCAPE);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cursor, PopupPlacement,
+    testing::Values(
+        PlacementCase{"AtTheCursor", POINT{700, 500}, Side{true, 700}, Side{true, 500}},
+        PlacementCase{"OnTheTaskbar", POINT{1200, 1010}, Side{true, 1200}, Side{true, 984}},
+        PlacementCase{"InTheTopLeftCorner", POINT{5, 5}, Side{false, 0}, Side{false, 0}},
+        PlacementCase{"BesideTheSecondMonitorsTaskbar", POINT{1300, 600}, Side{false, 1330},
+                      Side{true, 600}}),
+    [](const testing::TestParamInfo<PlacementCase>& info) { return info.param.name; });
+
+// A popup that is not the foreground window never hears the click elsewhere
+// that should close it: it must come forward once it is shown.
+TEST_F(VolumePopupTest, ComesToTheForegroundOnceItIsShown) {
+    start();
+    const HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 500, 300, 50,
+                                       20, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    SetForegroundWindow(other);
+    standin::pumpPending();
+    withPopup([](HWND popup) {
+        EXPECT_EQ(GetForegroundWindow(), popup);
+        const auto calls = recordedCalls({"SetForegroundWindow"});
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].args[0], reinterpret_cast<DWORD_PTR>(popup));
+        EXPECT_TRUE(calls[0].windowVisible) << "brought forward before it was shown";
+        SetForegroundWindow(standin::mainWindow()); // the user clicks elsewhere
+    });
+    EXPECT_TRUE(visibleDialogs().empty()) << "the click elsewhere closed it";
+    DestroyWindow(other);
+}
+
 // ---- Where the slider starts -------------------------------------------------
 
 struct VolumeCase {
@@ -147,9 +240,14 @@ void PrintTo(const VolumeCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class VolumeRule : public VolumePopupTest, public testing::WithParamInterface<VolumeCase> {};
+// A host that gives no volume (its answer is out of range): the slider starts
+// from what the ini file or the wave device tell.
+class VolumeRule : public VolumePopupTest, public testing::WithParamInterface<VolumeCase> {
+  protected:
+    VolumeRule() { hostGivesVolume_ = false; }
+};
 
-TEST_P(VolumeRule, SliderStartsFromTheKnownVolumeOrTheLeftChannel) {
+TEST_P(VolumeRule, WithoutTheHostsVolumeTheSliderStartsFromTheIniOrTheLeftChannel) {
     const VolumeCase& c = GetParam();
     start(c.iniVolume < 0 ? "" : "[Winamp]\r\nvolume=" + std::to_string(c.iniVolume) + "\r\n");
     fakeWaveOutVolume(c.device);
@@ -163,6 +261,7 @@ TEST_P(VolumeRule, SliderStartsFromTheKnownVolumeOrTheLeftChannel) {
         EXPECT_EQ(queries[0].args[0], 0u) << "device 0, by a null handle";
     }
     EXPECT_TRUE(volumesSent().empty()) << "opening tells the player nothing";
+    EXPECT_EQ(volumeQueries(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -176,11 +275,49 @@ INSTANTIATE_TEST_SUITE_P(
                     VolumeCase{"FailedQueryKeepsTheStoredVolume", 200, std::nullopt, true, 55}),
     [](const testing::TestParamInfo<VolumeCase>& info) { return info.param.name; });
 
+class HostVolumeTest : public VolumePopupTest {
+  protected:
+    HostVolumeTest() { hostVolume_ = 200; }
+};
+
+// Winamp writes its ini key only when it exits, and the wave device is not
+// the player's own level: the slider shows what the player says now.
+TEST_F(HostVolumeTest, TheSliderShowsThePlayersVolumeAsItIsNow) {
+    start("[Winamp]\r\nvolume=30\r\n");
+    fakeWaveOutVolume(0xFFFFFFFF);
+    withPopup([](HWND popup) {
+        EXPECT_EQ(thumb(popup), 255 - 200);
+        pressKey(popup, VK_ESCAPE);
+    });
+    EXPECT_EQ(deviceQueries(), 0u);
+    EXPECT_EQ(volumeQueries(), 1u);
+    EXPECT_TRUE(volumesSent().empty());
+    EXPECT_EQ(standin::volume(), 200) << "asking changes nothing";
+
+    // The user turns the player's own volume down; the next popup follows.
+    standin::setVolume(90);
+    withPopup([](HWND popup) {
+        EXPECT_EQ(thumb(popup), 255 - 90);
+        dragTo(popup, 100);
+        pressKey(popup, VK_ESCAPE);
+    });
+    EXPECT_EQ(standin::volume(), 155);
+    withPopup([](HWND popup) {
+        EXPECT_EQ(thumb(popup), 100);
+        pressKey(popup, VK_ESCAPE);
+    });
+    EXPECT_EQ(deviceQueries(), 0u);
+}
+
 // ---- Moving the slider ---------------------------------------------------------
 
-TEST_F(VolumePopupTest, OnlyDraggingTheThumbSetsThePlayersVolume) {
-    start("[Winamp]\r\nvolume=200\r\n");
-    fakeWaveOutVolume(0x80008000);
+class HalfVolumeTest : public VolumePopupTest {
+  protected:
+    HalfVolumeTest() { hostVolume_ = 127; }
+};
+
+TEST_F(HalfVolumeTest, OnlyDraggingTheThumbSetsThePlayersVolume) {
+    start();
     withPopup([](HWND popup) {
         const HWND slider = sliderOf(popup);
         ASSERT_EQ(thumb(popup), 128);
@@ -196,7 +333,7 @@ TEST_F(VolumePopupTest, OnlyDraggingTheThumbSetsThePlayersVolume) {
             reportScroll(popup, code);
         }
         EXPECT_TRUE(volumesSent().empty());
-        EXPECT_EQ(standin::volume(), host::kHostVolumeMax);
+        EXPECT_EQ(standin::volume(), 127);
 
         dragTo(popup, 100);
         dragTo(popup, 0);
@@ -221,7 +358,12 @@ TEST_F(VolumePopupTest, OnlyDraggingTheThumbSetsThePlayersVolume) {
     });
 }
 
-TEST_F(VolumePopupTest, AfterADragToExactly30TheNextPopupSkipsTheDevice) {
+class SilentHostTest : public VolumePopupTest {
+  protected:
+    SilentHostTest() { hostGivesVolume_ = false; }
+};
+
+TEST_F(SilentHostTest, AfterADragToExactly30TheNextPopupSkipsTheDevice) {
     start("[Winamp]\r\nvolume=200\r\n");
     fakeWaveOutVolume(0xFFFFFFFF);
     withPopup([](HWND popup) {
@@ -276,7 +418,7 @@ TEST_F(VolumePopupTest, CheckBoxesSwitchTheButtonIconsWhileThePopupStaysOpen) {
         EXPECT_TRUE(recordedCalls({"Shell_NotifyIconA"}).empty());
         pressKey(popup, VK_ESCAPE);
     });
-    EXPECT_TRUE(recordedCalls({"WritePrivateProfileStringA"}).empty());
+    EXPECT_TRUE(recordedCalls(kIniWrites).empty());
 
     ASSERT_TRUE(standin::quitPlugin());
     const auto lines = standin::readIniSection("Tralmo");

@@ -587,6 +587,15 @@ std::string hostQueryText(const standin::LoggedMessage& entry) {
                (answer == reinterpret_cast<LRESULT>(standin::iniPath().c_str())
                     ? quoted(fileName(utf8FromAnsi(standin::iniPath())))
                     : textf("%ld", static_cast<long>(answer)));
+    case host::kQueryIniPathWide:
+        return query + "UTF-16 ini path? -> " +
+               (answer == reinterpret_cast<LRESULT>(standin::wideIniPath().c_str())
+                    ? quoted(fileName(standin::utf8FromWide(standin::wideIniPath())))
+                    : textf("%ld", static_cast<long>(answer)));
+    case host::kSetVolume:
+        if (entry.wParam == static_cast<WPARAM>(host::kGetVolumeParam))
+            return query + textf("volume? -> %ld", static_cast<long>(answer));
+        return query + textf("set volume %lu", static_cast<unsigned long>(entry.wParam));
     case host::kQueryWindow:
         return query + textf("playlist window? -> 0x%08lX", static_cast<unsigned long>(answer));
     case host::kCallbackSongStarted:

@@ -17,6 +17,7 @@ constexpr Name kMainQueries[] = {
     {host::kQueryEntryTitle, "title of entry?"},
     {host::kQueryEntryTitleWide, "wide title of entry?"},
     {host::kQueryIniPath, "ini path?"},
+    {host::kQueryIniPathWide, "wide ini path?"},
     {host::kQueryWindow, "window?"},
     {host::kSetVolume, "set volume"},
     {host::kCallbackSongStarted, "callback: song started"},
@@ -79,6 +80,8 @@ std::string pointerText(ULONG_PTR pointer) {
             return "\"" + file + "\"";
     if (reinterpret_cast<ULONG_PTR>(iniPath().c_str()) == pointer)
         return "\"" + iniPath() + "\"";
+    if (reinterpret_cast<ULONG_PTR>(wideIniPath().c_str()) == pointer)
+        return "L\"" + utf8FromWide(wideIniPath()) + "\"";
     return hexText(static_cast<unsigned long>(pointer));
 }
 
@@ -89,6 +92,9 @@ std::string mainQueryText(const LoggedMessage& entry) {
     // The song-start callback names the file.
     if (entry.lParam == host::kCallbackSongStarted && entry.wParam != 0)
         return text + pointerText(entry.wParam);
+    if (entry.lParam == host::kSetVolume &&
+        entry.wParam == static_cast<WPARAM>(host::kGetVolumeParam))
+        return text + std::to_string(host::kGetVolumeParam) + " (volume?)";
     return text + std::to_string(entry.wParam);
 }
 
@@ -150,7 +156,7 @@ std::string resultText(const LoggedMessage& entry) {
     const bool pointerAnswer =
         entry.window == Window::Main && entry.message == host::kWmUser &&
         (entry.lParam == host::kQueryEntryTitle || entry.lParam == host::kQueryEntryTitleWide ||
-         entry.lParam == host::kQueryIniPath) &&
+         entry.lParam == host::kQueryIniPath || entry.lParam == host::kQueryIniPathWide) &&
         entry.result != 0;
     if (pointerAnswer)
         return pointerText(static_cast<ULONG_PTR>(entry.result));

@@ -28,22 +28,44 @@ std::string createTempIniFile(const char* prefix) {
     return {};
 }
 
-bool replaceIniFile(const std::string& path, const std::string& content) {
-    releaseProfileCache(path);
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+namespace {
+
+bool writeWhole(HANDLE file, const std::string& content) {
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
     const BOOL ok =
         WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     CloseHandle(file);
-    releaseProfileCache(path);
     return ok && written == content.size();
+}
+
+} // namespace
+
+bool replaceIniFile(const std::string& path, const std::string& content) {
+    releaseProfileCache(path);
+    const bool ok = writeWhole(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr),
+                               content);
+    releaseProfileCache(path);
+    return ok;
+}
+
+bool replaceIniFile(const std::wstring& path, const std::string& content) {
+    releaseProfileCache(path);
+    const bool ok = writeWhole(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr),
+                               content);
+    releaseProfileCache(path);
+    return ok;
 }
 
 void releaseProfileCache(const std::string& path) {
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+}
+
+void releaseProfileCache(const std::wstring& path) {
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
 }
 
 } // namespace standin

@@ -34,13 +34,18 @@ struct Player {
     PlayState state = PlayState::Stopped;
     int volume = kMaxVolume;
     bool answerIniPath = true;
+    bool answerWideIniPath = true;
     bool answerPlaylistWindow = true;
     bool answerWideTitles = true;
     bool elevated = false;
+    AnsiTitles ansiTitles = AnsiTitles::Text;
+    bool answerVolume = true;
     Charset charset = Charset::Unicode;
     StatusCallbacks statusCallbacks = StatusCallbacks::Posted;
     UnknownQueries unknownQueries = UnknownQueries::AnswerOne;
-    std::string iniPath; // its c_str() is handed out, so it never changes
+    // Their c_str() are handed out, so they never change.
+    std::wstring wideIniPath;
+    std::string iniPath; // in the ANSI code page
     bool ownsIniFile = false;
     bool closing = false; // WM_CLOSE came: the main window's end ends the loop
 
@@ -352,19 +357,28 @@ LRESULT answerMainQuery(WPARAM wParam, LPARAM code) {
     case host::kQueryPlaylistPosition:
         return player->position;
     case host::kQueryEntryTitle:
-        return inPlaylist(index) ? reinterpret_cast<LRESULT>(player->titleAnswers[index].c_str())
-                                 : 0;
+        if (player->ansiTitles == AnsiTitles::Unknown)
+            return unknownQuery(static_cast<WPARAM>(code));
+        return inPlaylist(index) && player->ansiTitles == AnsiTitles::Text
+                   ? reinterpret_cast<LRESULT>(player->titleAnswers[index].c_str())
+                   : 0;
     case host::kQueryEntryTitleWide:
         if (!player->answerWideTitles)
             return unknownQuery(static_cast<WPARAM>(code));
         return inPlaylist(index) ? reinterpret_cast<LRESULT>(player->titles[index].c_str()) : 0;
     case host::kQueryIniPath:
         return player->answerIniPath ? reinterpret_cast<LRESULT>(player->iniPath.c_str()) : 0;
+    case host::kQueryIniPathWide:
+        if (!player->answerWideIniPath)
+            return unknownQuery(static_cast<WPARAM>(code));
+        return reinterpret_cast<LRESULT>(player->wideIniPath.c_str());
     case host::kQueryWindow:
         return wParam == host::kWindowPlaylist && player->answerPlaylistWindow
                    ? reinterpret_cast<LRESULT>(player->playlist)
                    : 0;
     case host::kSetVolume:
+        if (wParam == static_cast<WPARAM>(host::kGetVolumeParam))
+            return player->answerVolume ? player->volume : -1;
         changeVolume(static_cast<int>(wParam));
         return 0;
     case host::kCallbackSongStarted:
@@ -608,11 +622,17 @@ bool createPlayer(const PlayerOptions& options) {
     player->position = options.position;
     player->volume = std::clamp(options.volume, 0, kMaxVolume);
     player->answerIniPath = options.answerIniPath;
+    player->answerWideIniPath = options.answerWideIniPath;
     player->answerPlaylistWindow = options.answerPlaylistWindow;
     player->answerWideTitles = options.answerWideTitles;
-    player->ownsIniFile = options.iniPath.empty();
-    player->iniPath = player->ownsIniFile ? createTempIniFile("standin_player") : options.iniPath;
-    if (player->iniPath.empty()) {
+    player->ansiTitles = options.ansiTitles;
+    player->answerVolume = options.answerVolume;
+    player->ownsIniFile = options.iniPath.empty() && options.wideIniPath.empty();
+    player->wideIniPath = !options.wideIniPath.empty() ? options.wideIniPath
+                          : player->ownsIniFile ? wideFromAnsi(createTempIniFile("standin_player"))
+                                                : wideFromAnsi(options.iniPath);
+    player->iniPath = ansiFromWide(player->wideIniPath);
+    if (player->wideIniPath.empty()) {
         player.reset();
         return fail("cannot create a temporary ini file");
     }
@@ -664,8 +684,8 @@ void destroyPlayer() {
     if (player->module)
         unloadPlugin();
     if (player->ownsIniFile) {
-        releaseProfileCache(player->iniPath);
-        DeleteFileA(player->iniPath.c_str());
+        releaseProfileCache(player->wideIniPath);
+        DeleteFileW(player->wideIniPath.c_str());
     }
     message_filter::markProcessElevated(false);
     player.reset();
@@ -883,24 +903,39 @@ std::vector<LoggedMessage> lastMessages(std::size_t n,
 
 // ---- Plug-in -----------------------------------------------------------------
 
-bool loadPlugin(const std::string& dllPath) {
-    if (!player)
-        return fail("no player");
-    if (player->module)
-        return fail("a plug-in is already loaded");
-    HMODULE module = LoadLibraryA(dllPath.c_str());
+namespace {
+
+bool takePlugin(HMODULE module, const std::string& name) {
     if (!module)
-        return fail("LoadLibrary(" + dllPath + ") failed, error " + std::to_string(GetLastError()));
+        return fail("LoadLibrary(" + name + ") failed, error " + std::to_string(GetLastError()));
     auto entry = exportedFunction<GetGeneralPurposePluginFn>(module, host::kExportName);
     if (!entry) {
         FreeLibrary(module);
-        return fail(dllPath + " does not export " + host::kExportName);
+        return fail(name + " does not export " + host::kExportName);
     }
     player->module = module;
     player->entry = entry;
     if (player->elevated)
         answerFilterLookUps(module);
     return true;
+}
+
+bool readyToLoad() {
+    if (!player)
+        return fail("no player");
+    if (player->module)
+        return fail("a plug-in is already loaded");
+    return true;
+}
+
+} // namespace
+
+bool loadPlugin(const std::string& dllPath) {
+    return readyToLoad() && takePlugin(LoadLibraryA(dllPath.c_str()), dllPath);
+}
+
+bool loadPlugin(const std::wstring& dllPath) {
+    return readyToLoad() && takePlugin(LoadLibraryW(dllPath.c_str()), utf8FromWide(dllPath));
 }
 
 PluginDescriptor* describePlugin() {
@@ -982,29 +1017,40 @@ const std::string& iniPath() {
     return player ? player->iniPath : none;
 }
 
-bool writeIniContent(const std::string& content) {
-    return player && replaceIniFile(player->iniPath, content);
+const std::wstring& wideIniPath() {
+    static const std::wstring none;
+    return player ? player->wideIniPath : none;
 }
 
+bool writeIniContent(const std::string& content) {
+    return player && replaceIniFile(player->wideIniPath, content);
+}
+
+// The file is read through the wide functions, which take any path; texts
+// come back in the ANSI code page, as the plug-in's values are.
 void setIniVolume(int volume) {
     if (!player)
         return;
-    const std::string text = std::to_string(volume);
-    WritePrivateProfileStringA(host::kHostIniSection, host::kHostVolumeKey, text.c_str(),
-                               player->iniPath.c_str());
+    WritePrivateProfileStringW(wideFromAnsi(host::kHostIniSection).c_str(),
+                               wideFromAnsi(host::kHostVolumeKey).c_str(),
+                               std::to_wstring(volume).c_str(), player->wideIniPath.c_str());
 }
 
 std::string readIniString(const char* section, const char* key, const char* fallback) {
     if (!player)
         return fallback;
+    const std::wstring wideSection = wideFromAnsi(section);
+    const std::wstring wideKey = wideFromAnsi(key);
+    const std::wstring wideFallback = wideFromAnsi(fallback);
     // A full buffer means the value may have been cut: try a larger one.
     for (DWORD size = 1024; size <= (1u << 20); size *= 4) {
-        std::string buffer(size, '\0');
-        const DWORD length = GetPrivateProfileStringA(section, key, fallback, &buffer[0], size,
-                                                      player->iniPath.c_str());
+        std::wstring buffer(size, L'\0');
+        const DWORD length =
+            GetPrivateProfileStringW(wideSection.c_str(), wideKey.c_str(), wideFallback.c_str(),
+                                     &buffer[0], size, player->wideIniPath.c_str());
         if (length < size - 1) {
             buffer.resize(length);
-            return buffer;
+            return ansiFromWide(buffer);
         }
     }
     return fallback;
@@ -1014,15 +1060,16 @@ std::vector<std::string> readIniSection(const char* section) {
     std::vector<std::string> lines;
     if (!player)
         return lines;
+    const std::wstring wideSection = wideFromAnsi(section);
     for (DWORD size = 4096; size <= (1u << 20); size *= 4) {
-        std::string buffer(size, '\0');
-        const DWORD length =
-            GetPrivateProfileSectionA(section, &buffer[0], size, player->iniPath.c_str());
+        std::wstring buffer(size, L'\0');
+        const DWORD length = GetPrivateProfileSectionW(wideSection.c_str(), &buffer[0], size,
+                                                       player->wideIniPath.c_str());
         if (length >= size - 2)
             continue;
         for (std::size_t start = 0; start < length;) {
-            const std::size_t end = buffer.find('\0', start);
-            lines.push_back(buffer.substr(start, end - start));
+            const std::size_t end = buffer.find(L'\0', start);
+            lines.push_back(ansiFromWide(buffer.substr(start, end - start)));
             start = end + 1;
         }
         break;

@@ -66,17 +66,29 @@ enum class StatusCallbacks { Posted, Sent };
 // so that a test can see a subclass hand an answer back unchanged.
 enum class UnknownQueries { AnswerOne, Tagged };
 
+// What query 212 (the entry's ANSI title) answers. Text: the title, as the
+// real host. Null: 0. Unknown: as a query the player does not know.
+enum class AnsiTitles { Text, Null, Unknown };
+
 struct PlayerOptions {
     std::vector<std::string> titles;      // ANSI (CP_ACP), in playlist order
     std::vector<std::wstring> wideTitles; // UTF-16; when not empty, used instead of titles
     int position = 0;
     int volume = host::kHostVolumeMax; // 0..255; query 122 clamps to that range
-    // Empty: a fresh, empty ini file in %TEMP%, deleted by destroyPlayer.
-    // Otherwise this file is used and left in place.
+    // Empty (both): a fresh, empty ini file in %TEMP%, deleted by
+    // destroyPlayer. Otherwise this file is used and left in place; a wide
+    // path wins, and query 334 gives it in the ANSI code page ("?" for what
+    // that lacks), as the real host does.
     std::string iniPath;
+    std::wstring wideIniPath;
     bool answerIniPath = true;        // false: query 334 answers 0
+    bool answerWideIniPath = true;    // false: query 1334 is unknown, as before Winamp 5.58
     bool answerPlaylistWindow = true; // false: query 260 answers 0
     bool answerWideTitles = true;     // false: query 213 is unknown, as on an older host
+    AnsiTitles ansiTitles = AnsiTitles::Text;
+    // false: query 122 with wParam -666 answers -1 and changes nothing, as a
+    // host that gives no volume.
+    bool answerVolume = true;
     Charset windows = Charset::Unicode;
     StatusCallbacks statusCallbacks = StatusCallbacks::Posted;
     UnknownQueries unknownQueries = UnknownQueries::AnswerOne;
@@ -229,7 +241,8 @@ const char* stateName(PlayState state); // "Playing", "Paused" or "Stopped"
 // The host's steps, each on its own. Each returns false (with pluginError())
 // when the step cannot be taken in the present state.
 
-bool loadPlugin(const std::string& dllPath); // LoadLibraryA + GetProcAddress
+bool loadPlugin(const std::string& dllPath);  // LoadLibraryA + GetProcAddress
+bool loadPlugin(const std::wstring& dllPath); // LoadLibraryW + GetProcAddress
 // Calls the export, writes the main window and the module into the descriptor.
 PluginDescriptor* describePlugin();
 bool initPlugin(int* result = nullptr);
@@ -245,7 +258,10 @@ const std::string& pluginError();
 
 // ---- Ini file ----------------------------------------------------------------
 
+// The ini file's path as query 334 answers it (ANSI) and as the player holds
+// it (query 1334). The helpers below use the wide one.
 const std::string& iniPath();
+const std::wstring& wideIniPath();
 // Replaces the whole file (before loading a plug-in, typically).
 bool writeIniContent(const std::string& content);
 void setIniVolume(int volume); // section "Winamp", key "volume"
