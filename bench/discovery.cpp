@@ -224,10 +224,12 @@ void timeTicks(const Options& options, Report& report) {
         tickAgainstBroadcast(searcher, floorWindow, options.rounds, std::max(1, options.ticks / 5));
     const Summary calmTick = summarize(calm.ticks);
     const Summary calmBare = summarize(calm.bare);
-    report.add({"3d", "tick, no Skype, every program answering: player's thread vs the broadcast",
-                formatDuration(calmTick.median), formatDuration(calmBare.median),
-                format("%.3f", calmBare.median > 0 ? calmTick.median / calmBare.median : 0), "",
-                Verdict::Info});
+    report.add(
+        {"3d",
+         "tick, no Skype, every program answering: player's thread vs the broadcast waited for",
+         formatDuration(calmTick.median), formatDuration(calmBare.median),
+         format("%.3f", calmBare.median > 0 ? calmTick.median / calmBare.median : 0), "",
+         Verdict::Info});
 
     // Another program is busy for 4 s at a time and never counts as hung:
     // each broadcast waits for it; the player's thread must not.

@@ -253,7 +253,7 @@ void measureOneAtATime(const Options& options, Stage& stage, Report& report) {
     const Summary overLean = summarize(ratios(samples[PluginSide], samples[LeanSide]));
     report.add({"2a",
                 "song change, player's thread: callback 3003 until it returns, vs lean "
-                "reference (which sends before it returns)",
+                "reference (sends synchronously)",
                 formatDuration(plugin.median), formatDuration(lean.median), formatRatio(overLean),
                 format("<= %.2f", kTargetAgainstLean),
                 atMost(overLean.median, kTargetAgainstLean)});
