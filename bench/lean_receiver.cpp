@@ -1,6 +1,7 @@
-// bench_receiver.exe MAPPING PARENT_PID: the cheapest Skype a song change can
-// meet. Its window copies every WM_COPYDATA block into the bench's mapping
-// and answers 1; nothing else. It ends with the bench.
+// bench_receiver.exe MAPPING PARENT_PID ANSWER_AFTER_MS: the cheapest Skype a
+// song change can meet. Its window copies every WM_COPYDATA block into the
+// bench's mapping and answers 1 (after ANSWER_AFTER_MS, without pumping, when
+// that is not 0); nothing else. It ends with the bench.
 #include "receiver_mailbox.h"
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 namespace {
 
 bench::ReceiverMailbox* gMailbox = nullptr;
+DWORD gAnswerAfterMs = 0;
 
 LRESULT CALLBACK receive(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -20,6 +22,8 @@ LRESULT CALLBACK receive(HWND window, UINT message, WPARAM wParam, LPARAM lParam
             std::memcpy(gMailbox->last, record->lpData, kept);
         gMailbox->lastSize = record->cbData;
         InterlockedIncrement(&gMailbox->received);
+        if (gAnswerAfterMs != 0)
+            Sleep(gAnswerAfterMs);
         return 1;
     }
     case WM_DESTROY:
@@ -39,8 +43,9 @@ DWORD WINAPI endWithParent(void* parent) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3)
+    if (argc != 4)
         return 2;
+    gAnswerAfterMs = static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10));
     const HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, argv[1]);
     const HANDLE parent =
         OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));

@@ -10,6 +10,7 @@ struct Options {
     int hookSlice = 1000;
     int songChanges = 100; // per side and round, one at a time
     int ticks = 30;        // discovery ticks per side and round
+    int busyTicks = 10;    // per side, beside the busy program (each may wait 2 s)
     int soakChanges = 100000;
     int lifecycles = 8; // load, init, quit, unload cycles per side and round
 };

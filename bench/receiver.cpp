@@ -19,7 +19,7 @@ std::string mappingName() {
 
 } // namespace
 
-Receiver::Receiver() {
+Receiver::Receiver(DWORD answerAfterMs) {
     const std::string name = mappingName();
     mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                   sizeof(ReceiverMailbox), name.c_str());
@@ -31,7 +31,8 @@ Receiver::Receiver() {
         return;
     }
     std::string command = "\"" + besideProgram(kReceiverProgram) + "\" " + name + " " +
-                          std::to_string(GetCurrentProcessId());
+                          std::to_string(GetCurrentProcessId()) + " " +
+                          std::to_string(answerAfterMs);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,

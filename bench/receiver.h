@@ -11,7 +11,9 @@ namespace bench {
 
 class Receiver {
   public:
-    Receiver();
+    // `answerAfterMs`: how long it takes over each block before it answers,
+    // as a Skype busy with other work does.
+    explicit Receiver(DWORD answerAfterMs = 0);
     ~Receiver();
     Receiver(const Receiver&) = delete;
     Receiver& operator=(const Receiver&) = delete;

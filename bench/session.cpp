@@ -46,8 +46,44 @@ std::string iniContent() {
            "\r\n";
 }
 
+constexpr char kTwinPluginFile[] = "gen_tralmo_twin.dll";
+
+struct LinkSearch {
+    HMODULE plugin;
+    HWND found;
+};
+
+BOOL CALLBACK findLinkWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<LinkSearch*>(parameter);
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    const auto module = reinterpret_cast<HMODULE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
+    if (lstrcmpA(name, kSkypeLinkWindowClass) != 0 || module != search->plugin)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// The plug-in's link window: on this thread, made by its module.
+HWND linkWindowOf(HMODULE plugin) {
+    LinkSearch search{plugin, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), findLinkWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 std::string pluginFile(PluginKind kind) {
-    return besideProgram(kind == PluginKind::Tralmo ? kPluginFile : kLeanPluginFile);
+    switch (kind) {
+    case PluginKind::Tralmo:
+        break;
+    case PluginKind::Twin: {
+        const std::string twin = besideProgram(kTwinPluginFile);
+        CopyFileA(besideProgram(kPluginFile).c_str(), twin.c_str(), FALSE);
+        return twin;
+    }
+    case PluginKind::Lean:
+        return besideProgram(kLeanPluginFile);
+    }
+    return besideProgram(kPluginFile);
 }
 
 } // namespace
@@ -85,19 +121,39 @@ const std::string& Scene::expectedBytes(std::size_t index) const {
     return expected_[index % expected_.size()];
 }
 
-Player::Player(PluginKind kind) : host_(createHostWindow("Bench player")) {
+Player::Player(PluginKind kind) : kind_(kind), host_(createHostWindow("Bench player")) {
     if (host_ == nullptr) {
         error_ = "cannot create the host window (is there a display?)";
         return;
     }
-    if (!plugin_.load(pluginFile(kind)) || !plugin_.start(host_))
+    if (!plugin_.load(pluginFile(kind))) {
         error_ = plugin_.error();
+        return;
+    }
+    if (kind != PluginKind::Lean && !watchLink(plugin_.module())) {
+        error_ = "cannot watch the plug-in's sends";
+        return;
+    }
+    const LinkSends before = linkSends();
+    if (!plugin_.start(host_)) {
+        error_ = plugin_.error();
+        return;
+    }
+    client_ = kind != PluginKind::Lean ? linkWindowOf(plugin_.module()) : host_;
+    if (client_ == nullptr || (kind != PluginKind::Lean && !timeLinkWindow(client_)))
+        error_ = "the plug-in made no link window";
+    // Init's Discover broadcast visits this thread's windows: let it pass,
+    // and what it sets off (a poll, an attach) settle.
+    else if (!awaitSends(before, 1) || !settle())
+        error_ = "the plug-in's first Discover broadcast did not return";
 }
 
 Player::~Player() {
     plugin_.unload();
     if (host_ != nullptr)
         DestroyWindow(host_);
+    if (kind_ == PluginKind::Twin)
+        DeleteFileA(besideProgram(kTwinPluginFile).c_str()); // fails while still mapped
 }
 
 void Player::songChange(std::size_t index) const {
@@ -112,19 +168,40 @@ void Player::tick() const {
 
 void Player::attachReply(HWND skype, LONG status) const {
     static const UINT attach = RegisterWindowMessageA(kSkypeAttachMessageName);
-    SendMessageA(host_, attach, reinterpret_cast<WPARAM>(skype), status);
+    SendMessageA(client_, attach, reinterpret_cast<WPARAM>(skype), status);
+}
+
+void Player::stopDiscoveryTimer() const {
+    KillTimer(host_, kDiscoveryTimerId);
+}
+
+void Player::restartDiscoveryTimer() const {
+    SetTimer(host_, kDiscoveryTimerId, kDiscoveryPeriodMs, nullptr);
+}
+
+bool Player::awaitSends(const LinkSends& before, long count) const {
+    return kind_ == PluginKind::Lean || waitForLinkSends(before, count, kLinkWaitBoundMs);
+}
+
+bool Player::settle() const {
+    return kind_ == PluginKind::Lean || settleLink(kLinkQuietMs, kLinkWaitBoundMs);
 }
 
 bool attachToReceiver(const Player& player, const Receiver& receiver, const Scene& scene) {
+    // The plug-in answers a Success with PROTOCOL 7 and the playing song.
+    LinkSends sends = linkSends();
     player.attachReply(receiver.window());
+    if (!player.awaitSends(sends, 2))
+        return false;
     const long before = receiver.received();
+    sends = linkSends();
     player.songChange(0);
-    return receiver.gotOnly(before, scene.expectedBytes(0));
+    return player.awaitSends(sends, 1) && receiver.gotOnly(before, scene.expectedBytes(0));
 }
 
-ReceiverStage::ReceiverStage(PluginKind kind)
-    : player(kind), attached(scene.ok() && receiver.ok() && player.ok() &&
-                             attachToReceiver(player, receiver, scene)) {}
+ReceiverStage::ReceiverStage(PluginKind kind, DWORD answerAfterMs)
+    : receiver(answerAfterMs), player(kind), attached(scene.ok() && receiver.ok() && player.ok() &&
+                                                      attachToReceiver(player, receiver, scene)) {}
 
 bool skypeHolds(const std::string& bytes, std::size_t first) {
     for (const auto& record : standin_skype::records(first))

@@ -8,22 +8,28 @@
 #include <vector>
 
 #include "bench_host.h"
+#include "link_watch.h"
 #include "receiver.h"
+#include "skype/skype_link.h"
 
 namespace bench {
 
 // The template the user would have set; the command carries title and state.
 inline constexpr char kBenchTemplate[] = "Listening to [%title%] ([%state%])";
 inline constexpr char kPluginFile[] = "gen_tralmo.dll";
-// A wait bounded by kSkypeWaitBoundMs may overrun it this much (timers,
-// scheduling on a busy machine).
-inline constexpr double kBoundSlack = 1.1;
-// What a broadcast waits for when a thread hangs: its top-level window and
-// the IME window every GUI thread owns under Wine.
-inline constexpr int kWindowsOfAHungThread = 2;
 // The plug-in's discovery timer: its id, and how often it fires.
 inline constexpr WPARAM kDiscoveryTimerId = 10102;
 inline constexpr DWORD kDiscoveryPeriodMs = 5000;
+// A safety bound on waiting for the plug-in's thread; it never measures.
+inline constexpr DWORD kLinkWaitBoundMs = 15000;
+// Idle this long, the plug-in's thread has nothing more on its way.
+inline constexpr DWORD kLinkQuietMs = 50;
+
+// Whether the plug-in broadcasts at the n-th tick (from 1) of a search: every
+// tick of the first minute, then every sixth.
+inline bool discoveryDueAt(unsigned tick) {
+    return tick <= kEagerDiscoveryTicks || tick % kPatientDiscoveryTicks == 0;
+}
 
 // The playlist, the ini file and the host's playlist window of a part. One
 // at a time per process: it fills hostState().
@@ -48,7 +54,9 @@ class Scene {
     std::string error_;
 };
 
-enum class PluginKind { Tralmo, Lean };
+// Twin: a copy of gen_tralmo.dll under another file name, so that a second
+// plug-in with state of its own runs beside the first in this process.
+enum class PluginKind { Tralmo, Twin, Lean };
 
 // A host main window with a plug-in loaded and started in it, as the
 // player does it. One player of each kind at a time: a plug-in's state is
@@ -63,6 +71,9 @@ class Player {
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     HWND host() const { return host_; }
+    // Where Skype's messages go: the plug-in's link window, the lean
+    // reference's host window.
+    HWND skypeClient() const { return client_; }
     Plugin& plugin() { return plugin_; }
 
     // The host moves to entry `index` (modulo the list) and tells its main
@@ -72,20 +83,32 @@ class Player {
     void tick() const;
     // Skype's Attach reply: `skype` is the window it names, `status` 0 Success.
     void attachReply(HWND skype, LONG status = 0) const;
+    // The bench ticks by hand: the timer of the plug-in's own stops (and
+    // starts again, as the plug-in set it).
+    void stopDiscoveryTimer() const;
+    void restartDiscoveryTimer() const;
+    // Pumps until `count` more sends than `before` left the plug-in's thread
+    // (at once for the lean reference, which sends before it returns).
+    bool awaitSends(const LinkSends& before, long count) const;
+    // Pumps until the plug-in's thread has been idle for kLinkQuietMs.
+    bool settle() const;
 
   private:
+    PluginKind kind_;
     HWND host_ = nullptr;
+    HWND client_ = nullptr;
     Plugin plugin_;
     std::string error_;
 };
 
 // The player attaches to the receiver as to Skype, and a song change then
-// brings it exactly the expected bytes.
+// brings it exactly the expected bytes (once the plug-in's thread sent them).
 bool attachToReceiver(const Player& player, const Receiver& receiver, const Scene& scene);
 
 // A player whose plug-in is attached to the lean receiver as to Skype.
 struct ReceiverStage {
-    explicit ReceiverStage(PluginKind kind);
+    // `answerAfterMs`: the receiver takes that long over each block.
+    explicit ReceiverStage(PluginKind kind, DWORD answerAfterMs = 0);
     ReceiverStage(const ReceiverStage&) = delete;
     ReceiverStage& operator=(const ReceiverStage&) = delete;
 

@@ -10,7 +10,6 @@
 #include "session.h"
 #include "stats.h"
 
-#include "standin_player.h"
 #include "standin_skype.h"
 
 #include <algorithm>
@@ -82,10 +81,13 @@ bool soakRoad(const Road& road, Report& report) {
         report.problem("soak, " + road.name + ": the warm-up did not go as the road goes");
         return false;
     }
+    // What the plug-in's thread still had on its way would count as grown.
+    settleLink(kLinkQuietMs, kLinkWaitBoundMs);
     const Census before = takeCensus(benchThreads());
     const double start = now();
     const bool ok = road.play(road.songs);
     const double seconds = now() - start;
+    settleLink(kLinkQuietMs, kLinkWaitBoundMs);
     const Census after = takeCensus(benchThreads());
     if (!ok)
         report.problem("soak, " + road.name + ": a song did not take the road's way");
@@ -93,15 +95,19 @@ bool soakRoad(const Road& road, Report& report) {
     return ok;
 }
 
-// Attached to the lean receiver: every song arrives.
+// Attached to the lean receiver: every song arrives. Each song change waits
+// for the plug-in's thread to send it, as a listener's next song would.
 bool playAttached(const ReceiverStage& stage, std::size_t& next, int songs) {
     const Receiver& receiver = stage.receiver;
     bool ok = true;
     for (int done = 0; done < songs;) {
         const int batch = std::min(kBatch, songs - done);
         const long before = receiver.received();
-        for (int i = 0; i < batch; ++i)
+        for (int i = 0; i < batch; ++i) {
+            const LinkSends sends = linkSends();
             stage.player.songChange(next++);
+            ok = stage.player.awaitSends(sends, 1) && ok;
+        }
         ok = ok && receiver.received() == before + batch &&
              receiver.lastBlock() == stage.scene.expectedBytes(next - 1);
         done += batch;
@@ -128,14 +134,23 @@ bool soakAbsent(int songs, Report& report) {
         report.problem("soak: cannot set up the player");
         return false;
     }
+    player.stopDiscoveryTimer(); // the road ticks by hand, and counts its ticks
     std::size_t next = 1;
+    unsigned ticks = 0; // of the search, which never ends here
     const auto play = [&](int n) {
+        const LinkSends before = linkSends();
+        bool ok = true;
         for (int i = 0; i < n; ++i) {
             player.songChange(next++);
-            if (i % kTickEvery == 0)
-                player.tick();
+            if (i % kTickEvery != 0)
+                continue;
+            const LinkSends sends = linkSends();
+            player.tick();
+            if (discoveryDueAt(++ticks))
+                ok = player.awaitSends(sends, 1) && ok;
         }
-        return true;
+        const LinkSends after = linkSends();
+        return ok && after.finished - before.finished == after.broadcasts - before.broadcasts;
     };
     return soakRoad({"4d", "4e", "no Skype", songs, play}, report);
 }
@@ -143,11 +158,12 @@ bool soakAbsent(int songs, Report& report) {
 // The plug-in in a player beside the stand-in Skype, which answers the
 // player's Discover with Success and every command with `answer`.
 struct BesideSkype {
-    explicit BesideSkype(LRESULT answer) : skype(configFor(player.host(), answer)) {}
+    // The roads tick by hand.
+    explicit BesideSkype(LRESULT answer) : skype(configFor(answer)) { player.stopDiscoveryTimer(); }
 
-    static standin_skype::Config configFor(HWND client, LRESULT answer) {
+    static standin_skype::Config configFor(LRESULT answer) {
         standin_skype::Config config;
-        config.client = client;
+        config.clientProcess = GetCurrentProcessId();
         config.copyDataResult = answer;
         return config;
     }
@@ -158,7 +174,9 @@ struct BesideSkype {
     standin_skype::Running skype;
 };
 
-// Skype answers every command 0: each send forgets it, each tick finds it again.
+// Skype answers every command 0: each send forgets it, each tick finds it
+// again. A tick's broadcast brings the attach, whose PROTOCOL 7 fails; the
+// song change then finds no Skype.
 bool soakAnsweringZero(int songs, Report& report) {
     BesideSkype beside(0);
     if (!beside.ok()) {
@@ -173,7 +191,9 @@ bool soakAnsweringZero(int songs, Report& report) {
             const int batch = std::min(kBatch, n - done);
             standin_skype::clearHistory();
             for (int i = 0; i < batch; ++i) {
+                const LinkSends sends = linkSends();
                 player.tick();
+                ok = player.awaitSends(sends, 2) && ok;
                 player.songChange(next++);
             }
             ok = ok && standin_skype::recordCount() >= static_cast<std::size_t>(batch);
@@ -199,19 +219,26 @@ bool soakHanging(int songsPerHang, Report& report) {
     const auto cycle = [&] {
         standin_skype::clearHistory();
         player.tick(); // attaches when the last cycle left Skype unknown
+        bool ok = player.settle();
         standin_skype::waitFor(standin_skype::requestHang(kHangMs));
         const double end = now() + kHangMs / 1000.0;
         const std::size_t seen = standin_skype::recordCount();
+        LinkSends sends = linkSends();
         for (int i = 0; i < songsPerHang; ++i)
             player.songChange(next++);
+        // The first song's send gives up; a tick searches while Skype hangs.
+        ok = player.awaitSends(sends, 1) && ok;
+        sends = linkSends();
         player.tick();
-        standin::pumpFor(static_cast<DWORD>(std::max(0.0, end - now()) * 1000) + 1);
+        ok = player.awaitSends(sends, 1) && ok;
+        pumpForLink(static_cast<DWORD>(std::max(0.0, end - now()) * 1000) + 1);
         player.tick();
         const std::string& playing = scene.expectedBytes(next - 1);
         const bool back =
-            standin::pumpUntil([&] { return skypeHolds(playing, seen); }, kSkypeWaitMs);
+            pumpUntilLink([&] { return skypeHolds(playing, seen); }, kSkypeWaitMs, kLinkQuietMs);
+        ok = player.settle() && ok;
         standin_skype::clearHistory();
-        return back;
+        return back && ok;
     };
     const auto play = [&](int n) {
         bool ok = true;

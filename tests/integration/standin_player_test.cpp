@@ -1,7 +1,9 @@
 // The stand-in player's own behaviour where it follows the real host: the
+// The stand-in player's own behaviour where it follows the real host: the
 // titles, ini paths and volume it answers, when its callbacks arrive, its
 // windows and caption, the playlist's index query, the Open file dialog and
-// the shut-down order.
+// the shut-down order; and the busy program beside it.
+#include "busy_program.h"
 #include "harness.h"
 
 #include <memory>
@@ -342,6 +344,36 @@ TEST_F(ShutDownTest, DestroyPlayerQuitsWhileTheWindowsStand) {
     standin::destroyPlayer();
     EXPECT_TRUE(gQuitCalled);
     EXPECT_TRUE(gWindowsAtQuit);
+}
+
+// A program busy for less than five seconds at a time keeps a send waiting
+// while it works and answers it in its pause, and Windows never counts it
+// hung: a broadcast cannot pass it by. Watched over two pauses, longer than
+// the five seconds that make a program hung.
+TEST(BusyProgramTest, KeepsSendsWaitingYetIsNeverCountedHung) {
+    constexpr UINT kGlanceMs = 100;
+    constexpr UINT kBroadcastBoundMs = 1000; // what a broadcast waits for one window
+    constexpr DWORD kSafetyMs = 30000;
+    standin::BusyProgram busy;
+    ASSERT_TRUE(busy.ok());
+    DWORD_PTR answer = 0;
+    EXPECT_EQ(
+        SendMessageTimeoutA(busy.window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kGlanceMs, &answer), 0)
+        << "it answered in the middle of its first busy spell";
+
+    const LONG firstSpell = busy.busySpells();
+    bool everHung = false;
+    int answered = 0;
+    const DWORD start = GetTickCount();
+    while (busy.busySpells() < firstSpell + 2 && GetTickCount() - start < kSafetyMs) {
+        everHung = everHung || IsHungAppWindow(busy.window()) != FALSE;
+        if (SendMessageTimeoutA(busy.window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kBroadcastBoundMs,
+                                &answer) != 0)
+            ++answered;
+    }
+    EXPECT_EQ(busy.busySpells(), firstSpell + 2) << "it never paused";
+    EXPECT_FALSE(everHung);
+    EXPECT_GE(answered, 1) << "it never answered in a pause";
 }
 
 } // namespace

@@ -1,0 +1,190 @@
+#include "link_watch.h"
+
+#include "import_table.h"
+#include "stats.h"
+
+#include "skype/skype_link.h"
+
+#include <algorithm>
+
+namespace bench {
+namespace {
+
+using SendFn = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR);
+using PostFn = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+
+SendFn gOriginal = nullptr;
+PostFn gOriginalPost = nullptr;
+CRITICAL_SECTION gLock;
+LinkSends gSends;
+// Set whenever a send returns: a waiting player's thread wakes at once.
+HANDLE gReturned = nullptr;
+
+const bool gReady = [] {
+    InitializeCriticalSection(&gLock);
+    gReturned = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    return true;
+}();
+
+class Locked {
+  public:
+    Locked() { EnterCriticalSection(&gLock); }
+    ~Locked() { LeaveCriticalSection(&gLock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+LRESULT WINAPI countedSend(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                           UINT timeout, PDWORD_PTR answer) {
+    {
+        Locked locked;
+        ++gSends.inFlight;
+    }
+    DWORD_PTR result = 0;
+    const double start = now();
+    const LRESULT sent = gOriginal(window, message, wParam, lParam, flags, timeout, &result);
+    const double seconds = now() - start;
+    if (answer != nullptr)
+        *answer = result;
+    {
+        Locked locked;
+        --gSends.inFlight;
+        ++gSends.finished;
+        gSends.seconds += seconds;
+        gSends.lastReturned = start + seconds;
+        if (window == HWND_BROADCAST) {
+            ++gSends.broadcasts;
+            gSends.noticesDue += sent != 0 ? 1 : 0;
+        } else if (sent == 0 || result == 0) {
+            ++gSends.failed;
+            ++gSends.noticesDue;
+        }
+    }
+    SetEvent(gReturned);
+    return sent;
+}
+
+bool isLinkWindow(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return lstrcmpA(name, kSkypeLinkWindowClass) == 0;
+}
+
+// The plug-in's other posts (to the host window) are no notices.
+BOOL WINAPI countedPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const BOOL posted = gOriginalPost(window, message, wParam, lParam);
+    if (isLinkWindow(window)) {
+        {
+            Locked locked;
+            ++gSends.noticesPosted;
+        }
+        SetEvent(gReturned);
+    }
+    return posted;
+}
+
+// PeekMessage also handles the messages other threads send this one.
+void dispatchPending() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+constexpr char kPreviousProcedure[] = "TralmoBenchLinkProcedure";
+double gLinkWindowSeconds = 0; // on the player's thread alone
+
+LRESULT CALLBACK timedLinkProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto previous = reinterpret_cast<WNDPROC>(GetPropA(window, kPreviousProcedure));
+    const double start = now();
+    const LRESULT result = CallWindowProcA(previous, window, message, wParam, lParam);
+    gLinkWindowSeconds += now() - start;
+    if (message == WM_NCDESTROY)
+        RemovePropA(window, kPreviousProcedure);
+    return result;
+}
+
+} // namespace
+
+bool watchLink(HMODULE plugin) {
+    void* previous = patchImport(plugin, "USER32.dll", "SendMessageTimeoutA",
+                                 reinterpret_cast<void*>(&countedSend));
+    void* previousPost =
+        patchImport(plugin, "USER32.dll", "PostMessageA", reinterpret_cast<void*>(&countedPost));
+    if (previous == nullptr || previousPost == nullptr)
+        return false;
+    if (previous != reinterpret_cast<void*>(&countedSend))
+        gOriginal = reinterpret_cast<SendFn>(previous);
+    if (previousPost != reinterpret_cast<void*>(&countedPost))
+        gOriginalPost = reinterpret_cast<PostFn>(previousPost);
+    return true;
+}
+
+LinkSends linkSends() {
+    Locked locked;
+    return gSends;
+}
+
+bool pumpUntilLink(const std::function<bool()>& done, DWORD boundMs, DWORD lookEveryMs) {
+    const double end = now() + boundMs / 1000.0;
+    for (;;) {
+        dispatchPending();
+        if (done())
+            return true;
+        const double left = end - now();
+        if (left <= 0)
+            return false;
+        const DWORD wait = std::min<DWORD>(static_cast<DWORD>(left * 1000) + 1, lookEveryMs);
+        MsgWaitForMultipleObjects(1, &gReturned, FALSE, wait, QS_ALLINPUT);
+    }
+}
+
+void pumpForLink(DWORD ms) {
+    pumpUntilLink([] { return false; }, ms);
+}
+
+bool settleLink(DWORD quietMs, DWORD boundMs) {
+    const double quiet = quietMs / 1000.0;
+    long started = -1;
+    double since = now();
+    return pumpUntilLink(
+        [&] {
+            const LinkSends sends = linkSends();
+            const long nowStarted = sends.finished + sends.inFlight;
+            if (nowStarted != started || sends.inFlight != 0 ||
+                sends.noticesPosted < sends.noticesDue) {
+                started = nowStarted;
+                since = now();
+            }
+            return now() - since >= quiet;
+        },
+        boundMs, std::max<DWORD>(quietMs / 4, 1));
+}
+
+bool timeLinkWindow(HWND link) {
+    const auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(link, GWLP_WNDPROC));
+    if (previous == nullptr ||
+        !SetPropA(link, kPreviousProcedure, reinterpret_cast<HANDLE>(previous)))
+        return false;
+    SetWindowLongPtrA(link, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&timedLinkProcedure));
+    return true;
+}
+
+double linkWindowSeconds() {
+    return gLinkWindowSeconds;
+}
+
+bool waitForLinkSends(const LinkSends& before, long count, DWORD boundMs) {
+    const bool done = pumpUntilLink(
+        [&] {
+            const LinkSends sends = linkSends();
+            return sends.finished >= before.finished + count && sends.inFlight == 0 &&
+                   sends.noticesPosted >= sends.noticesDue;
+        },
+        boundMs);
+    dispatchPending(); // a notice posted as the condition turned
+    return done;
+}
+
+} // namespace bench
