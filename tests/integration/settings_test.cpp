@@ -378,7 +378,7 @@ class ProfilePathTest : public PluginTest, public testing::WithParamInterface<Pr
                                              "STOP_BUTTON=1\r\n"));
         captureProfileCalls();
         standin_skype::Config config;
-        config.client = host();
+        config.clientProcess = GetCurrentProcessId();
         skype_.emplace(config);
         ASSERT_TRUE(skype_->started());
     }
