@@ -58,7 +58,6 @@ void enableExitMoodEdit(HWND window) {
 }
 
 void initialise(HWND window) {
-    dialogOpened(window);
     setNoModalDialogOpen(0);
     centreOnHostMonitor(window);
     SetWindowTextA(window, kDialogCaption);
@@ -119,7 +118,7 @@ void acceptChanges(HWND window) {
     close(window);
 }
 
-void handle(HWND window, UINT message, WPARAM wParam) {
+void handle(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
         initialise(window);
@@ -139,27 +138,15 @@ void handle(HWND window, UINT message, WPARAM wParam) {
             break;
         }
         break;
-    case WM_DESTROY:
-        dialogClosed(window);
-        break;
     default:
         break;
     }
 }
 
-INT_PTR CALLBACK optionsDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
-    guarded([&] { handle(window, message, wParam); });
-    return 0;
-}
-
 } // namespace
 
 void showOptionsDialog() {
-    {
-        const ModalLoop dialog;
-        DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_OPTIONS), uiHostWindow(),
-                        optionsDialogProc, 0);
-    }
+    runModalDialog(IDD_OPTIONS, uiHostWindow(), handle);
     // Also when the dialog ended some other way (quit, or its owner destroyed).
     setNoModalDialogOpen(1);
 }

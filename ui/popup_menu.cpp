@@ -12,10 +12,9 @@ HMENU gMenuResource = nullptr; // kept only so that destroying it frees the popu
 HMENU gPopupMenu = nullptr;
 constexpr char kDialogCaption[] = "Tralmo";
 
-void handleAboutBox(HWND window, UINT message, WPARAM wParam) {
+void handleAboutBox(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        dialogOpened(window);
         setNoModalDialogOpen(0);
         centreOnHostMonitor(window);
         SetWindowTextA(window, kDialogCaption);
@@ -26,17 +25,9 @@ void handleAboutBox(HWND window, UINT message, WPARAM wParam) {
             EndDialog(window, 0);
         }
         break;
-    case WM_DESTROY:
-        dialogClosed(window);
-        break;
     default:
         break;
     }
-}
-
-INT_PTR CALLBACK aboutBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
-    guarded([&] { handleAboutBox(window, message, wParam); });
-    return 0;
 }
 
 } // namespace
@@ -72,10 +63,7 @@ void setMenuCheck(UINT command, int on) {
 }
 
 int showAboutBox() {
-    {
-        const ModalLoop box;
-        DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_ABOUT), uiHostWindow(), aboutBoxProc, 0);
-    }
+    runModalDialog(IDD_ABOUT, uiHostWindow(), handleAboutBox);
     // Also when the box ended some other way (quit, or its owner destroyed).
     setNoModalDialogOpen(1);
     return 0;

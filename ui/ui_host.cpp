@@ -1,5 +1,7 @@
 #include "ui/ui_host.h"
 
+#include "ui/guarded.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -44,6 +46,8 @@ ModalLoop::~ModalLoop() {
     --gModalLoopDepth;
 }
 
+namespace {
+
 void dialogOpened(HWND dialog) {
     gOpenDialogs.push_back(dialog);
 }
@@ -51,6 +55,30 @@ void dialogOpened(HWND dialog) {
 void dialogClosed(HWND dialog) {
     gOpenDialogs.erase(std::remove(gOpenDialogs.begin(), gOpenDialogs.end(), dialog),
                        gOpenDialogs.end());
+}
+
+INT_PTR CALLBACK ourDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    guarded([&] {
+        if (message == WM_INITDIALOG) {
+            SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
+            dialogOpened(dialog);
+        }
+        const auto handler =
+            reinterpret_cast<DialogHandler>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+        if (handler != nullptr)
+            handler(dialog, message, wParam, lParam);
+        if (message == WM_DESTROY)
+            dialogClosed(dialog);
+    });
+    return 0;
+}
+
+} // namespace
+
+void runModalDialog(int resource, HWND owner, DialogHandler handler) {
+    const ModalLoop loop;
+    DialogBoxParamA(gModule, MAKEINTRESOURCEA(resource), owner, ourDialogProc,
+                    reinterpret_cast<LPARAM>(handler));
 }
 
 bool uiShutDown() {

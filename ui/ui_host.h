@@ -23,9 +23,15 @@ class ModalLoop {
     ModalLoop& operator=(const ModalLoop&) = delete;
 };
 
-// Every dialog of ours between its WM_INITDIALOG and its WM_DESTROY.
-void dialogOpened(HWND dialog);
-void dialogClosed(HWND dialog);
+// What one dialog of ours does with a message; runModalDialog does the rest.
+using DialogHandler = void (*)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Shows a dialog resource of the module, modal, until it ends. The skeleton
+// every dialog of ours shares: its loop counts as ours, quit knows the dialog
+// from WM_INITDIALOG to WM_DESTROY and can end it, nothing the handler throws
+// reaches the system, and every message is answered 0. The handler sees
+// WM_INITDIALOG with its lParam in use.
+void runModalDialog(int resource, HWND owner, DialogHandler handler);
 
 // Quit has run: whatever is still open must not write settings or add icons.
 bool uiShutDown();

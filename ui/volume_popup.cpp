@@ -61,7 +61,6 @@ void refreshVolume() {
 }
 
 void initialise(HWND window) {
-    dialogOpened(window);
     placeAtCursor(window);
     refreshVolume();
     if (const HWND slider = GetDlgItem(window, IDC_VOLUME_SLIDER)) {
@@ -130,17 +129,9 @@ void handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_VSCROLL:
         onScroll(window, wParam);
         break;
-    case WM_DESTROY:
-        dialogClosed(window);
-        break;
     default:
         break;
     }
-}
-
-INT_PTR CALLBACK volumePopupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    guarded([&] { handle(window, message, wParam, lParam); });
-    return 0;
 }
 
 } // namespace
@@ -152,11 +143,7 @@ void showVolumePopup() {
     // The slider's window class exists only once common controls are set up.
     INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
     InitCommonControlsEx(&classes);
-    {
-        const ModalLoop popup;
-        DialogBoxParamA(uiModule(), MAKEINTRESOURCEA(IDD_VOLUME_POPUP), nullptr, volumePopupProc,
-                        0);
-    }
+    runModalDialog(IDD_VOLUME_POPUP, nullptr, handle);
     // Also when something else ended it (quit, or the popup could not be made).
     gVolumePopupOpen = 0;
     gVolumePopupRunning = false;
