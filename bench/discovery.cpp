@@ -174,7 +174,7 @@ void countTicks(const Options& options, Report& report) {
     config.attachStatus = standin_skype::kAttachPendingAuthorization;
     standin_skype::Running skype(config);
     const Traffic pending = recordTicks(player, n);
-    const unsigned seen = standin_skype::discoversSeen();
+    const unsigned seen = standin_skype::snapshot().discovers;
     report.add({"3c", "idle, Skype awaiting the user's permission", describe(pending, n),
                 format("Skype saw %u Discover", seen), "", "1 broadcast (+ poll) a tick",
                 holds(skype.started() && oneBroadcastEach(pending, n) &&

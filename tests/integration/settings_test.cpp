@@ -362,13 +362,13 @@ TEST_F(TextKeyTest, TextsAreReadIntoA512ByteBuffer) {
     standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
     std::string mood;
     ASSERT_TRUE(standin_skype::pumpUntil([&] {
-        const auto records = standin_skype::records();
+        const auto records = standin_skype::snapshot().records;
         return !records.empty() && standin_skype::moodTextOf(records.back().text(), &mood);
     }));
     EXPECT_EQ(mood, std::string(511, 't'));
 
     ASSERT_TRUE(standin::quitPlugin());
-    const auto records = standin_skype::records();
+    const auto records = standin_skype::snapshot().records;
     ASSERT_FALSE(records.empty());
     ASSERT_TRUE(standin_skype::moodTextOf(records.back().text(), &mood));
     EXPECT_EQ(mood, std::string(511, 'x'));
