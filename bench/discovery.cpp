@@ -133,9 +133,9 @@ void countTicks(const Options& options, Report& report) {
     config.attachStatus = standin_skype::kAttachPendingAuthorization;
     standin_skype::Running skype(config);
     Player player(PluginKind::Tralmo);
-    const unsigned seenBefore = standin_skype::discoversSeen();
+    const unsigned seenBefore = standin_skype::snapshot().discovers;
     const Traffic pending = recordTicks(player, n, Due::EveryTick);
-    const unsigned seen = standin_skype::discoversSeen() - seenBefore;
+    const unsigned seen = standin_skype::snapshot().discovers - seenBefore;
     report.add({"3c", "idle, Skype awaiting the user's permission", describe(pending, n),
                 format("Skype saw %u Discover", seen), "", "1 broadcast (+ poll) a tick",
                 holds(skype.started() && player.ok() &&

@@ -40,7 +40,7 @@ int windowsOfThreadOf(HWND window) {
 // The plug-in attached through Skype's own answer to its first Discover, at
 // init, and a song change reaches Skype.
 bool attached(const Scene& scene, const Player& plugin) {
-    if (standin_skype::attachedClient() != plugin.skypeClient())
+    if (standin_skype::snapshot().attachedClient != plugin.skypeClient())
         return false;
     const LinkSends song = linkSends();
     plugin.songChange(1);

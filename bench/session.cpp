@@ -204,7 +204,7 @@ ReceiverStage::ReceiverStage(PluginKind kind, DWORD answerAfterMs)
                                                       attachToReceiver(player, receiver, scene)) {}
 
 bool skypeHolds(const std::string& bytes, std::size_t first) {
-    for (const auto& record : standin_skype::records(first))
+    for (const auto& record : standin_skype::snapshot(first).records)
         if (std::string(record.bytes.begin(), record.bytes.end()) == bytes)
             return true;
     return false;

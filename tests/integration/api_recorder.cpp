@@ -1,6 +1,7 @@
 #include "api_recorder.h"
 
 #include "import_table.h"
+#include "win32_mutex.h"
 
 #include <mmsystem.h>
 
@@ -14,23 +15,12 @@ namespace {
 // The plug-in calls from its own threads too: every access is locked, and a
 // deque keeps each record where it is while others are added.
 std::deque<ApiCall> gCalls;
-CRITICAL_SECTION gCallsLock;
-const bool gCallsLockReady = [] {
-    InitializeCriticalSection(&gCallsLock);
-    return true;
-}();
+win32::Mutex gCallsLock;
 LONG gSendsInFlight = 0;
 // Bumped by every clear: a call of the plug-in's thread that returns after
 // the test cleared the records must not write into what is gone.
 unsigned gGeneration = 0;
 
-class CallsLocked {
-  public:
-    CallsLocked() { EnterCriticalSection(&gCallsLock); }
-    ~CallsLocked() { LeaveCriticalSection(&gCallsLock); }
-    CallsLocked(const CallsLocked&) = delete;
-    CallsLocked& operator=(const CallsLocked&) = delete;
-};
 std::optional<std::pair<DWORD, DWORD>> gVersion;
 std::optional<POINT> gCursor;
 std::function<void(HMENU, int, int, HWND)> gTrackHandler;
@@ -55,25 +45,25 @@ ApiCall& record(const char* function, std::vector<DWORD_PTR> args, const char* t
     call.args = std::move(args);
     if (text != nullptr && !IS_INTRESOURCE(text))
         call.text = text;
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     gCalls.push_back(std::move(call));
     return gCalls.back();
 }
 
 unsigned generation() {
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     return gGeneration;
 }
 
 template <typename Value> void setResult(ApiCall& call, Value result) {
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     call.result = static_cast<DWORD_PTR>(result);
 }
 
 // For calls the plug-in's own threads make: the record may have been cleared
 // meanwhile.
 template <typename Value> void setResultIfKept(ApiCall& call, unsigned since, Value result) {
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     if (since == gGeneration)
         call.result = static_cast<DWORD_PTR>(result);
 }
@@ -86,7 +76,7 @@ UINT WINAPI recGetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, L
     const UINT result = original(&GetPrivateProfileIntA)(section, key, fallback, file);
     ApiCall& call = record("GetPrivateProfileIntA",
                            {arg(section), static_cast<DWORD_PTR>(fallback), arg(file)});
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     call.result = result;
     call.text = std::string(section) + "/" + key;
     return result;
@@ -98,7 +88,7 @@ DWORD WINAPI recGetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fall
         original(&GetPrivateProfileStringA)(section, key, fallback, out, size, file);
     ApiCall& call =
         record("GetPrivateProfileStringA", {arg(section), arg(fallback), size, arg(file)});
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     call.text = std::string(section) + "/" + key;
     call.result = result;
     return result;
@@ -108,7 +98,7 @@ WINBOOL WINAPI recWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR 
                                              LPCSTR file) {
     ApiCall& call = record("WritePrivateProfileStringA", {arg(section), arg(value), arg(file)});
     {
-        CallsLocked locked;
+        win32::Lock locked(gCallsLock);
         call.text = std::string(section) + "/" + key + "=" + (value ? value : "");
     }
     return original(&WritePrivateProfileStringA)(section, key, value, file);
@@ -130,7 +120,7 @@ UINT WINAPI recGetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT fallback,
     const UINT result = original(&GetPrivateProfileIntW)(section, key, fallback, file);
     ApiCall& call = record("GetPrivateProfileIntW",
                            {arg(section), static_cast<DWORD_PTR>(fallback), arg(file)});
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     call.result = result;
     call.text = ansi(section) + "/" + ansi(key);
     return result;
@@ -142,7 +132,7 @@ DWORD WINAPI recGetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR f
         original(&GetPrivateProfileStringW)(section, key, fallback, out, size, file);
     ApiCall& call =
         record("GetPrivateProfileStringW", {arg(section), arg(fallback), size, arg(file)});
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     call.text = ansi(section) + "/" + ansi(key);
     call.result = result;
     return result;
@@ -152,7 +142,7 @@ WINBOOL WINAPI recWritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWS
                                              LPCWSTR file) {
     ApiCall& call = record("WritePrivateProfileStringW", {arg(section), arg(value), arg(file)});
     {
-        CallsLocked locked;
+        win32::Lock locked(gCallsLock);
         call.text = ansi(section) + "/" + ansi(key) + "=" + ansi(value);
     }
     return original(&WritePrivateProfileStringW)(section, key, value, file);
@@ -211,7 +201,7 @@ SIZE iconSize(HICON icon) {
 WINBOOL WINAPI recShell_NotifyIconA(DWORD action, PNOTIFYICONDATAA data) {
     ApiCall& call = record("Shell_NotifyIconA", {action, arg(data)});
     if (data != nullptr) {
-        CallsLocked locked;
+        win32::Lock locked(gCallsLock);
         call.icon = *data;
         call.text = data->szTip;
         call.iconSize = iconSize(data->hIcon);
@@ -230,7 +220,7 @@ WINBOOL WINAPI recSetForegroundWindow(HWND window) {
     const bool visible = IsWindowVisible(window) != FALSE;
     ApiCall& call = record("SetForegroundWindow", {arg(window)});
     {
-        CallsLocked locked;
+        win32::Lock locked(gCallsLock);
         call.windowVisible = visible;
     }
     const WINBOOL result = original(&SetForegroundWindow)(window);
@@ -336,7 +326,7 @@ LRESULT WINAPI recSendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, 
     ApiCall& call = record("SendMessageTimeoutA", {arg(window), message, wParam,
                                                    static_cast<DWORD_PTR>(lParam), flags, timeout});
     {
-        CallsLocked locked;
+        win32::Lock locked(gCallsLock);
         if (since == gGeneration)
             call.wParamWindowAlive = alive;
     }
@@ -490,13 +480,13 @@ void startRecordingApi(HMODULE plugin) {
 }
 
 void clearRecordedCalls() {
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     gCalls.clear();
     ++gGeneration;
 }
 
 std::vector<ApiCall> recordedCalls() {
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     return std::vector<ApiCall>(gCalls.begin(), gCalls.end());
 }
 
@@ -506,7 +496,7 @@ long sendsInFlight() {
 
 std::vector<ApiCall> recordedCalls(const std::vector<std::string>& functions) {
     std::vector<ApiCall> picked;
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     for (const ApiCall& call : gCalls) {
         for (const std::string& f : functions) {
             if (call.function == f) {
@@ -520,7 +510,7 @@ std::vector<ApiCall> recordedCalls(const std::vector<std::string>& functions) {
 
 std::vector<std::string> recordedFunctionNames() {
     std::vector<std::string> names;
-    CallsLocked locked;
+    win32::Lock locked(gCallsLock);
     for (const ApiCall& call : gCalls)
         names.push_back(call.function);
     return names;

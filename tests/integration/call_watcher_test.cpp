@@ -43,12 +43,12 @@ class CallWatcherTest : public PluginTest {
         if (answerMode_ != sk::AnswerMode::None) {
             ASSERT_TRUE(waitForSkypeAttach());
         } else {
-            ASSERT_TRUE(sk::pumpUntil([] { return sk::discoversSeen() > 0; }));
+            ASSERT_TRUE(sk::pumpUntil([] { return sk::snapshot().discovers > 0; }));
         }
         settleSkypeLink();
         link_ = skypeLink();
         ASSERT_NE(link_, nullptr);
-        ASSERT_EQ(sk::lastClient(), link_) << "Skype's client is the link window";
+        ASSERT_EQ(sk::snapshot().lastClient, link_) << "Skype's client is the link window";
         standin::clearLog();
     }
 
@@ -318,7 +318,7 @@ TEST_F(CallWatcherTest, CopyDataToThePlayersWindowGoesOnUntouched) {
     standin::setPlayState(Playing, standin::Notify::StatusChanged);
     standin::clearLog();
     const std::pair<sk::Sender, HWND> senders[] = {{sk::Sender::Skype, sk::skypeWindow()},
-                                                   {sk::Sender::Other, sk::otherWindow()},
+                                                   {sk::Sender::Other, sk::snapshot().otherWindow},
                                                    {sk::Sender::None, nullptr}};
     for (const auto& [sender, window] : senders) {
         sk::Notification ring = sk::textNotification(call("RINGING"));

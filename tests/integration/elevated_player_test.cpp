@@ -33,7 +33,7 @@ bool lookedUp(const char* name) {
 }
 
 bool skypeHolds(const std::string& text) {
-    for (const sk::CopyDataRecord& record : sk::records())
+    for (const sk::CopyDataRecord& record : sk::snapshot().records)
         if (record.text() == text)
             return true;
     return false;

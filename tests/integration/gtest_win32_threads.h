@@ -1,29 +1,19 @@
 // GoogleTest on Windows names std::mutex and std::condition_variable, which the
 // win32 thread model of mingw-w64 leaves out (it keeps winpthreads out of every
 // program, the plug-in's DLL above all). These few lines give GoogleTest what it
-// asks for, on Win32 primitives; only GoogleTest's own sources and headers see
-// them.
+// asks for, on the mutex the stand-ins and tests share; only GoogleTest's own
+// sources and headers see them.
 #pragma once
 #include <mutex>
 
 #if !defined(_GLIBCXX_HAS_GTHREADS)
 #include <windows.h>
 
+#include "win32_mutex.h"
+
 namespace std {
 
-class mutex {
-  public:
-    mutex() { InitializeCriticalSection(&section_); }
-    ~mutex() { DeleteCriticalSection(&section_); }
-    mutex(const mutex&) = delete;
-    mutex& operator=(const mutex&) = delete;
-    void lock() { EnterCriticalSection(&section_); }
-    bool try_lock() { return TryEnterCriticalSection(&section_) != 0; }
-    void unlock() { LeaveCriticalSection(&section_); }
-
-  private:
-    CRITICAL_SECTION section_;
-};
+class mutex : public win32::Mutex {};
 
 // Only GoogleTest's thread helpers wait on it, and our tests start none of
 // them: a polling wait is all it needs.

@@ -15,7 +15,7 @@ UINT registeredMessage(const char* name) {
 }
 
 std::vector<standin_skype::CopyDataRecord> skypeCommands(std::size_t first) {
-    std::vector<standin_skype::CopyDataRecord> commands = standin_skype::records(first);
+    std::vector<standin_skype::CopyDataRecord> commands = standin_skype::snapshot(first).records;
     commands.erase(std::remove_if(commands.begin(), commands.end(),
                                   [](const standin_skype::CopyDataRecord& record) {
                                       return record.text() == kProtocolCommand;
@@ -69,7 +69,7 @@ bool waitForSkypeAttach() {
         const HWND link = skypeLink();
         if (link == nullptr)
             return false;
-        for (const standin_skype::CopyDataRecord& record : standin_skype::records())
+        for (const standin_skype::CopyDataRecord& record : standin_skype::snapshot().records)
             if (record.sender == link && record.text() == kProtocolCommand)
                 return true;
         return false;

@@ -320,7 +320,7 @@ TEST_P(QuitTest, SendsTheExitMoodSavesThenRemovesTheIcons) {
 
     // The exit mood has left from the link window before quit returned, and
     // nothing of the link is left.
-    const auto records = standin_skype::records(seen);
+    const auto records = standin_skype::snapshot(seen).records;
     if (c.exitMood) {
         ASSERT_EQ(records.size(), 1u);
         EXPECT_EQ(records[0].text(), kExitMood);

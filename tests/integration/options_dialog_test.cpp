@@ -103,7 +103,7 @@ class OptionsDialogTest : public PluginTest {
 
     // The last mood command Skype received, or "" when none came.
     static std::string lastMoodCommand() {
-        const auto records = standin_skype::records();
+        const auto records = standin_skype::snapshot().records;
         for (auto it = records.rbegin(); it != records.rend(); ++it)
             if (standin_skype::moodTextOf(it->text(), nullptr))
                 return it->text();

@@ -50,7 +50,7 @@ class PlaylistHookTest : public PluginTest {
         if (answerMode_ != sk::AnswerMode::None) {
             ASSERT_TRUE(waitForSkypeAttach());
         } else {
-            ASSERT_TRUE(sk::pumpUntil([] { return sk::discoversSeen() > 0; }));
+            ASSERT_TRUE(sk::pumpUntil([] { return sk::snapshot().discovers > 0; }));
         }
         settleSkypeLink();
         onMessageBox([this](HWND owner, const char* text, const char* caption) {
@@ -83,7 +83,7 @@ class PlaylistHookTest : public PluginTest {
 
     static std::size_t chatsSent() {
         std::size_t count = 0;
-        for (const auto& record : sk::records())
+        for (const auto& record : sk::snapshot().records)
             count += record.text() == kChatText ? 1 : 0;
         return count;
     }

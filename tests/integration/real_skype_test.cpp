@@ -36,7 +36,7 @@ class RealSkypeTest : public PluginTest {
     }
 
     void TearDown() override {
-        EXPECT_TRUE(sk::slowClients().empty()) << "Skype would have dropped the plug-in";
+        EXPECT_TRUE(sk::snapshot().slowClients.empty()) << "Skype would have dropped the plug-in";
         skype_.reset();
         PluginTest::TearDown();
     }
@@ -57,7 +57,7 @@ class RealSkypeTest : public PluginTest {
         ASSERT_TRUE(caughtUp());
     }
 
-    std::string mood() const { return sk::mood().text; }
+    std::string mood() const { return sk::snapshot().mood.text; }
 
     std::string ini_ = "[Tralmo]\nTRALMO_STOP_MUSIC=1\n";
     bool askUser_ = false;
@@ -65,12 +65,13 @@ class RealSkypeTest : public PluginTest {
 };
 
 TEST_F(RealSkypeTest, TheSessionSpeaksProtocolSevenAndTheRichMoodStands) {
-    EXPECT_EQ(sk::clientProtocol(), 7);
-    EXPECT_EQ(mood(), "First Song") << "published at the attach";
-    EXPECT_TRUE(sk::mood().rich);
+    const sk::Snapshot attached = sk::snapshot();
+    EXPECT_EQ(attached.clientProtocol, 7);
+    EXPECT_EQ(attached.mood.text, "First Song") << "published at the attach";
+    EXPECT_TRUE(attached.mood.rich);
     play(1);
     EXPECT_EQ(mood(), "Second Song");
-    EXPECT_TRUE(sk::mood().rich);
+    EXPECT_TRUE(sk::snapshot().mood.rich);
 }
 
 // A call cancelled by the caller is reported as such only from protocol 2 on;
@@ -79,8 +80,9 @@ TEST_F(RealSkypeTest, ACallCancelledByTheCallerResumesTheMusic) {
     ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Cancelled)).completed);
     sk::runCallsToEnd();
     ASSERT_TRUE(caughtUp());
-    ASSERT_FALSE(sk::calls().empty());
-    EXPECT_EQ(sk::calls().back().status, "CANCELLED");
+    const auto calls = sk::snapshot().calls;
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().status, "CANCELLED");
     EXPECT_EQ(standin::countCommands(standin::Window::Main, host::kCommandPause), 1u);
     EXPECT_EQ(standin::playState(), PlayState::Playing);
 }
@@ -102,7 +104,7 @@ TEST_F(PausingCallTest, ACallMissedDuringAnAnsweredOneLeavesTheMusicPaused) {
     ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::TwoCalls)).completed);
     sk::runCallsToEnd();
     ASSERT_TRUE(sk::sync());
-    const auto calls = sk::calls();
+    const auto calls = sk::snapshot().calls;
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].status, "FINISHED");
     EXPECT_EQ(calls[1].status, "MISSED");
@@ -119,7 +121,7 @@ TEST_F(PausingCallTest, AMissedCallAfterAnAnsweredOneLeavesTheMusicPaused) {
     ASSERT_TRUE(sk::startCall(sk::planCall(sk::CallScript::Missed)).completed);
     sk::runCallsToEnd();
     ASSERT_TRUE(sk::sync());
-    EXPECT_EQ(sk::calls().back().status, "MISSED");
+    EXPECT_EQ(sk::snapshot().calls.back().status, "MISSED");
     EXPECT_EQ(pausesSent(), 1u);
     EXPECT_EQ(playsSent(), 0u);
     EXPECT_EQ(standin::playState(), PlayState::Paused);
@@ -165,10 +167,11 @@ std::vector<std::string> tooltips() {
 }
 
 std::size_t errorsAnswered() {
-    const auto answers = sk::answersSent();
+    const auto sent = sk::snapshot().sent;
     return static_cast<std::size_t>(
-        std::count_if(answers.begin(), answers.end(),
-                      [](const std::string& a) { return a.rfind("ERROR ", 0) == 0; }));
+        std::count_if(sent.begin(), sent.end(), [](const sk::SentMessage& message) {
+            return message.kind == sk::SentKind::Answer && message.text.rfind("ERROR ", 0) == 0;
+        }));
 }
 
 const std::vector<std::string> kMarkUpTitles = {"Simon & Garfunkel - Cecilia", "Song <Live>",
@@ -194,7 +197,7 @@ class RichMarkUpTitleTest : public MarkUpTitleTest {
 // refuse the mood and keep the old one.
 TEST_F(RichMarkUpTitleTest, TitlesReachSkypeAsTextInsideTheUsersMarkUp) {
     EXPECT_EQ(mood(), "<b>Simon &amp; Garfunkel - Cecilia</b> playing");
-    EXPECT_TRUE(sk::mood().rich);
+    EXPECT_TRUE(sk::snapshot().mood.rich);
     play(1);
     EXPECT_EQ(mood(), "<b>Song &lt;Live&gt;</b> playing");
     play(2);
@@ -216,7 +219,7 @@ class PlainMarkUpTitleTest : public MarkUpTitleTest {
 // Plain mood text is no XML: the title goes as it is.
 TEST_F(PlainMarkUpTitleTest, TitlesGoAsTheyAre) {
     EXPECT_EQ(mood(), "<b>Simon & Garfunkel - Cecilia</b> playing");
-    EXPECT_FALSE(sk::mood().rich);
+    EXPECT_FALSE(sk::snapshot().mood.rich);
     play(1);
     EXPECT_EQ(mood(), "<b>Song <Live></b> playing");
     EXPECT_EQ(errorsAnswered(), 0u);
@@ -230,15 +233,15 @@ class BrokenMarkUpTemplateTest : public MarkUpTitleTest {
 // The user's own mark-up is not mended: a template Skype cannot read is
 // refused, and Skype keeps the mood it had.
 TEST_F(BrokenMarkUpTemplateTest, SkypeRefusesItAndKeepsItsMood) {
-    EXPECT_FALSE(sk::moodSet());
+    EXPECT_FALSE(sk::snapshot().moodSet);
     EXPECT_EQ(errorsAnswered(), 1u);
     const std::size_t seen = sk::recordCount();
     play(1);
-    const auto records = sk::records(seen);
+    const auto records = sk::snapshot(seen).records;
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text(), "SET PROFILE RICH_MOOD_TEXT <b>Song &lt;Live&gt;");
     EXPECT_EQ(errorsAnswered(), 2u);
-    EXPECT_FALSE(sk::moodSet());
+    EXPECT_FALSE(sk::snapshot().moodSet);
 }
 
 class SentCallbacksTest : public RealSkypeTest {
@@ -269,14 +272,14 @@ TEST_F(RealSkypeTest, ARestartedSkypeGetsTheSongAgain) {
     ASSERT_TRUE(waitForSkypeRecords(seen + 2));
     ASSERT_TRUE(caughtUp());
     ASSERT_NE(sk::skypeWindow(), before);
-    const auto records = sk::records(seen);
+    const auto records = sk::snapshot(seen).records;
     ASSERT_GE(records.size(), 2u);
     EXPECT_EQ(records[0].text(), kProtocolCommand);
     EXPECT_EQ(records[1].text(), "SET PROFILE RICH_MOOD_TEXT First Song");
 
     play(2);
     EXPECT_EQ(mood(), "Third Song");
-    EXPECT_EQ(sk::attachedClient(), skypeLink());
+    EXPECT_EQ(sk::snapshot().attachedClient, skypeLink());
 }
 
 TEST_F(RealSkypeTest, LogOutAndLogInBringTheSessionBack) {
@@ -291,7 +294,7 @@ TEST_F(RealSkypeTest, LogOutAndLogInBringTheSessionBack) {
     ASSERT_TRUE(sk::waitFor(sk::requestLogIn()).completed);
     ASSERT_TRUE(waitForSkypeRecords(seen + 2));
     ASSERT_TRUE(caughtUp());
-    EXPECT_EQ(sk::clientProtocol(), 7);
+    EXPECT_EQ(sk::snapshot().clientProtocol, 7);
     EXPECT_EQ(mood(), "Second Song");
 }
 
@@ -303,13 +306,14 @@ class AskingSkypeTest : public RealSkypeTest {
 // The first time, Skype asks the user; once allowed, the song goes out then,
 // not at the next change of the play state.
 TEST_F(AskingSkypeTest, TheSongGoesOutWhenTheUserAllows) {
-    EXPECT_EQ(sk::pendingClient(), skypeLink());
-    EXPECT_FALSE(sk::moodSet());
+    const sk::Snapshot asking = sk::snapshot();
+    EXPECT_EQ(asking.pendingClient, skypeLink());
+    EXPECT_FALSE(asking.moodSet);
     const std::size_t seen = sk::recordCount();
     ASSERT_TRUE(sk::decide(true).completed);
     ASSERT_TRUE(waitForSkypeRecords(seen + 2));
     ASSERT_TRUE(caughtUp());
-    EXPECT_EQ(sk::clientProtocol(), 7);
+    EXPECT_EQ(sk::snapshot().clientProtocol, 7);
     EXPECT_EQ(mood(), "First Song");
 }
 

@@ -16,7 +16,7 @@ constexpr char kExitMoodIni[] = "[Tralmo]\nTRALMO_EXIT_MOOD=Gone fishing\n";
 constexpr char kExitMood[] = "SET PROFILE RICH_MOOD_TEXT Gone fishing";
 
 bool skypeHeard(const std::string& text, std::size_t from = 0) {
-    for (const sk::CopyDataRecord& record : sk::records(from))
+    for (const sk::CopyDataRecord& record : sk::snapshot(from).records)
         if (record.text() == text)
             return true;
     return false;

@@ -392,7 +392,7 @@ class ProfilePathTest : public PluginTest, public testing::WithParamInterface<Pr
 
     std::string lastMood() const {
         std::string mood;
-        const auto records = standin_skype::records();
+        const auto records = standin_skype::snapshot().records;
         for (auto it = records.rbegin(); it != records.rend(); ++it)
             if (standin_skype::moodTextOf(it->text(), &mood))
                 return mood;
@@ -416,7 +416,7 @@ TEST_P(ProfilePathTest, SettingsComeFromAndGoBackToTheFileTheHostNames) {
 
     // The mood is built from the stored template, as plain text.
     ASSERT_TRUE(standin_skype::pumpUntil([] {
-        const auto sent = standin_skype::attachesSent();
+        const auto sent = standin_skype::snapshot().attaches;
         return !sent.empty() && sent.back().delivered;
     }));
     standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
@@ -557,13 +557,13 @@ TEST_F(TextKeyTest, TextsAreReadIntoA512ByteBuffer) {
     standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
     std::string mood;
     ASSERT_TRUE(standin_skype::pumpUntil([&] {
-        const auto records = standin_skype::records();
+        const auto records = standin_skype::snapshot().records;
         return !records.empty() && standin_skype::moodTextOf(records.back().text(), &mood);
     }));
     EXPECT_EQ(mood, std::string(511, 't'));
 
     ASSERT_TRUE(standin::quitPlugin());
-    const auto records = standin_skype::records();
+    const auto records = standin_skype::snapshot().records;
     ASSERT_FALSE(records.empty());
     ASSERT_TRUE(standin_skype::moodTextOf(records.back().text(), &mood));
     EXPECT_EQ(mood, std::string(511, 'x'));

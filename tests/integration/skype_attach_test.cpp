@@ -51,7 +51,7 @@ class AttachTest : public PluginTest {
     std::vector<std::string> received(std::size_t awaited = 0) const {
         EXPECT_TRUE(waitForSkypeRecords(seen_ + awaited)) << "Skype is still waiting";
         settleSkypeLink();
-        return textsOf(sk::records(seen_));
+        return textsOf(sk::snapshot(seen_).records);
     }
     void forget() { seen_ = sk::recordCount(); }
 
@@ -77,7 +77,7 @@ class AttachTest : public PluginTest {
 };
 
 TEST_F(AttachTest, EverySessionOpensWithTheProtocol) {
-    const auto records = sk::records();
+    const auto records = sk::snapshot().records;
     ASSERT_FALSE(records.empty());
     const sk::CopyDataRecord& first = records[0];
     EXPECT_EQ(first.text(), kProtocolCommand);
@@ -146,11 +146,12 @@ TEST_F(AttachTest, LogOutForgetsTheWindowAndLogInRepublishes) {
     standin::sendSongStarted();
     EXPECT_TRUE(received().empty()) << "nothing goes to a logged-out Skype";
 
-    const unsigned discovers = sk::discoversSeen();
+    const unsigned discovers = sk::snapshot().discovers;
     ASSERT_EQ(sk::sendAttach(sk::kAttachApiAvailable).result, 1);
     EXPECT_EQ(received(2), (std::vector<std::string>{kProtocolCommand,
                                                      kRich + std::string("First Song playing")}));
-    EXPECT_EQ(sk::discoversSeen(), discovers + 1) << "discovered at once, not at the next tick";
+    EXPECT_EQ(sk::snapshot().discovers, discovers + 1)
+        << "discovered at once, not at the next tick";
 }
 
 // Refusal and log-out speak for the window that sends them; the user still
@@ -173,7 +174,7 @@ TEST_F(AttachTest, RefusalMattersOnlyFromTheKnownWindow) {
     standin::sendSongStarted();
     EXPECT_TRUE(received().empty()) << "a window that refused is not sent to";
     tick();
-    EXPECT_TRUE(sk::pumpUntil([] { return sk::discoversSeen() == 2; }))
+    EXPECT_TRUE(sk::pumpUntil([] { return sk::snapshot().discovers == 2; }))
         << "the next tick looks again";
 }
 

@@ -72,7 +72,7 @@ bool broadcastsMade(std::size_t count) {
 bool sessionsOpened(std::size_t count) {
     return sk::pumpUntil([count] {
         std::size_t opened = 0;
-        for (const sk::CopyDataRecord& record : sk::records())
+        for (const sk::CopyDataRecord& record : sk::snapshot().records)
             opened += record.text() == kProtocolCommand ? 1 : 0;
         return opened >= count;
     });
@@ -80,7 +80,7 @@ bool sessionsOpened(std::size_t count) {
 
 std::vector<std::string> receivedSince(std::size_t first) {
     std::vector<std::string> texts;
-    for (const sk::CopyDataRecord& record : sk::records(first))
+    for (const sk::CopyDataRecord& record : sk::snapshot(first).records)
         texts.push_back(record.text());
     return texts;
 }
@@ -252,19 +252,20 @@ TEST_F(SessionTest, DiscoversFromItsLinkWindowAndFallsQuietOnceAttached) {
     // A hung top-level window must not hold discovery for long.
     EXPECT_TRUE(broadcast[0].args[4] & SMTO_ABORTIFHUNG);
     EXPECT_EQ(broadcast[0].args[5], kSkypeBoundMs);
-    EXPECT_EQ(sk::discoversSeen(), 1u);
-    EXPECT_EQ(sk::lastClient(), link);
-    ASSERT_EQ(sk::attachesSent().size(), 1u);
-    EXPECT_EQ(sk::attachesSent()[0].client, link);
-    EXPECT_EQ(sk::attachesSent()[0].result, 1);
+    const sk::Snapshot skype = sk::snapshot();
+    EXPECT_EQ(skype.discovers, 1u);
+    EXPECT_EQ(skype.lastClient, link);
+    ASSERT_EQ(skype.attaches.size(), 1u);
+    EXPECT_EQ(skype.attaches[0].client, link);
+    EXPECT_EQ(skype.attaches[0].result, 1);
 
     for (int i = 0; i < 3; ++i)
         tickSettled();
     EXPECT_EQ(broadcasts(), 1u);
-    EXPECT_EQ(sk::discoversSeen(), 1u);
+    EXPECT_EQ(sk::snapshot().discovers, 1u);
 
     ASSERT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
-    EXPECT_EQ(sk::records().back().sender, link);
+    EXPECT_EQ(sk::snapshot().records.back().sender, link);
     const sk::Outcome notified = sk::sendNotification("USERSTATUS ONLINE");
     ASSERT_TRUE(notified.delivered);
     EXPECT_EQ(notified.result, 1) << "the link takes what the known Skype tells it";
@@ -274,10 +275,10 @@ TEST_F(SessionTest, DiscoversFromItsLinkWindowAndFallsQuietOnceAttached) {
 }
 
 TEST_F(SearchingTest, BroadcastsAtEveryTickAndDropsCommands) {
-    EXPECT_EQ(sk::discoversSeen(), 1u);
+    EXPECT_EQ(sk::snapshot().discovers, 1u);
     const std::size_t hostSaw = standin::countMessages(standin::Window::Main, discoverMessage());
     ASSERT_NO_FATAL_FAILURE(expectTicks("BBB"));
-    EXPECT_EQ(sk::discoversSeen(), 4u);
+    EXPECT_EQ(sk::snapshot().discovers, 4u);
     // The broadcast reaches the player's own window too and is handed on.
     EXPECT_EQ(standin::countMessages(standin::Window::Main, discoverMessage()), hostSaw + 3);
 
@@ -390,17 +391,18 @@ INSTANTIATE_TEST_SUITE_P(AfterSuccess, LaterAttachStatusTest,
                          });
 
 TEST_F(SessionTest, SecondSuccessReplacesTheWindow) {
+    const HWND other = sk::snapshot().otherWindow;
     const sk::Outcome outcome =
         sk::waitFor(sk::requestAttach(sk::kAttachSuccess, sk::Sender::Other));
     ASSERT_TRUE(outcome.completed && outcome.delivered);
     EXPECT_EQ(outcome.result, 1);
     EXPECT_TRUE(sk::pumpUntil(
-        [] { return !sendsTo(sk::otherWindow(), WM_COPYDATA).empty() && sendsInFlight() == 0; }));
+        [other] { return !sendsTo(other, WM_COPYDATA).empty() && sendsInFlight() == 0; }));
     settleSkypeLink();
 
     // The other window does not speak the API: the protocol command that
     // opens the session fails there, and the window is forgotten at once.
-    const auto toOther = sendsTo(sk::otherWindow(), WM_COPYDATA);
+    const auto toOther = sendsTo(other, WM_COPYDATA);
     ASSERT_EQ(toOther.size(), 1u);
     EXPECT_EQ(toOther[0].result, 1u) << "the send went through; its answer was 0";
     const std::size_t sends = commandSends();
@@ -410,7 +412,7 @@ TEST_F(SessionTest, SecondSuccessReplacesTheWindow) {
     tick();
     EXPECT_TRUE(sessionsOpened(2));
     settleSkypeLink();
-    EXPECT_EQ(sk::discoversSeen(), 2u);
+    EXPECT_EQ(sk::snapshot().discovers, 2u);
     EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
 }
 
@@ -477,7 +479,7 @@ TEST_F(SongBurstTest, IntoASlowSkypeEndsWithTheLastSong) {
     for (int i = 1; i < kSongs; ++i)
         play(i);
     sk::setCopyDataHang(0);
-    ASSERT_TRUE(sk::pumpUntil([&] { return sk::mood().text == "Song 8"; }));
+    ASSERT_TRUE(sk::pumpUntil([&] { return sk::snapshot().mood.text == "Song 8"; }));
     settleSkypeLink();
 
     const std::vector<std::string> received = receivedSince(first);
@@ -489,7 +491,7 @@ TEST_F(SongBurstTest, IntoASlowSkypeEndsWithTheLastSong) {
                 std::adjacent_find(order.begin(), order.end()) == order.end())
         << "every mood once, in the order composed";
     EXPECT_LT(received.size(), composed.size()) << "superseded moods are dropped";
-    EXPECT_EQ(sk::mood().text, "Song 8");
+    EXPECT_EQ(sk::snapshot().mood.text, "Song 8");
 }
 
 // PROTOCOL 7 opens every session before its mood, also when Skype attaches
@@ -570,7 +572,7 @@ TEST_F(SessionTest, AHungSkypeIsForgottenWithWhatWaitedForIt) {
     EXPECT_EQ(
         settledSince(first, 3),
         (std::vector<std::string>{moodOf("Second Song"), kProtocolCommand, moodOf("Third Song")}));
-    EXPECT_EQ(sk::discoversSeen(), 2u);
+    EXPECT_EQ(sk::snapshot().discovers, 2u);
 }
 
 // The send that fails forgets the window it went to, not a Skype that
@@ -620,7 +622,7 @@ TEST_F(SessionTest, SkypeLeavesAndComesBack) {
     tick();
     EXPECT_TRUE(sessionsOpened(2));
     settleSkypeLink();
-    EXPECT_EQ(sk::discoversSeen(), 2u);
+    EXPECT_EQ(sk::snapshot().discovers, 2u);
     EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
     EXPECT_EQ(sendsTo(sk::skypeWindow(), WM_COPYDATA).size(), 2u);
 }

@@ -129,10 +129,7 @@ class Client {
 
 class StandInSkypeTest : public testing::Test {
   protected:
-    void TearDown() override {
-        if (sk::running())
-            sk::stop();
-    }
+    void TearDown() override { sk::stop(); }
 
     // Our client only, with `change` applied to the configuration.
     void startSkype(const std::function<void(sk::Config&)>& change = {}) {
@@ -178,44 +175,46 @@ class AnsweringTest : public StandInSkypeTest {
 };
 
 TEST_F(AnsweringTest, ProtocolIsTheLowerOfTheClientsAndSkypes) {
-    EXPECT_EQ(sk::clientProtocol(), sk::kInitialProtocol) << "before any PROTOCOL";
+    EXPECT_EQ(sk::snapshot().clientProtocol, sk::kInitialProtocol) << "before any PROTOCOL";
     EXPECT_EQ(answerTo("PROTOCOL 7"), "PROTOCOL 7");
-    EXPECT_EQ(sk::clientProtocol(), 7);
+    EXPECT_EQ(sk::snapshot().clientProtocol, 7);
     EXPECT_EQ(answerTo("PROTOCOL 99"), "PROTOCOL 8");
-    EXPECT_EQ(sk::clientProtocol(), 8);
+    EXPECT_EQ(sk::snapshot().clientProtocol, 8);
     EXPECT_EQ(answerTo("PROTOCOL 2"), "PROTOCOL 2");
     EXPECT_EQ(answerTo("PROTOCOL seven").rfind("ERROR ", 0), 0u);
-    EXPECT_EQ(sk::clientProtocol(), 2) << "a bad PROTOCOL changes nothing";
+    EXPECT_EQ(sk::snapshot().clientProtocol, 2) << "a bad PROTOCOL changes nothing";
 
     sk::updateConfig([](sk::Config& c) { c.highestProtocol = 5; });
     EXPECT_EQ(answerTo("PROTOCOL 7"), "PROTOCOL 5");
 
     ASSERT_TRUE(attach());
-    EXPECT_EQ(sk::clientProtocol(), sk::kInitialProtocol) << "every attach starts afresh";
+    EXPECT_EQ(sk::snapshot().clientProtocol, sk::kInitialProtocol) << "every attach starts afresh";
 }
 
 TEST_F(AnsweringTest, RichMoodNeedsProtocol7) {
     EXPECT_EQ(answerTo("SET PROFILE RICH_MOOD_TEXT <b>Song</b>").rfind("ERROR ", 0), 0u);
-    EXPECT_FALSE(sk::moodSet());
+    EXPECT_FALSE(sk::snapshot().moodSet);
 
     // As the plug-in sends it: the text, its terminator and one more zero.
     client_.clear();
     client_.commandBytes(std::string("SET PROFILE MOOD_TEXT Song\0\0", 28));
     sk::sync();
     EXPECT_EQ(client_.texts(), std::vector<std::string>{"PROFILE MOOD_TEXT Song"});
-    EXPECT_TRUE(sk::moodSet());
-    EXPECT_EQ(sk::mood().text, "Song");
-    EXPECT_FALSE(sk::mood().rich);
+    const sk::Snapshot plain = sk::snapshot();
+    EXPECT_TRUE(plain.moodSet);
+    EXPECT_EQ(plain.mood.text, "Song");
+    EXPECT_FALSE(plain.mood.rich);
 
     answerTo("PROTOCOL 6");
     EXPECT_EQ(answerTo("SET PROFILE RICH_MOOD_TEXT <b>Other</b>").rfind("ERROR ", 0), 0u);
-    EXPECT_EQ(sk::mood().text, "Song");
+    EXPECT_EQ(sk::snapshot().mood.text, "Song");
 
     answerTo("PROTOCOL 7");
     EXPECT_EQ(answerTo("SET PROFILE RICH_MOOD_TEXT <b>Other</b>"),
               "PROFILE RICH_MOOD_TEXT <b>Other</b>");
-    EXPECT_EQ(sk::mood().text, "<b>Other</b>");
-    EXPECT_TRUE(sk::mood().rich);
+    const sk::Mood rich = sk::snapshot().mood;
+    EXPECT_EQ(rich.text, "<b>Other</b>");
+    EXPECT_TRUE(rich.rich);
     EXPECT_EQ(answerTo("GET PROFILE MOOD_TEXT"), "PROFILE MOOD_TEXT Other");
 }
 
@@ -234,14 +233,14 @@ TEST_F(AnsweringTest, RealisticSkypeRefusesMalformedRichMood) {
         EXPECT_EQ(
             answerTo(std::string("SET PROFILE RICH_MOOD_TEXT ") + malformed).rfind("ERROR ", 0), 0u)
             << malformed;
-        EXPECT_EQ(sk::mood().text, "<b>Simon &amp; Garfunkel</b>") << "the old mood stays";
+        EXPECT_EQ(sk::snapshot().mood.text, "<b>Simon &amp; Garfunkel</b>") << "the old mood stays";
     }
     EXPECT_EQ(answerTo("#4 SET PROFILE RICH_MOOD_TEXT a<b"),
               "#4 " + sk::errorText(sk::kErrorMalformedRichMood));
     // Plain mood text is no XML.
     EXPECT_EQ(answerTo("SET PROFILE MOOD_TEXT Song <Live> & more"),
               "PROFILE MOOD_TEXT Song <Live> & more");
-    EXPECT_FALSE(sk::mood().rich);
+    EXPECT_FALSE(sk::snapshot().mood.rich);
 }
 
 TEST_F(AnsweringTest, EveryCommandIsAnswered) {
@@ -259,7 +258,7 @@ TEST_F(AnsweringTest, EveryCommandIsAnswered) {
     client_.commandBytes("PING");
     sk::sync();
     EXPECT_EQ(client_.texts(), std::vector<std::string>{"PONG"});
-    const auto sent = sk::sentMessages();
+    const auto sent = sk::snapshot().sent;
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back().kind, sk::SentKind::Answer);
     EXPECT_EQ(sent.back().target, client_.window());
@@ -288,7 +287,7 @@ TEST_P(AnswerModeTest, AnswerComesInsideTheSendOrAfterIt) {
     EXPECT_EQ(texts[0], "PROTOCOL 7");
     EXPECT_EQ(client_.received().back().duringCommand, GetParam().duringCommand);
     EXPECT_EQ(client_.received().back().sender, sk::skypeWindow());
-    EXPECT_EQ(sk::sentMessages().back().insideCommand, GetParam().duringCommand);
+    EXPECT_EQ(sk::snapshot().sent.back().insideCommand, GetParam().duringCommand);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -305,10 +304,11 @@ TEST_F(StandInSkypeTest, AnswersOnlyTheClientItServes) {
     EXPECT_EQ(stranger.command("SET PROFILE MOOD_TEXT not mine"), 1);
     sk::sync();
     EXPECT_TRUE(stranger.received().empty()) << "no Attach, no answer";
-    EXPECT_FALSE(sk::moodSet());
-    EXPECT_EQ(sk::discoversSeen(), 0u);
-    ASSERT_EQ(sk::recordCount(), 1u);
-    EXPECT_FALSE(sk::records()[0].carriedOut);
+    const sk::Snapshot skype = sk::snapshot();
+    EXPECT_FALSE(skype.moodSet);
+    EXPECT_EQ(skype.discovers, 0u);
+    ASSERT_EQ(skype.records.size(), 1u);
+    EXPECT_FALSE(skype.records[0].carriedOut);
 }
 
 TEST_F(StandInSkypeTest, OnlyAttachedClientsCommand) {
@@ -317,10 +317,10 @@ TEST_F(StandInSkypeTest, OnlyAttachedClientsCommand) {
         c.answerMode = sk::AnswerMode::None;
     });
     EXPECT_EQ(client_.command("SET PROFILE MOOD_TEXT early"), 0) << "not attached yet";
-    EXPECT_FALSE(sk::moodSet());
+    EXPECT_FALSE(sk::snapshot().moodSet);
     ASSERT_TRUE(sk::sendAttach(sk::kAttachSuccess).delivered);
     EXPECT_EQ(client_.command("SET PROFILE MOOD_TEXT now"), 1);
-    EXPECT_EQ(sk::mood().text, "now");
+    EXPECT_EQ(sk::snapshot().mood.text, "now");
     EXPECT_EQ(sk::recordCount(), 2u) << "the refused command was seen all the same";
 }
 
@@ -341,7 +341,7 @@ TEST_F(StandInSkypeTest, AttachedBeforeItHearsSuccess) {
     client_.onAttach = nullptr;
     EXPECT_EQ(taken, 1);
     EXPECT_EQ(client_.texts(), std::vector<std::string>{"PROTOCOL 7"});
-    EXPECT_EQ(sk::clientProtocol(), 7);
+    EXPECT_EQ(sk::snapshot().clientProtocol, 7);
 }
 
 TEST_F(StandInSkypeTest, GreetsAfterASuccessfulAttach) {
@@ -355,7 +355,7 @@ TEST_F(StandInSkypeTest, GreetsAfterASuccessfulAttach) {
                                         "USERSTATUS ONLINE"}));
     for (const Received& r : client_.received())
         EXPECT_EQ(r.sender, sk::skypeWindow());
-    EXPECT_EQ(sk::attachedClient(), client_.window());
+    EXPECT_EQ(sk::snapshot().attachedClient, client_.window());
 }
 
 TEST_F(StandInSkypeTest, AsksTheUserThenAllows) {
@@ -366,15 +366,17 @@ TEST_F(StandInSkypeTest, AsksTheUserThenAllows) {
     EXPECT_FALSE(attach());
     EXPECT_EQ(client_.attachStatuses(), std::vector<LONG>{sk::kAttachPendingAuthorization});
     EXPECT_TRUE(client_.texts().empty()) << "no greeting while pending";
-    EXPECT_EQ(sk::pendingClient(), client_.window());
-    EXPECT_EQ(sk::attachedClient(), nullptr);
+    const sk::Snapshot asking = sk::snapshot();
+    EXPECT_EQ(asking.pendingClient, client_.window());
+    EXPECT_EQ(asking.attachedClient, nullptr);
 
     client_.clear();
     ASSERT_TRUE(sk::decide(true).delivered);
     EXPECT_EQ(client_.attachStatuses(), std::vector<LONG>{sk::kAttachSuccess});
     EXPECT_EQ(client_.texts().size(), 3u);
-    EXPECT_EQ(sk::attachedClient(), client_.window());
-    EXPECT_EQ(sk::pendingClient(), nullptr);
+    const sk::Snapshot allowed = sk::snapshot();
+    EXPECT_EQ(allowed.attachedClient, client_.window());
+    EXPECT_EQ(allowed.pendingClient, nullptr);
 
     EXPECT_TRUE(attach()) << "the decision is remembered";
     EXPECT_EQ(client_.attachStatuses(), std::vector<LONG>{sk::kAttachSuccess});
@@ -389,7 +391,7 @@ TEST_F(StandInSkypeTest, AsksTheUserThenRefuses) {
     client_.clear();
     sk::decide(false);
     EXPECT_EQ(client_.attachStatuses(), std::vector<LONG>{sk::kAttachRefused});
-    EXPECT_EQ(sk::attachedClient(), nullptr);
+    EXPECT_EQ(sk::snapshot().attachedClient, nullptr);
     EXPECT_FALSE(attach());
     EXPECT_EQ(client_.attachStatuses(), std::vector<LONG>{sk::kAttachRefused});
     EXPECT_EQ(client_.command("SET PROFILE MOOD_TEXT x"), 0);
@@ -403,7 +405,7 @@ TEST_F(StandInSkypeTest, LogOutSaysNotAvailableAndLogInAnnounces) {
     ASSERT_EQ(client_.received().size(), 1u);
     EXPECT_EQ(client_.received()[0].status, sk::kAttachNotAvailable);
     EXPECT_EQ(client_.received()[0].sender, sk::skypeWindow());
-    EXPECT_EQ(sk::attachedClient(), nullptr);
+    EXPECT_EQ(sk::snapshot().attachedClient, nullptr);
     EXPECT_FALSE(attach());
     EXPECT_EQ(client_.attachStatuses(), std::vector<LONG>{sk::kAttachNotAvailable});
 
@@ -427,7 +429,7 @@ TEST_F(StandInSkypeTest, RestartGivesANewWindowAndAnnouncesIt) {
     EXPECT_FALSE(IsWindow(old));
     ASSERT_EQ(client_.attachStatuses(), std::vector<LONG>{sk::kAttachApiAvailable});
     EXPECT_EQ(client_.received()[0].sender, fresh);
-    EXPECT_EQ(sk::attachedClient(), nullptr) << "a new Skype knows no client";
+    EXPECT_EQ(sk::snapshot().attachedClient, nullptr) << "a new Skype knows no client";
     EXPECT_EQ(client_.command("PING", old), 0) << "the old window is gone";
     EXPECT_TRUE(attach());
 }
@@ -516,7 +518,7 @@ TEST_P(CallScriptTest, SaysTheWordsOfTheClientsProtocol) {
     EXPECT_TRUE(client_.received().empty()) << "a stepped script waits for its steps";
     const unsigned steps = sk::runCallsToEnd();
     EXPECT_EQ(steps, client_.received().size());
-    EXPECT_EQ(sk::scriptStepsLeft(), 0u);
+    EXPECT_EQ(sk::snapshot().scriptStepsLeft, 0u);
 
     const auto notes = callNotes(client_.texts());
     EXPECT_EQ(notes.size(), client_.received().size()) << "every notification is a CALL one";
@@ -543,7 +545,7 @@ TEST_P(CallScriptTest, SaysTheWordsOfTheClientsProtocol) {
                                     "INPROGRESS") != GetParam().statuses.end();
     EXPECT_EQ(ticks > 0, answered);
 
-    const auto calls = sk::calls();
+    const auto calls = sk::snapshot().calls;
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front().id, plan.id);
     EXPECT_EQ(calls.front().status, GetParam().statuses.back());
@@ -596,7 +598,7 @@ TEST_F(StandInSkypeTest, RealTimeScriptRunsByItself) {
     sk::CallPlan plan = sk::planCall(sk::CallScript::Missed);
     plan.ringMs = 50;
     sk::startCall(plan);
-    ASSERT_TRUE(sk::pumpUntil([] { return sk::scriptStepsLeft() == 0; }));
+    ASSERT_TRUE(sk::pumpUntil([] { return sk::snapshot().scriptStepsLeft == 0; }));
     sk::sync();
     EXPECT_EQ(statusesOf(callNotes(client_.texts()), plan.id),
               (std::vector<std::string>{"RINGING", "MISSED"}));
@@ -612,19 +614,20 @@ TEST_F(StandInSkypeTest, SlowClientIsFlaggedAndDropped) {
     });
     ASSERT_TRUE(attach());
     EXPECT_TRUE(sk::sendNotification("CALL 5 STATUS RINGING").delivered);
-    EXPECT_TRUE(sk::slowClients().empty()) << "a prompt client is no slow one";
+    EXPECT_TRUE(sk::snapshot().slowClients.empty()) << "a prompt client is no slow one";
 
     client_.onCopyData = [](const std::string&) { Sleep(kSlowHandlerMs); };
     EXPECT_FALSE(sk::sendNotification("CALL 5 STATUS MISSED").delivered);
     client_.onCopyData = nullptr;
-    const auto slow = sk::slowClients();
+    const sk::Snapshot skype = sk::snapshot();
+    const auto& slow = skype.slowClients;
     ASSERT_EQ(slow.size(), 1u);
     EXPECT_EQ(slow[0].client, client_.window());
     EXPECT_EQ(slow[0].text, "CALL 5 STATUS MISSED");
     EXPECT_TRUE(slow[0].timedOut);
     EXPECT_TRUE(slow[0].dropped);
-    EXPECT_TRUE(sk::sentMessages().back().slow);
-    EXPECT_EQ(sk::attachedClient(), nullptr);
+    EXPECT_TRUE(skype.sent.back().slow);
+    EXPECT_EQ(skype.attachedClient, nullptr);
     EXPECT_EQ(client_.command("SET PROFILE MOOD_TEXT x"), 0) << "dropped";
 }
 
@@ -655,9 +658,10 @@ TEST_P(BlockingTest, CommandFromInsideANotification) {
     sk::sendNotification("CALL 9 STATUS RINGING");
     client_.onCopyData = nullptr;
     sk::sync();
-    EXPECT_EQ(sk::sentMessages().back().blocking, GetParam().blocking != sk::Blocking::Never);
-    EXPECT_EQ(!sk::slowClients().empty(), GetParam().slow);
-    EXPECT_EQ(sk::mood().text, "paused") << "the command arrives either way";
+    const sk::Snapshot skype = sk::snapshot();
+    EXPECT_EQ(skype.sent.back().blocking, GetParam().blocking != sk::Blocking::Never);
+    EXPECT_EQ(!skype.slowClients.empty(), GetParam().slow);
+    EXPECT_EQ(skype.mood.text, "paused") << "the command arrives either way";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sends, BlockingTest,
@@ -672,7 +676,7 @@ TEST_F(StandInSkypeTest, AlternateBlocksEveryOtherSend) {
     ASSERT_TRUE(attach());
     for (int i = 0; i < 4; ++i)
         sk::sendNotification("CALL 3 DURATION " + std::to_string(i + 1));
-    const auto sent = sk::sentMessages();
+    const auto sent = sk::snapshot().sent;
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_NE(sent[0].blocking, sent[1].blocking);
     EXPECT_EQ(sent[0].blocking, sent[2].blocking);

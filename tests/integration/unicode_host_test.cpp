@@ -224,7 +224,7 @@ TEST_P(ShutDownOrderTest, TheExitMoodLeavesOnceFromTheLinkWindow) {
     EXPECT_EQ(sends.back().args[2], reinterpret_cast<DWORD_PTR>(link));
     EXPECT_TRUE(sends.back().wParamWindowAlive) << "sent from a window that no longer exists";
 
-    const auto records = sk::records(before);
+    const auto records = sk::snapshot(before).records;
     ASSERT_FALSE(records.empty());
     std::size_t exitMoods = 0;
     for (const auto& record : records)

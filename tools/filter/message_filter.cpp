@@ -1,5 +1,7 @@
 #include "message_filter.h"
 
+#include "win32_mutex.h"
+
 #include <cstdio>
 
 namespace message_filter {
@@ -11,17 +13,12 @@ constexpr DWORD kDisallow = 2;
 constexpr DWORD kReset = 0;
 
 HWND g_marker = nullptr;
-CRITICAL_SECTION g_lock;
-const bool g_lockReady = [] {
-    InitializeCriticalSection(&g_lock);
-    return true;
-}();
+win32::Mutex g_lock;
 std::vector<FilterCall> g_calls;
 
 void record(const char* function, HWND window, UINT message, DWORD action) {
-    EnterCriticalSection(&g_lock);
+    win32::Lock lock(g_lock);
     g_calls.push_back({function, window, message, action});
-    LeaveCriticalSection(&g_lock);
 }
 
 std::string allowanceName(UINT message) {
@@ -109,16 +106,13 @@ BOOL WINAPI changeWindowMessageFilterEx(HWND window, UINT message, DWORD action,
 }
 
 std::vector<FilterCall> filterCalls() {
-    EnterCriticalSection(&g_lock);
-    std::vector<FilterCall> calls = g_calls;
-    LeaveCriticalSection(&g_lock);
-    return calls;
+    win32::Lock lock(g_lock);
+    return g_calls;
 }
 
 void clearFilterCalls() {
-    EnterCriticalSection(&g_lock);
+    win32::Lock lock(g_lock);
     g_calls.clear();
-    LeaveCriticalSection(&g_lock);
 }
 
 bool deliverable(HWND target, UINT message) {

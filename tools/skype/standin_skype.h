@@ -18,6 +18,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -232,51 +233,54 @@ struct Outcome {
 };
 
 // Lifecycle. start() returns once the API window exists; false on failure
-// or when a stand-in is already running.
+// or when a stand-in is already running. stop() does nothing when none runs.
 bool start(const Config& config);
 void stop();
-bool running();
 
 // Live settings; they apply from the next message handled.
-Config config();
 void updateConfig(const std::function<void(Config&)>& change);
-void setClient(HWND client);
 void setAnswer(AnswerMode mode, LONG status = kAttachSuccess);
 void setCopyDataResult(LRESULT result);
 void setCopyDataHang(DWORD ms);
-void setDiscoverHang(DWORD ms);
-void setSendTimeout(UINT ms);
 
-// Skype's API window (null while Skype is away), the window standing for
-// another program, and the client whose Discover came last.
+// Everything the stand-in holds, copied under one lock, so that its parts
+// agree with each other: the settings, Skype's state, and what happened since
+// start() or clearHistory(), in order.
+struct Snapshot {
+    Config config;
+    // Skype's API window (null while Skype is away), the window standing for
+    // another program, and the client whose Discover came last.
+    HWND skypeWindow = nullptr;
+    HWND otherWindow = nullptr;
+    HWND lastClient = nullptr;
+
+    // The mood is the user's (kept across restarts); the protocol is the
+    // attached client's, kInitialProtocol again at every attach.
+    Mood mood;
+    bool moodSet = false; // some SET PROFILE command has changed the mood
+    int clientProtocol = kInitialProtocol;
+    HWND attachedClient = nullptr; // null: none
+    HWND pendingClient = nullptr;  // waiting for the user's decision; null: none
+    Decision decision = Decision::Undecided;
+    bool loggedIn = true;
+    std::vector<CallState> calls;
+    std::size_t scriptStepsLeft = 0; // of every call script started and not yet done
+
+    std::vector<CopyDataRecord> records; // from snapshot()'s firstRecord on
+    std::size_t recordCount = 0;         // every record, those left out included
+    std::vector<AttachSent> attaches;
+    unsigned discovers = 0; // from the configured client (any window when none)
+    std::vector<SentMessage> sent;
+    std::vector<SlowClient> slowClients;
+    std::vector<std::string> transcript; // from snapshot()'s firstLine on
+};
+
+// `firstRecord` and `firstLine` leave out what the caller has seen already.
+Snapshot snapshot(std::size_t firstRecord = 0, std::size_t firstLine = 0);
+// The two that tests aim at and poll most, as snapshot() has them.
 HWND skypeWindow();
-HWND otherWindow();
-HWND lastClient();
-
-// Skype's state. The mood is the user's (kept across restarts); the protocol
-// is the attached client's, kInitialProtocol again at every attach.
-Mood mood();
-bool moodSet(); // some SET PROFILE command has changed the mood
-int clientProtocol();
-HWND attachedClient(); // null: none
-HWND pendingClient();  // waiting for the user's decision; null: none
-Decision decision();
-bool loggedIn();
-std::vector<CallState> calls();
-std::size_t scriptStepsLeft(); // of every call script started and not yet done
-
-// What happened so far: copies, safe while the Skype thread adds to them.
-// `first` skips what the caller has seen already.
-std::vector<CopyDataRecord> records(size_t first = 0);
-size_t recordCount();
-std::vector<AttachSent> attachesSent();
-unsigned discoversSeen(); // from the configured client (any window when none)
-std::vector<SentMessage> sentMessages(size_t first = 0);
-size_t sentCount();
-std::vector<std::string> answersSent(); // the texts of every Answer
-std::vector<SlowClient> slowClients();
-std::vector<std::string> transcript(size_t first = 0);
-// Forgets the history above (not the state: mood, attachment, calls).
+std::size_t recordCount();
+// Forgets the history (not the state: mood, attachment, calls).
 void clearHistory();
 
 // Requests carried out by the Skype thread; the caller may wait for them.
@@ -291,8 +295,6 @@ RequestId requestRestart();
 RequestId requestLogOut();
 // The user logs in: ApiAvailable is broadcast to every top-level window.
 RequestId requestLogIn();
-// Broadcasts ApiAvailable (HWND_BROADCAST) from the API window.
-RequestId requestAnnounce();
 // The user answers the authorisation question: Success or Refused goes to
 // the client waiting for it (if any), and the decision is remembered.
 RequestId requestDecision(bool allow);
@@ -323,7 +325,6 @@ bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs = kDefaultWait
 // Request and wait in one call.
 Outcome sendNotification(const std::string& text);
 Outcome sendAttach(LONG status);
-bool hang(DWORD ms);
 bool sync();
 Outcome decide(bool allow);
 Outcome startCall(const CallPlan& plan);

@@ -304,48 +304,46 @@ void setText(int id, const std::string& utf8) {
     SetDlgItemTextW(g_window, id, wideFromUtf8(utf8).c_str());
 }
 
-void showAttachState() {
-    const sk::Config config = sk::config();
+void showAttachState(const sk::Snapshot& skype) {
+    const sk::Config& config = skype.config;
     std::string text = "Attach answer: ";
     if (config.answerMode == sk::AnswerMode::None) {
         text += "none";
     } else if (config.askUser) {
-        const sk::Decision decision = sk::decision();
-        text += decision == sk::Decision::Allowed   ? "the user allowed it"
-                : decision == sk::Decision::Refused ? "the user refused it"
-                                                    : "the user is asked";
+        text += skype.decision == sk::Decision::Allowed   ? "the user allowed it"
+                : skype.decision == sk::Decision::Refused ? "the user refused it"
+                                                          : "the user is asked";
         text += std::string(", ") + nameOf(config.answerMode, kAnswerModes);
     } else {
         text += std::to_string(config.attachStatus) + " (" + statusName(config.attachStatus) +
                 "), " + nameOf(config.answerMode, kAnswerModes);
     }
-    if (const HWND pending = sk::pendingClient())
-        text += "; waiting for the user: " + hwndText(pending);
+    if (skype.pendingClient)
+        text += "; waiting for the user: " + hwndText(skype.pendingClient);
     setText(IdAttach, text);
 
-    const HWND client = config.client ? config.client : sk::lastClient();
-    const HWND skype = sk::skypeWindow();
-    setText(IdClient, "Client: " + hwndText(client) + "    Skype API window: " + hwndText(skype) +
-                          (skype ? "" : " (Skype away)") +
-                          (sk::loggedIn() ? "" : "    user logged out"));
+    const HWND client = config.client ? config.client : skype.lastClient;
+    setText(IdClient, "Client: " + hwndText(client) + "    Skype API window: " +
+                          hwndText(skype.skypeWindow) + (skype.skypeWindow ? "" : " (Skype away)") +
+                          (skype.loggedIn ? "" : "    user logged out"));
 
-    const HWND attached = sk::attachedClient();
-    setText(IdProtocol, "Protocol " + std::to_string(sk::clientProtocol()) + " (Skype's highest " +
+    const HWND attached = skype.attachedClient;
+    setText(IdProtocol, "Protocol " + std::to_string(skype.clientProtocol) + " (Skype's highest " +
                             std::to_string(config.highestProtocol) + ")    answers " +
                             nameOf(config.answers, kCommandAnswers) + "    SMTO_BLOCK " +
                             nameOf(config.blocking, kBlockings) + "    attached: " +
                             (attached ? hwndText(attached) : std::string("none")) +
-                            (sk::slowClients().empty() ? "" : "    slow client seen"));
-    const bool asking = sk::pendingClient() != nullptr;
+                            (skype.slowClients.empty() ? "" : "    slow client seen"));
+    const bool asking = skype.pendingClient != nullptr;
     EnableWindow(GetDlgItem(g_window, IdAllow), asking);
     EnableWindow(GetDlgItem(g_window, IdRefuse), asking);
-    SetDlgItemTextW(g_window, IdLogInOut, sk::loggedIn() ? L"Log out" : L"Log in");
+    SetDlgItemTextW(g_window, IdLogInOut, skype.loggedIn ? L"Log out" : L"Log in");
 }
 
-void showMoodAndCalls() {
-    const sk::Mood mood = sk::mood();
-    setText(IdMood, sk::moodSet() ? mood.text + (mood.rich ? "   (rich)" : "") : "(none yet)");
-    const std::vector<sk::CallState> calls = sk::calls();
+void showMoodAndCalls(const sk::Snapshot& skype) {
+    const sk::Mood& mood = skype.mood;
+    setText(IdMood, skype.moodSet ? mood.text + (mood.rich ? "   (rich)" : "") : "(none yet)");
+    const std::vector<sk::CallState>& calls = skype.calls;
     std::string text = "Calls:";
     if (calls.empty())
         text += " none";
@@ -361,10 +359,10 @@ void showMoodAndCalls() {
     setText(IdCalls, text);
 }
 
-void showNewCommands() {
-    const std::vector<sk::CopyDataRecord> records = sk::records(g_recordsShown);
-    g_recordsShown += records.size();
-    for (const sk::CopyDataRecord& record : records) {
+// The records from g_recordsShown on.
+void showNewCommands(const sk::Snapshot& skype) {
+    g_recordsShown += skype.records.size();
+    for (const sk::CopyDataRecord& record : skype.records) {
         // The text readable, the bytes after it escaped; the list below has
         // every byte escaped.
         const std::string text = record.text();
@@ -377,13 +375,14 @@ void showNewCommands() {
 }
 
 void refresh() {
-    for (const std::string& line : sk::transcript(g_linesShown)) {
+    const sk::Snapshot skype = sk::snapshot(g_recordsShown, g_linesShown);
+    for (const std::string& line : skype.transcript) {
         writeLine(line);
         ++g_linesShown;
     }
-    showAttachState();
-    showMoodAndCalls();
-    showNewCommands();
+    showAttachState(skype);
+    showMoodAndCalls(skype);
+    showNewCommands(skype);
 }
 
 void sendCallStatus(const std::string& id, const std::string& status) {
@@ -393,7 +392,7 @@ void sendCallStatus(const std::string& id, const std::string& status) {
 
 // The caller gave up: the word depends on the client's protocol.
 std::string cancelledWord() {
-    return sk::statusWordFor("CANCELLED", sk::clientProtocol());
+    return sk::statusWordFor("CANCELLED", sk::snapshot().clientProtocol);
 }
 
 std::string callIdFromWindow() {
@@ -424,7 +423,7 @@ std::string controlText(const COPYDATASTRUCT& data) {
 }
 
 bool changeSetting(const std::string& name, const std::string& value) {
-    sk::Config changed = sk::config();
+    sk::Config changed = sk::snapshot().config;
     if (!applySetting(name, value, &changed))
         return false;
     sk::updateConfig([&changed](sk::Config& config) { config = changed; });
@@ -559,7 +558,7 @@ void onButton(int id) {
         sk::requestDecision(id == IdAllow);
         return;
     case IdLogInOut:
-        runUserAction(sk::loggedIn() ? "logout" : "login");
+        runUserAction(sk::snapshot().loggedIn ? "logout" : "login");
         return;
     case IdRestart:
         sk::requestRestart();
