@@ -762,16 +762,6 @@ void setVolume(int volume) {
         changeVolume(volume);
 }
 
-void setAnswerIniPath(bool answer) {
-    if (player)
-        player->answerIniPath = answer;
-}
-
-void setAnswerPlaylistWindow(bool answer) {
-    if (player)
-        player->answerPlaylistWindow = answer;
-}
-
 void setAnswerWideTitles(bool answer) {
     if (player)
         player->answerWideTitles = answer;
@@ -870,17 +860,6 @@ std::optional<LoggedMessage> lastMessage(Window window, UINT message) {
     return *found;
 }
 
-std::vector<LoggedMessage> lastMessages(std::size_t n,
-                                        const std::function<bool(const LoggedMessage&)>& matches) {
-    std::vector<LoggedMessage> found;
-    const auto& log = messageLog();
-    for (auto entry = log.rbegin(); entry != log.rend() && found.size() < n; ++entry)
-        if (!matches || matches(*entry))
-            found.push_back(*entry);
-    std::reverse(found.begin(), found.end());
-    return found;
-}
-
 // ---- Plug-in -----------------------------------------------------------------
 
 bool loadPlugin(const std::string& dllPath) {
@@ -958,10 +937,6 @@ bool unloadPlugin() {
     return true;
 }
 
-bool startPlugin(const std::string& dllPath) {
-    return loadPlugin(dllPath) && describePlugin() && initPlugin();
-}
-
 PluginDescriptor* pluginDescriptor() {
     return player ? player->descriptor : nullptr;
 }
@@ -984,14 +959,6 @@ const std::string& iniPath() {
 
 bool writeIniContent(const std::string& content) {
     return player && replaceIniFile(player->iniPath, content);
-}
-
-void setIniVolume(int volume) {
-    if (!player)
-        return;
-    const std::string text = std::to_string(volume);
-    WritePrivateProfileStringA(host::kHostIniSection, host::kHostVolumeKey, text.c_str(),
-                               player->iniPath.c_str());
 }
 
 std::string readIniString(const char* section, const char* key, const char* fallback) {
