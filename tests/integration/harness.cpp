@@ -138,19 +138,7 @@ void PluginTest::SetUp() {
 }
 
 void PluginTest::TearDown() {
-    if (closeAsHost() && standin::playerExists()) {
-        EXPECT_TRUE(standin::closePlayer()) << standin::pluginError();
-    }
     standin::destroyPlayer();
-}
-
-void PluginTest::reloadPlugin() {
-    standin::quitPlugin();
-    standin::unloadPlugin();
-    ASSERT_TRUE(standin::loadPlugin(pluginPath())) << standin::pluginError();
-    startRecordingApi(standin::pluginModule());
-    ASSERT_NE(standin::describePlugin(), nullptr) << standin::pluginError();
-    ASSERT_TRUE(standin::initPlugin()) << standin::pluginError();
 }
 
 // ---- Dialogs -----------------------------------------------------------------

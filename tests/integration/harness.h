@@ -83,13 +83,6 @@ class PluginTest : public testing::Test {
     virtual void prepare() {}
     // Whether SetUp calls init (tests of init itself can do it by hand).
     virtual bool initAtSetUp() { return true; }
-    // How TearDown ends the player. False: quit, then the windows go, then the
-    // library is freed. True: the host's order first (standin::closePlayer:
-    // WM_CLOSE, the windows go, the loop ends, then quit), then the rest.
-    virtual bool closeAsHost() { return false; }
-
-    // Unloads and loads the plug-in again with the same player, as a restart.
-    void reloadPlugin();
 
     HWND host() const { return standin::mainWindow(); }
     HWND playlist() const { return standin::playlistWindow(); }

@@ -85,10 +85,6 @@ void markProcessElevated(bool elevated) {
                                nullptr, windowClass.hInstance, nullptr);
 }
 
-bool processElevated() {
-    return g_marker != nullptr;
-}
-
 BOOL WINAPI changeWindowMessageFilter(UINT message, DWORD flag) {
     record("ChangeWindowMessageFilter", nullptr, message, flag);
     setAllowance(g_marker, message, flag);

@@ -22,7 +22,6 @@ inline constexpr char kMarkerClass[] = "TralmoElevatedProcessMarker";
 
 // The process runs as administrator from now on (true) or no more (false).
 void markProcessElevated(bool elevated);
-bool processElevated();
 
 // The two functions as Windows has them; every call is recorded.
 BOOL WINAPI changeWindowMessageFilter(UINT message, DWORD flag);

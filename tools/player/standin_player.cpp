@@ -782,16 +782,6 @@ void setVolume(int volume) {
         changeVolume(volume);
 }
 
-void setAnswerIniPath(bool answer) {
-    if (player)
-        player->answerIniPath = answer;
-}
-
-void setAnswerPlaylistWindow(bool answer) {
-    if (player)
-        player->answerPlaylistWindow = answer;
-}
-
 void setAnswerWideTitles(bool answer) {
     if (player)
         player->answerWideTitles = answer;
@@ -890,17 +880,6 @@ std::optional<LoggedMessage> lastMessage(Window window, UINT message) {
     return *found;
 }
 
-std::vector<LoggedMessage> lastMessages(std::size_t n,
-                                        const std::function<bool(const LoggedMessage&)>& matches) {
-    std::vector<LoggedMessage> found;
-    const auto& log = messageLog();
-    for (auto entry = log.rbegin(); entry != log.rend() && found.size() < n; ++entry)
-        if (!matches || matches(*entry))
-            found.push_back(*entry);
-    std::reverse(found.begin(), found.end());
-    return found;
-}
-
 // ---- Plug-in -----------------------------------------------------------------
 
 namespace {
@@ -993,10 +972,6 @@ bool unloadPlugin() {
     return true;
 }
 
-bool startPlugin(const std::string& dllPath) {
-    return loadPlugin(dllPath) && describePlugin() && initPlugin();
-}
-
 PluginDescriptor* pluginDescriptor() {
     return player ? player->descriptor : nullptr;
 }
@@ -1028,14 +1003,6 @@ bool writeIniContent(const std::string& content) {
 
 // The file is read through the wide functions, which take any path; texts
 // come back in the ANSI code page, as the plug-in's values are.
-void setIniVolume(int volume) {
-    if (!player)
-        return;
-    WritePrivateProfileStringW(wideFromAnsi(host::kHostIniSection).c_str(),
-                               wideFromAnsi(host::kHostVolumeKey).c_str(),
-                               std::to_wstring(volume).c_str(), player->wideIniPath.c_str());
-}
-
 std::string readIniString(const char* section, const char* key, const char* fallback) {
     if (!player)
         return fallback;

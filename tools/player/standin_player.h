@@ -182,8 +182,6 @@ void setWideTitles(std::vector<std::wstring> titles);
 void setPosition(int position); // any value, even outside the list
 // Posts 603 under StatusCallbacks::Posted, as the host does for any volume change.
 void setVolume(int volume);
-void setAnswerIniPath(bool answer);
-void setAnswerPlaylistWindow(bool answer);
 void setAnswerWideTitles(bool answer);
 // A stream's new title: the current entry's title changes without a new song
 // start; the caption follows and 603 comes (nothing when no entry is current).
@@ -225,9 +223,6 @@ std::size_t countQueries(long code);
 // WM_USER to the playlist window with this code in wParam.
 std::size_t countPlaylistQueries(unsigned code);
 std::optional<LoggedMessage> lastMessage(Window window, UINT message);
-// The last n entries (fewer if the log is shorter), optionally only matches.
-std::vector<LoggedMessage>
-lastMessages(std::size_t n, const std::function<bool(const LoggedMessage&)>& matches = {});
 
 // Messages that carry the host conversation (commands, queries, callbacks,
 // timers, copied data, registered and application messages, creation and
@@ -248,9 +243,7 @@ PluginDescriptor* describePlugin();
 bool initPlugin(int* result = nullptr);
 bool configPlugin();
 bool quitPlugin();
-bool unloadPlugin(); // FreeLibrary
-// Load, describe and init in one go.
-bool startPlugin(const std::string& dllPath);
+bool unloadPlugin();                  // FreeLibrary
 PluginDescriptor* pluginDescriptor(); // null before describePlugin / after unload
 HMODULE pluginModule();
 bool pluginRunning(); // init called, quit not yet
@@ -264,7 +257,6 @@ const std::string& iniPath();
 const std::wstring& wideIniPath();
 // Replaces the whole file (before loading a plug-in, typically).
 bool writeIniContent(const std::string& content);
-void setIniVolume(int volume); // section "Winamp", key "volume"
 std::string readIniString(const char* section, const char* key, const char* fallback = "");
 // Every "key=value" line of a section, in file order.
 std::vector<std::string> readIniSection(const char* section);

@@ -91,7 +91,7 @@ const char* kindWord(SentKind kind) {
 // Every WM_COPYDATA Skype sends a client goes through here.
 Outcome sendToClient(HWND target, HWND from, const Notification& notification, SentKind kind) {
     const Config settings = currentConfig();
-    const bool block = notification.block ? *notification.block : nextSendBlocks(settings.blocking);
+    const bool block = nextSendBlocks(settings.blocking);
     const DWORD size =
         std::min<DWORD>(notification.cbData, static_cast<DWORD>(notification.bytes.size()));
     GuardedBlock data(notification.bytes.data(), size);

@@ -20,7 +20,6 @@
 
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,8 +178,7 @@ struct Notification {
     bool nullData = false;            // send lpData null
     ULONG_PTR dwData = 0;
     Sender sender = Sender::Skype;
-    HWND target = nullptr;     // null: the configured client, else the last one answered
-    std::optional<bool> block; // SMTO_BLOCK; unset: as Config::blocking says
+    HWND target = nullptr; // null: the configured client, else the last one answered
 };
 
 // "CALL 1234 STATUS RINGING" as Skype sends it: cbData = strlen + 1.
