@@ -82,7 +82,7 @@ std::optional<SongTitle> currentTitle(HWND host) {
 std::string moodTemplate(const IniFile& iniFile, PlayState state) {
     if (state == PlayState::Exiting)
         return settings().setMoodOnExit != 0 ? settings().exitMood : std::string();
-    return readIniText(iniFile, kKeyUserString, kComposerDefaultTemplate);
+    return readMoodTemplate(iniFile, kComposerDefaultTemplate);
 }
 
 void compose(HWND host, PlayState state, const SongTitle& title) {

@@ -14,6 +14,7 @@
 #include "ui/options_dialog.h"
 #include "ui/popup_menu.h"
 #include "ui/tray.h"
+#include "ui/tray_tip_sender.h"
 #include "ui/ui_host.h"
 
 #include <string>
@@ -92,8 +93,7 @@ void pinLibrary() {
 
 // Skype's side: the link's window and thread, the filter of an elevated
 // player, and the first discovery.
-void startSkype(HWND host) {
-    const std::vector<wchar_t> path = libraryPath();
+void startSkype(HWND host, const std::vector<wchar_t>& path) {
     if (path.empty() || !startSkypeLink(thisLibrary(), path.data(), &SkypeLinkProc))
         return;
     letSkypeThroughFilter(skypeLinkWindow(), skypeAttachMessage(), host, taskbarCreatedMessage());
@@ -119,7 +119,12 @@ int init() {
         installPlaylistHook(host, playlist);
     setMenuCheck(IDM_ACTIVE, settings().active);
     setMenuCheck(IDM_STOP_ON_CALL, settings().stopOnCall);
-    guarded([host] { startSkype(host); });
+    guarded([host] {
+        const std::vector<wchar_t> path = libraryPath();
+        if (!path.empty())
+            startTrayTipSender(path.data());
+        startSkype(host, path);
+    });
     return 0;
 }
 
@@ -148,6 +153,8 @@ void quit() {
     // does until it has must take no effect.
     const bool insideOurLoop = shutDownUi();
     guarded([host] { publishExitMood(host); });
+    // The exit mood's tooltip reaches the shell before the icons go.
+    endTrayTipSender();
     saveSettings();
     settings().active = 0;
     settings().stopOnCall = 0;

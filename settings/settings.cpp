@@ -12,6 +12,28 @@ Settings gSettings;
 // written over the user's.
 bool gLoaded = false;
 
+// The template is read at every song change. A file that has not changed
+// since the last read gives the same text, so the read is skipped then: the
+// path, size and last write time say whether it changed.
+struct FileStamp {
+    FILETIME lastWrite{};
+    DWORD sizeHigh = 0;
+    DWORD sizeLow = 0;
+};
+
+struct TemplateRead {
+    bool valid = false;
+    std::vector<wchar_t> widePath;
+    std::string ansiPath;
+    FileStamp stamp;
+    std::string text;
+};
+TemplateRead gTemplateRead;
+
+// A file written this recently may change again within its file system's
+// time resolution (2 s on FAT) without its stamp showing it.
+constexpr ULONGLONG kSettledAfter100ns = 3ULL * 10 * 1000 * 1000;
+
 constexpr char kKeyActive[] = "TRALMO_ACTIVE";
 constexpr char kKeyStopMusic[] = "TRALMO_STOP_MUSIC";
 constexpr char kKeyShowTrayIcon[] = "TRALMO_SHOW_TRAYICON";
@@ -83,10 +105,44 @@ int readInt(const char* section, const char* key, int current) {
     return static_cast<int>(GetPrivateProfileIntA(section, key, current, file.ansiPath.c_str()));
 }
 
+ULONGLONG asNumber(const FILETIME& time) {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// The stamp of a file that has settled; nothing for a missing file or one
+// written just now.
+bool settledStamp(const IniFile& file, FileStamp& stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const BOOL found =
+        isWide(file) ? GetFileAttributesExW(file.widePath.data(), GetFileExInfoStandard, &data)
+                     : GetFileAttributesExA(file.ansiPath.c_str(), GetFileExInfoStandard, &data);
+    if (found == FALSE)
+        return false;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const ULONGLONG written = asNumber(data.ftLastWriteTime);
+    if (written > asNumber(now) || asNumber(now) - written < kSettledAfter100ns)
+        return false;
+    stamp.lastWrite = data.ftLastWriteTime;
+    stamp.sizeHigh = data.nFileSizeHigh;
+    stamp.sizeLow = data.nFileSizeLow;
+    return true;
+}
+
+bool sameStamp(const FileStamp& a, const FileStamp& b) {
+    return asNumber(a.lastWrite) == asNumber(b.lastWrite) && a.sizeHigh == b.sizeHigh &&
+           a.sizeLow == b.sizeLow;
+}
+
+bool sameFile(const TemplateRead& read, const IniFile& file) {
+    return read.widePath == file.widePath && read.ansiPath == file.ansiPath;
+}
+
 void writeInt(const char* key, int value) {
     char text[16]; // "-2147483648" and its terminator fit
     *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
     const IniFile& file = gSettings.iniFile;
+    gTemplateRead.valid = false;
     if (isWide(file))
         WritePrivateProfileStringW(ShortWide(kIniSection).c_str(), ShortWide(key).c_str(),
                                    ShortWide(text).c_str(), file.widePath.data());
@@ -133,7 +189,26 @@ std::string readIniText(const IniFile& file, const char* key, const char* fallba
     return buffer.data();
 }
 
+std::string readMoodTemplate(const IniFile& file, const char* fallback) {
+    FileStamp stamp;
+    const bool settled = settledStamp(file, stamp);
+    if (settled && gTemplateRead.valid && sameFile(gTemplateRead, file) &&
+        sameStamp(gTemplateRead.stamp, stamp))
+        return gTemplateRead.text;
+    gTemplateRead.valid = false;
+    std::string text = readIniText(file, kKeyUserString, fallback);
+    if (settled) {
+        gTemplateRead.widePath = file.widePath;
+        gTemplateRead.ansiPath = file.ansiPath;
+        gTemplateRead.stamp = stamp;
+        gTemplateRead.text = text;
+        gTemplateRead.valid = true;
+    }
+    return text;
+}
+
 void writeIniText(const IniFile& file, const char* key, const std::string& value) {
+    gTemplateRead.valid = false;
     if (isWide(file))
         WritePrivateProfileStringW(ShortWide(kIniSection).c_str(), ShortWide(key).c_str(),
                                    wideFromAnsi(value.c_str()).data(), file.widePath.data());
@@ -144,6 +219,7 @@ void writeIniText(const IniFile& file, const char* key, const std::string& value
 void loadSettings(HWND host) {
     // Missing keys take the defaults, also after a quit cleared the switches.
     gSettings = Settings{};
+    gTemplateRead = TemplateRead{};
     gLoaded = false;
     gSettings.iniFile = hostIniFile(host);
     for (const IntSetting& s : kSwitches)

@@ -45,6 +45,9 @@ void saveSettings();
 // text in the ANSI code page, and the file holds them as such either way.
 std::string readIniText(const IniFile& file, const char* key, const char* fallback);
 void writeIniText(const IniFile& file, const char* key, const std::string& value);
+// The mood template (key TRALMO_USER_STRING), read from the file only when it
+// changed since the last read: a song change then costs the host no file read.
+std::string readMoodTemplate(const IniFile& file, const char* fallback);
 
 inline constexpr char kIniSection[] = "Tralmo";
 inline constexpr char kKeyUserString[] = "TRALMO_USER_STRING";

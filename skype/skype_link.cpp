@@ -1,5 +1,7 @@
 #include "skype/skype_link.h"
 
+#include "common/own_thread.h"
+
 #include <deque>
 #include <utility>
 
@@ -25,26 +27,17 @@ struct Shared {
     HANDLE wake = nullptr; // auto-reset: there is work, or the link ends
     HWND window = nullptr; // fixed for the session
     UINT discoverMessage = 0;
-    HMODULE libraryReference = nullptr;
     // Under the lock:
     std::deque<Command> queue;
     HWND skypeWindow = nullptr;
     bool discoveryDelivered = false;
     bool discoveryWanted = false;
     bool ending = false;
+    // The thread found nothing to do and waits for the event: only then is
+    // it woken, which spares a burst of song changes a system call each.
+    bool sleeping = true;
     bool abandoned = false; // the player's thread stopped waiting
     bool finished = false;
-};
-
-class Locked {
-  public:
-    explicit Locked(Shared& shared) : lock_(shared.lock) { EnterCriticalSection(&lock_); }
-    ~Locked() { LeaveCriticalSection(&lock_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-  private:
-    CRITICAL_SECTION& lock_;
 };
 
 // The player's thread's own view of the session.
@@ -78,7 +71,7 @@ struct Work {
 };
 
 Work takeWork(Shared& shared) {
-    Locked locked(shared);
+    Locked locked(shared.lock);
     Work work;
     if (!shared.queue.empty()) {
         work.kind = WorkKind::Send;
@@ -90,6 +83,8 @@ Work takeWork(Shared& shared) {
         shared.discoveryWanted = false;
         shared.discoveryDelivered = false;
         work.kind = WorkKind::Discover;
+    } else {
+        shared.sleeping = true;
     }
     return work;
 }
@@ -97,7 +92,7 @@ Work takeWork(Shared& shared) {
 // A window that failed one command fails the rest: drop what waits for it.
 void forgetFailedWindow(Shared& shared, HWND target) {
     {
-        Locked locked(shared);
+        Locked locked(shared.lock);
         if (shared.skypeWindow == target && target != nullptr) {
             shared.skypeWindow = nullptr;
             shared.discoveryDelivered = false;
@@ -129,7 +124,7 @@ void broadcastDiscover(Shared& shared) {
     if (delivered == 0)
         return;
     {
-        Locked locked(shared);
+        Locked locked(shared.lock);
         shared.discoveryDelivered = true;
     }
     PostMessageA(shared.window, kNoticeDiscovered, 0, 0);
@@ -155,9 +150,8 @@ void serve(Shared& shared) {
     }
 }
 
-DWORD WINAPI runLink(void* parameter) {
+void runLink(void* parameter) {
     auto* shared = static_cast<Shared*>(parameter);
-    const HMODULE reference = shared->libraryReference;
     try {
         serve(*shared);
     } catch (...) {
@@ -165,20 +159,25 @@ DWORD WINAPI runLink(void* parameter) {
     }
     bool freeIt = false;
     {
-        Locked locked(*shared);
+        Locked locked(shared->lock);
         shared->finished = true;
         freeIt = shared->abandoned;
     }
     if (freeIt)
         freeShared(shared);
-    FreeLibraryAndExitThread(reference, 0);
-    return 0;
 }
 
 // ---- The player's thread -----------------------------------------------------
 
 void wakeLink() {
-    SetEvent(gSession.shared->wake);
+    Shared& shared = *gSession.shared;
+    {
+        Locked locked(shared.lock);
+        if (!shared.sleeping)
+            return;
+        shared.sleeping = false;
+    }
+    SetEvent(shared.wake);
 }
 
 void registerMissingMessages() {
@@ -201,12 +200,12 @@ bool isKnownStatus(LPARAM status) {
 }
 
 void setSkypeWindow(HWND window) {
-    Locked locked(*gSession.shared);
+    Locked locked(gSession.shared->lock);
     gSession.shared->skypeWindow = window;
 }
 
 void forgetSkypeWindowIf(HWND window) {
-    Locked locked(*gSession.shared);
+    Locked locked(gSession.shared->lock);
     if (window == nullptr || gSession.shared->skypeWindow == window)
         gSession.shared->skypeWindow = nullptr;
 }
@@ -216,7 +215,7 @@ void handOver(std::string bytes, bool mood) {
     if (gSession.shared == nullptr || bytes.size() <= 1)
         return;
     {
-        Locked locked(*gSession.shared);
+        Locked locked(gSession.shared->lock);
         Shared& shared = *gSession.shared;
         if (shared.skypeWindow == nullptr || shared.ending)
             return;
@@ -243,25 +242,6 @@ bool createLinkWindow(HINSTANCE module, WNDPROC procedure) {
     return gSession.shared->window != nullptr;
 }
 
-// Handles the messages the player's thread is sent (the link's own broadcast
-// visits the player's windows) until the thread ends or the bound passes.
-bool waitForLinkThread(HANDLE thread, DWORD boundMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        const DWORD spent = GetTickCount() - start;
-        if (spent >= boundMs)
-            return false;
-        const DWORD woke =
-            MsgWaitForMultipleObjects(1, &thread, FALSE, boundMs - spent, QS_SENDMESSAGE);
-        if (woke == WAIT_OBJECT_0)
-            return true;
-        if (woke != WAIT_OBJECT_0 + 1)
-            return false;
-        MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 void releaseSession() {
     Shared* shared = gSession.shared;
     if (shared->window != nullptr)
@@ -270,7 +250,7 @@ void releaseSession() {
         UnregisterClassA(kSkypeLinkWindowClass, gSession.module);
     bool freeIt = true;
     if (gSession.thread != nullptr) {
-        Locked locked(*shared);
+        Locked locked(shared->lock);
         shared->abandoned = !shared->finished;
         freeIt = shared->finished;
         CloseHandle(gSession.thread);
@@ -296,15 +276,8 @@ bool startSkypeLink(HINSTANCE module, const wchar_t* modulePath, WNDPROC linkPro
     }
     // The thread's own reference keeps its code mapped if the host frees
     // the library while a last send still waits on Skype.
-    gSession.shared->libraryReference = LoadLibraryW(modulePath);
-    if (gSession.shared->libraryReference == nullptr) {
-        releaseSession();
-        return false;
-    }
-    DWORD id = 0;
-    gSession.thread = CreateThread(nullptr, 0, runLink, gSession.shared, 0, &id);
+    gSession.thread = startOwnThread(modulePath, runLink, gSession.shared);
     if (gSession.thread == nullptr) {
-        FreeLibrary(gSession.shared->libraryReference);
         releaseSession();
         return false;
     }
@@ -316,11 +289,11 @@ void endSkypeLink() {
         return;
     if (gSession.thread != nullptr) {
         {
-            Locked locked(*gSession.shared);
+            Locked locked(gSession.shared->lock);
             gSession.shared->ending = true;
         }
         wakeLink();
-        waitForLinkThread(gSession.thread, kSkypeLinkEndBoundMs);
+        waitForOwnThread(gSession.thread, kSkypeLinkEndBoundMs);
     }
     releaseSession();
 }
@@ -335,7 +308,7 @@ void discoverSkypeNow() {
         return;
     gSession.searchTicks = 0;
     {
-        Locked locked(*gSession.shared);
+        Locked locked(gSession.shared->lock);
         Shared& shared = *gSession.shared;
         if (shared.skypeWindow != nullptr && shared.discoveryDelivered)
             return;
@@ -349,7 +322,7 @@ void onDiscoveryTick() {
     if (gSession.shared == nullptr)
         return;
     {
-        Locked locked(*gSession.shared);
+        Locked locked(gSession.shared->lock);
         if (gSession.shared->skypeWindow != nullptr && gSession.shared->discoveryDelivered) {
             gSession.searchTicks = 0;
             return;
@@ -435,14 +408,14 @@ void answerSkypeNow() {
 HWND skypeWindow() {
     if (gSession.shared == nullptr)
         return nullptr;
-    Locked locked(*gSession.shared);
+    Locked locked(gSession.shared->lock);
     return gSession.shared->skypeWindow;
 }
 
 bool discoveryDelivered() {
     if (gSession.shared == nullptr)
         return false;
-    Locked locked(*gSession.shared);
+    Locked locked(gSession.shared->lock);
     return gSession.shared->discoveryDelivered;
 }
 

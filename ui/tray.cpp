@@ -4,6 +4,7 @@
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "ui/popup_menu.h"
+#include "ui/tray_tip_sender.h"
 #include "ui/ui_host.h"
 #include "ui/volume_popup.h"
 
@@ -222,6 +223,7 @@ void addMainTrayIcon() {
 void removeMainTrayIcon() {
     const bool added = gMainIcon.state == IconState::Added;
     gMainIcon.state = IconState::Hidden;
+    dropWaitingTrayTip();
     if (added)
         Shell_NotifyIconA(NIM_DELETE, &gMainIcon.data);
 }
@@ -234,7 +236,8 @@ void setMainTrayTip(const char* text) {
     if (gMainIcon.state != IconState::Added)
         return;
     gMainIcon.data.uFlags = NIF_TIP;
-    Shell_NotifyIconA(NIM_MODIFY, &gMainIcon.data);
+    if (!handOverTrayTip(gMainIcon.data))
+        Shell_NotifyIconA(NIM_MODIFY, &gMainIcon.data);
 }
 
 void initTrayButtons() {

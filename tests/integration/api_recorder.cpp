@@ -17,6 +17,10 @@ namespace {
 std::deque<ApiCall> gCalls;
 win32::Mutex gCallsLock;
 LONG gSendsInFlight = 0;
+LONG gTrayCallsInFlight = 0;
+// Set while tooltip updates may go to the shell: reset, a hung shell holds them.
+HANDLE gShellAnswers = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+constexpr DWORD kLongestShellHangMs = 5000;
 // Bumped by every clear: a call of the plug-in's thread that returns after
 // the test cleared the records must not write into what is gone.
 unsigned gGeneration = 0;
@@ -198,21 +202,32 @@ SIZE iconSize(HICON icon) {
     return size;
 }
 
+// The plug-in updates tooltips from a thread of its own: a test may clear the
+// record meanwhile.
 WINBOOL WINAPI recShell_NotifyIconA(DWORD action, PNOTIFYICONDATAA data) {
+    InterlockedIncrement(&gTrayCallsInFlight);
+    const unsigned since = generation();
     ApiCall& call = record("Shell_NotifyIconA", {action, arg(data)});
     if (data != nullptr) {
+        const SIZE size = iconSize(data->hIcon);
+        const std::uint64_t picture = iconPicture(data->hIcon);
         win32::Lock locked(gCallsLock);
-        call.icon = *data;
-        call.text = data->szTip;
-        call.iconSize = iconSize(data->hIcon);
-        call.iconPicture = iconPicture(data->hIcon);
+        if (since == gGeneration) {
+            call.icon = *data;
+            call.text = data->szTip;
+            call.iconSize = size;
+            call.iconPicture = picture;
+        }
     }
+    if (action == NIM_MODIFY)
+        WaitForSingleObject(gShellAnswers, kLongestShellHangMs);
     WINBOOL result = FALSE;
-    if (action == NIM_ADD && gIconAddsToFail > 0)
+    if (action == NIM_ADD && gIconAddsToFail > 0) // adds come from the player's thread only
         --gIconAddsToFail;
     else
         result = original(&Shell_NotifyIconA)(action, data);
-    setResult(call, result);
+    setResultIfKept(call, since, result);
+    InterlockedDecrement(&gTrayCallsInFlight);
     return result;
 }
 
@@ -434,6 +449,7 @@ void startRecordingApi(HMODULE plugin) {
     gDpi.reset();
     gMonitors.clear();
     gIconAddsToFail = 0;
+    SetEvent(gShellAnswers);
     patch(plugin, "KERNEL32.dll", "GetPrivateProfileIntA", &GetPrivateProfileIntA,
           &recGetPrivateProfileIntA);
     patch(plugin, "KERNEL32.dll", "GetPrivateProfileStringA", &GetPrivateProfileStringA,
@@ -494,6 +510,10 @@ long sendsInFlight() {
     return InterlockedCompareExchange(&gSendsInFlight, 0, 0);
 }
 
+long trayCallsInFlight() {
+    return InterlockedCompareExchange(&gTrayCallsInFlight, 0, 0);
+}
+
 std::vector<ApiCall> recordedCalls(const std::vector<std::string>& functions) {
     std::vector<ApiCall> picked;
     win32::Lock locked(gCallsLock);
@@ -544,6 +564,12 @@ void fakeMonitors(std::vector<FakeMonitor> monitors) {
 }
 void failIconAdds(int count) {
     gIconAddsToFail = count;
+}
+void hangShellUpdates(bool hang) {
+    if (hang)
+        ResetEvent(gShellAnswers);
+    else
+        SetEvent(gShellAnswers);
 }
 
 std::uint64_t iconPicture(HICON icon) {

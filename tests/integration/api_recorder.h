@@ -41,6 +41,8 @@ std::vector<ApiCall> recordedCalls(const std::vector<std::string>& functions);
 std::vector<std::string> recordedFunctionNames();
 // SendMessageTimeoutA calls of the plug-in's that have not returned yet.
 long sendsInFlight();
+// Shell_NotifyIconA calls of the plug-in's that have not returned yet.
+long trayCallsInFlight();
 
 // Stand-ins; each resets with startRecordingApi.
 void fakeWindowsVersion(DWORD major, DWORD minor);
@@ -59,6 +61,8 @@ void fakeMonitors(std::vector<FakeMonitor> monitors);
 // reaching it. (An add for an icon the shell holds, and a modify or delete
 // of one it lacks, fail under Wine as on Windows.)
 void failIconAdds(int count);
+// A hung shell: icon updates (NIM_MODIFY) wait until it answers again, or 5 s.
+void hangShellUpdates(bool hang);
 // While set, every allocation the plug-in asks of the C runtime fails, as in a
 // host that has run out of memory.
 void failAllocations(bool fail);

@@ -92,6 +92,35 @@ void settleSkypeLink() {
     }
 }
 
+std::vector<std::string> trayTips() {
+    std::vector<std::string> tips;
+    for (const ApiCall& call : recordedCalls({"Shell_NotifyIconA"}))
+        if (call.args[0] == NIM_MODIFY && call.icon.uID == kMainTrayIconId &&
+            call.icon.uFlags == NIF_TIP)
+            tips.push_back(call.text);
+    return tips;
+}
+
+bool waitForTrayTip(const std::string& tip) {
+    return standin_skype::pumpUntil([&tip] {
+        const std::vector<std::string> tips = trayTips();
+        return !tips.empty() && tips.back() == tip && trayCallsInFlight() == 0;
+    });
+}
+
+void settleTrayTips() {
+    constexpr DWORD kQuietMs = 50;
+    constexpr int kMostRounds = 40;
+    std::size_t calls = recordedCalls({"Shell_NotifyIconA"}).size();
+    for (int round = 0; round < kMostRounds; ++round) {
+        standin::pumpFor(kQuietMs);
+        const std::size_t now = recordedCalls({"Shell_NotifyIconA"}).size();
+        if (now == calls && trayCallsInFlight() == 0)
+            return;
+        calls = now;
+    }
+}
+
 bool waitForLastSkypeCommand(const std::string& text) {
     return standin_skype::pumpUntil([&text] {
         const std::vector<standin_skype::CopyDataRecord> commands = skypeCommands();

@@ -18,6 +18,7 @@
 // The plug-in's numbers as the shell and the host see them, stated here rather
 // than taken from the plug-in's headers, so that the tests check them.
 constexpr UINT kMainTrayCallback = 10101;
+constexpr UINT kMainTrayIconId = 0;
 constexpr UINT kFirstButtonCallback = 10102; // button i: this + i, also its toggle command
 constexpr UINT_PTR kDiscoveryTimer = 10102;
 constexpr UINT_PTR kTrayRetryTimer = 10110; // tries failed tray adds again
@@ -65,6 +66,14 @@ void settleSkypeLink();
 bool waitForLastSkypeCommand(const std::string& text);
 // Whether a link window is left anywhere in this process, on any thread.
 bool skypeLinkRemains();
+
+// The tooltips the plug-in gave its main tray icon, in order. It updates them
+// from a thread of its own: waitForTrayTip pumps until the last update asked
+// of the shell reads `tip` and has returned (false after a safety bound), and
+// settleTrayTips until no update is on its way.
+std::vector<std::string> trayTips();
+bool waitForTrayTip(const std::string& tip);
+void settleTrayTips();
 
 // Sends a message to the player's main window, as the host or the shell would.
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);

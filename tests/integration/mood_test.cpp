@@ -37,15 +37,6 @@ testing::AssertionResult isMoodRecord(const sk::CopyDataRecord& record, const st
     return testing::AssertionSuccess();
 }
 
-// The tooltips the plug-in gave its main tray icon.
-std::vector<std::string> tooltips() {
-    std::vector<std::string> tips;
-    for (const ApiCall& call : recordedCalls({"Shell_NotifyIconA"}))
-        if (call.args[0] == NIM_MODIFY && call.icon.uFlags == NIF_TIP)
-            tips.push_back(call.text);
-    return tips;
-}
-
 class MoodTest : public PluginTest {
   protected:
     void configure(standin::PlayerOptions& options) override { options.titles = titles_; }
@@ -163,7 +154,7 @@ TEST_P(MoodBytesTest, ReachesSkypeExactly) {
     ASSERT_EQ(moodsSettled(), 1u);
     EXPECT_TRUE(isMoodRecord(skypeCommands()[0], *c.command, link_));
     if (c.action == Action::Quits) {
-        EXPECT_EQ(tooltips(), std::vector<std::string>{""}) << "no title on exit";
+        EXPECT_EQ(trayTips(), std::vector<std::string>{""}) << "no title on exit";
     }
 }
 
@@ -180,12 +171,13 @@ TEST_F(MoodTest, TooltipTakes127CharactersAndFollowsEvenWhenInactive) {
     standin::sendSongStarted();
     ASSERT_TRUE(waitForSkypeCommands(1));
     EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + title, link_));
-    EXPECT_EQ(tooltips(), std::vector<std::string>{title.substr(0, kTipChars)});
+    EXPECT_TRUE(waitForTrayTip(title.substr(0, kTipChars)));
+    EXPECT_EQ(trayTips(), std::vector<std::string>{title.substr(0, kTipChars)});
 
     sendToHost(WM_COMMAND, 104, 0); // "Active" off
     standin::setTitles({"Other"});
     standin::sendSongStarted();
-    EXPECT_EQ(tooltips().back(), "Other");
+    EXPECT_TRUE(waitForTrayTip("Other"));
     EXPECT_EQ(moodsSettled(), 1u);
 
     sendToHost(WM_COMMAND, 104, 0); // on again: nothing is composed by that alone
@@ -203,6 +195,92 @@ TEST_F(MoodTest, TitleOf64KiBArrivesWhole) {
     ASSERT_TRUE(waitForSkypeCommands(1));
     EXPECT_EQ(moodsSettled(), 1u);
     EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + ("<" + title + "> playing"), link_));
+}
+
+// Sets the ini file's last write back an hour, as a listener's file is: the
+// player wrote it when it last closed.
+bool ageIniFile() {
+    const HANDLE file =
+        CreateFileA(standin::iniPath().c_str(), FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+    time.QuadPart -= 3600ULL * 10'000'000;
+    const FILETIME hourAgo{time.LowPart, time.HighPart};
+    const bool aged = SetFileTime(file, nullptr, nullptr, &hourAgo) != FALSE;
+    CloseHandle(file);
+    return aged;
+}
+
+std::size_t templateReads() {
+    std::size_t reads = 0;
+    for (const ApiCall& call : recordedCalls(kIniReads))
+        reads += call.text == "Tralmo/TRALMO_USER_STRING" ? 1 : 0;
+    return reads;
+}
+
+// Songs change far more often than the ini file: the template is read again
+// only once the file has changed, and every change shows at the next song.
+TEST_F(MoodTest, TheTemplateIsReadAgainOnlyWhenTheIniFileChanged) {
+    const std::vector<std::string> titles = {"One", "Two", "Three"};
+    standin::setTitles(titles);
+    auto play = [&](int entry, const std::string& prefix) {
+        standin::setPosition(entry);
+        standin::sendSongStarted();
+        return waitForLastSkypeCommand(kRich + prefix + titles[static_cast<std::size_t>(entry)]);
+    };
+    setTemplate("Now: [%title%]");
+    ASSERT_TRUE(ageIniFile());
+    clearRecordedCalls();
+    for (int entry = 0; entry < 3; ++entry)
+        EXPECT_TRUE(play(entry, "Now: ")) << lastMood();
+    EXPECT_EQ(templateReads(), 1u) << "an unchanged file gives the same template";
+
+    // An editor saves the file: it may save again within its clock's step,
+    // so a file written just now is read at every song until it settles.
+    setTemplate("Air: [%title%]");
+    EXPECT_TRUE(play(0, "Air: ")) << lastMood();
+    EXPECT_TRUE(play(1, "Air: ")) << lastMood();
+    EXPECT_EQ(templateReads(), 3u);
+
+    // Settled again, then changed to a template of the same length.
+    ASSERT_TRUE(ageIniFile());
+    EXPECT_TRUE(play(2, "Air: ")) << lastMood();
+    setTemplate("Out: [%title%]");
+    ASSERT_TRUE(ageIniFile());
+    EXPECT_TRUE(play(0, "Out: ")) << lastMood();
+    EXPECT_TRUE(play(1, "Out: ")) << lastMood();
+    EXPECT_EQ(templateReads(), 5u);
+}
+
+// The shell that shows the tooltip is another program: while it hangs, the
+// music and Skype go on, and the tooltip catches up with the latest song.
+TEST_F(MoodTest, AHungShellHoldsNeitherThePlayerNorSkype) {
+    const std::vector<std::string> titles = {"One", "Two", "Three"};
+    standin::setTitles(titles);
+    hangShellUpdates(true);
+    for (int entry = 0; entry < 3; ++entry) {
+        standin::setPosition(entry);
+        standin::sendSongStarted();
+    }
+    EXPECT_TRUE(waitForLastSkypeCommand(kRich + titles[2])) << lastMood();
+    EXPECT_EQ(trayCallsInFlight(), 1) << "the first tooltip still waits for the shell";
+
+    hangShellUpdates(false);
+    EXPECT_TRUE(waitForTrayTip(titles[2]));
+    EXPECT_EQ(trayTips(), (std::vector<std::string>{titles[0], titles[2]}))
+        << "a tooltip overtaken while it waited is not shown";
+
+    // Quit does not wait long for a hung shell either: the exit mood leaves.
+    hangShellUpdates(true);
+    ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_EQ(lastMood(), std::string(kRich));
+    EXPECT_EQ(trayCallsInFlight(), 1) << "the exit tooltip still waits";
+    hangShellUpdates(false);
+    EXPECT_TRUE(waitForTrayTip(""));
 }
 
 TEST_F(MoodTest, PollComposesOnlyWhenTheStateChanges) {
@@ -235,7 +313,7 @@ TEST_F(MoodTest, NoTitleSendsNothingButTheStateIsRecorded) {
     standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
     standin::pumpPending();
     EXPECT_EQ(moodsSettled(), 0u);
-    EXPECT_TRUE(tooltips().empty());
+    EXPECT_TRUE(trayTips().empty());
 
     standin::setPosition(0);
     standin::sendStatusChanged();
@@ -262,7 +340,8 @@ TEST_F(CyrillicMoodTest, TitleArrivesAsUtf8) {
     EXPECT_TRUE(isMoodRecord(
         skypeCommands()[0], std::string(kRich) + "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
         link_));
-    EXPECT_EQ(tooltips(), std::vector<std::string>{titles_[0]}) << "the tooltip stays ANSI";
+    EXPECT_TRUE(waitForTrayTip(titles_[0]));
+    EXPECT_EQ(trayTips(), std::vector<std::string>{titles_[0]}) << "the tooltip stays ANSI";
 }
 
 } // namespace

@@ -414,6 +414,7 @@ TEST_F(OptionsDialogTest, EditsHoldExactlyWhatIsStored) {
 TEST_F(OptionsDialogTest, OkWithTheTrayBoxStillCheckedLeavesTheIconAlone) {
     start();
     standin::sendSongStarted(); // gives the icon the song's tooltip
+    ASSERT_TRUE(waitForTrayTip(standin::titles()[0]));
     clearRecordedCalls();
     withOptions([&](HWND dialog) {
         EXPECT_TRUE(isChecked(dialog, IDC_SHOW_TRAY_ICON));

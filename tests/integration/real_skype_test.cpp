@@ -157,15 +157,6 @@ TEST_F(PausingCallTest, ARestartedSkypeEndsTheCallsOfTheOldOne) {
 
 // ---- Titles in rich mood text ----
 
-// The tooltips the plug-in gave its main tray icon.
-std::vector<std::string> tooltips() {
-    std::vector<std::string> tips;
-    for (const ApiCall& call : recordedCalls({"Shell_NotifyIconA"}))
-        if (call.args[0] == NIM_MODIFY && call.icon.uFlags == NIF_TIP)
-            tips.push_back(call.text);
-    return tips;
-}
-
 std::size_t errorsAnswered() {
     const auto sent = sk::snapshot().sent;
     return static_cast<std::size_t>(
@@ -203,7 +194,8 @@ TEST_F(RichMarkUpTitleTest, TitlesReachSkypeAsTextInsideTheUsersMarkUp) {
     play(2);
     EXPECT_EQ(mood(), "<b>AC/DC &gt; Queen</b> playing");
     EXPECT_EQ(errorsAnswered(), 0u);
-    EXPECT_EQ(tooltips(), kMarkUpTitles) << "the tooltip shows the title as it is";
+    EXPECT_TRUE(waitForTrayTip(kMarkUpTitles.back()));
+    EXPECT_EQ(trayTips(), kMarkUpTitles) << "the tooltip shows the title as it is";
 
     ASSERT_TRUE(standin::quitPlugin());
     ASSERT_TRUE(sk::sync());

@@ -176,6 +176,7 @@ class TaskbarCreatedTest : public ResilienceTest {
 
 TEST_F(TaskbarCreatedTest, AddsTheShownIconsAgainWithTheCurrentTooltip) {
     standin::sendSongStarted();
+    ASSERT_TRUE(waitForTrayTip("First Song"));
     EXPECT_EQ(shellRestarted(), 0);
     const auto calls = shellCalls();
     ASSERT_EQ(calls.size(), 3u) << "main icon, then Stop and Previous, right to left";

@@ -170,12 +170,8 @@ TEST_F(DispatchTest, SongStartIsComposedBeforeTheHostSeesIt) {
     EXPECT_LT(queryIndex(host::kQueryPlaylistPosition), callback);
     EXPECT_LT(queryIndex(host::kQueryEntryTitle), callback);
     // The composition shows the title as the tooltip.
-    EXPECT_EQ(countCalls(recordedCalls(),
-                         [](const ApiCall& call) {
-                             return trayIcon(NIM_MODIFY, kMainIconId)(call) &&
-                                    call.text == "Second Song";
-                         }),
-              1u);
+    EXPECT_TRUE(waitForTrayTip("Second Song"));
+    EXPECT_EQ(trayTips(), std::vector<std::string>{"Second Song"});
 }
 
 TEST_F(DispatchTest, StatusChangeComposesOnlyWhenThePlayStateChanged) {

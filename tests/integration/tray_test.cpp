@@ -35,6 +35,13 @@ std::vector<ApiCall> shellCalls() {
     return recordedCalls({"Shell_NotifyIconA"});
 }
 
+// A song starts; its tooltip, which leaves from the plug-in's own thread, has
+// reached the shell (or was never sent) when this returns.
+void startSong() {
+    standin::sendSongStarted();
+    settleTrayTips();
+}
+
 // "add 0", "delete 3", "modify 0": the shell calls as action and icon id.
 std::vector<std::string> shellSteps() {
     std::vector<std::string> out;
@@ -414,7 +421,7 @@ TEST_F(TrayLogOnTest, FailedAddsAreTriedAgainEveryTwoSecondsUntilTheShellTakesTh
 
     // Not added yet, so not shown: a new title waits for the add.
     clearRecordedCalls();
-    standin::sendSongStarted();
+    startSong();
     EXPECT_TRUE(shellSteps().empty());
 
     // A tick: each add fails again, and an icon the shell may hold after all
@@ -434,7 +441,7 @@ TEST_F(TrayLogOnTest, FailedAddsAreTriedAgainEveryTwoSecondsUntilTheShellTakesTh
 
     // Shown now: titles go straight to the shell, and ticks change nothing.
     clearRecordedCalls();
-    standin::sendSongStarted();
+    startSong();
     retryTick();
     EXPECT_EQ(shellOutcomes(), (std::vector<std::string>{"modify 0"}));
 }
@@ -486,7 +493,7 @@ class TrayNextButtonTest : public TrayTest {
 };
 
 TEST_F(TrayNextButtonTest, AfterADpiChangeTheIconsTheShellHoldsAreRedrawnAtTheNewSize) {
-    standin::sendSongStarted();
+    startSong();
     clearRecordedCalls();
     fakeScreenDpi(144);
     taskbarCreated();
@@ -499,7 +506,7 @@ TEST_F(TrayNextButtonTest, AfterADpiChangeTheIconsTheShellHoldsAreRedrawnAtTheNe
     EXPECT_TRUE(retryTimerCalls("SetTimer").empty()) << "every icon is still shown";
 
     clearRecordedCalls();
-    standin::sendSongStarted();
+    startSong();
     EXPECT_EQ(shellOutcomes(), (std::vector<std::string>{"modify 0"}));
 }
 
@@ -535,7 +542,7 @@ class TrayTipTest : public TrayTest, public testing::WithParamInterface<TipCase>
 
 TEST_P(TrayTipTest, ASongStartSetsTheTitleAsTipCutTo127Characters) {
     clearRecordedCalls();
-    standin::sendSongStarted();
+    startSong();
     ASSERT_EQ(shellSteps(), steps("modify", {0}));
     const std::string title = titleOfLength(GetParam().length);
     expectMainRecord(shellCalls()[0], true, NIF_TIP, title.substr(0, kTipChars));
@@ -555,7 +562,7 @@ class TrayHiddenTest : public TrayTest {
 
 TEST_F(TrayHiddenTest, AHiddenIconIgnoresTitlesAndShowsTralmoWhenAddedLater) {
     clearRecordedCalls();
-    standin::sendSongStarted();
+    startSong();
     EXPECT_TRUE(shellSteps().empty());
 
     acceptOptionsWithTrayBox(false);
@@ -567,7 +574,7 @@ TEST_F(TrayHiddenTest, AHiddenIconIgnoresTitlesAndShowsTralmoWhenAddedLater) {
 }
 
 TEST_F(TrayTest, AddingWhileShownChangesNothingAndAReaddShowsTralmo) {
-    standin::sendSongStarted();
+    startSong();
     clearRecordedCalls();
     acceptOptionsWithTrayBox(true);
     EXPECT_TRUE(shellSteps().empty()) << "the tooltip must stay the song's";

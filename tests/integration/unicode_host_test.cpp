@@ -66,14 +66,6 @@ class UnicodeHostTest : public PluginTest {
         standin::pumpPending();
     }
 
-    std::vector<std::string> tooltips() const {
-        std::vector<std::string> tips;
-        for (const ApiCall& call : recordedCalls({"Shell_NotifyIconA"}))
-            if (call.args[0] == NIM_MODIFY)
-                tips.push_back(call.text);
-        return tips;
-    }
-
     std::unique_ptr<sk::Running> skype_;
 };
 
@@ -120,8 +112,8 @@ TEST_F(AnsiHostTest, AnAnsiHostKeepsTheAnsiFunctions) {
 TEST_F(UnicodeHostTest, TheWideTitleReachesSkypeWhole) {
     playEntry(1);
     EXPECT_TRUE(skypeShows(utf8(kJapanese)));
-    EXPECT_EQ(tooltips().back(), standin::titles()[1]);
-    EXPECT_NE(tooltips().back().find('?'), std::string::npos) << "no Japanese in the code page";
+    EXPECT_TRUE(waitForTrayTip(standin::titles()[1]));
+    EXPECT_NE(trayTips().back().find('?'), std::string::npos) << "no Japanese in the code page";
 
     // Beyond the 399 characters of the ANSI text.
     playEntry(2);
@@ -152,11 +144,10 @@ TEST_P(NoAnsiTitleTest, TheTooltipIsMadeFromTheWideTitle) {
     playEntry(0);
     // The mood leaves from the plug-in's thread: wait for what Skype ends with.
     EXPECT_TRUE(waitForLastSkypeCommand(kRich + utf8(kCafe))) << lastCommand();
-    ASSERT_FALSE(tooltips().empty());
-    EXPECT_EQ(tooltips().back(), "Caf\xE9 del Mar");
+    EXPECT_TRUE(waitForTrayTip("Caf\xE9 del Mar"));
     playEntry(1);
     EXPECT_TRUE(waitForLastSkypeCommand(kRich + utf8(kJapanese))) << lastCommand();
-    EXPECT_EQ(tooltips().back(), standin::ansiFromWide(kJapanese));
+    EXPECT_TRUE(waitForTrayTip(standin::ansiFromWide(kJapanese)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, NoAnsiTitleTest,
