@@ -86,10 +86,30 @@ std::string pluginFile(PluginKind kind) {
     return besideProgram(kPluginFile);
 }
 
+// A listener's ini file was written long before the song changes (the
+// player saves it when it closes): make ours as old, an hour.
+bool ageFile(const std::string& path) {
+    const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    constexpr ULONGLONG kHour100ns = 3600ULL * 10 * 1000 * 1000;
+    ULARGE_INTEGER time{};
+    time.LowPart = now.dwLowDateTime;
+    time.HighPart = now.dwHighDateTime;
+    time.QuadPart -= kHour100ns;
+    const FILETIME hourAgo{time.LowPart, time.HighPart};
+    const bool aged = SetFileTime(file, nullptr, nullptr, &hourAgo) != FALSE;
+    CloseHandle(file);
+    return aged;
+}
+
 } // namespace
 
 Scene::Scene() : ini_(iniContent()) {
-    if (!ini_.ok()) {
+    if (!ini_.ok() || !ageFile(ini_.path())) {
         error_ = "cannot create an ini file";
         return;
     }
