@@ -104,7 +104,7 @@ std::string registeredMessageText(const standin::LoggedMessage& entry, const cha
     if (std::strcmp(name, standin_skype::kAttachMessageName) == 0)
         return textf("Skype's Attach from %s, status 0x%lX (%s)", hexHandle(sender).c_str(),
                      static_cast<unsigned long>(entry.lParam),
-                     attachStatusName(static_cast<unsigned long>(entry.lParam)).c_str());
+                     attachStatusName(static_cast<LONG>(entry.lParam)));
     return textf("broadcast \"%s\" from %s", name, hexHandle(sender).c_str());
 }
 

@@ -20,6 +20,7 @@
 
 namespace demo::session {
 
+using standin_skype::attachStatusName;
 using standin_skype::SentKind;
 
 constexpr DWORD kSnapshotTimeoutMs = 20000;
@@ -80,7 +81,6 @@ bool snapshotTaken(const std::string& name);
 
 // ---- transcript_reader.cpp ----
 
-std::string attachStatusName(unsigned long status);
 bool moodOf(const std::string& command, std::string* mood);
 std::string outcome(const SkypeLine& line);
 bool waitForSkype(const std::function<bool()>& done, DWORD timeoutMs);

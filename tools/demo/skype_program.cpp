@@ -10,7 +10,6 @@
 namespace demo {
 namespace {
 
-constexpr UINT kControlTimeoutMs = 5000;
 constexpr DWORD kStartTimeoutMs = 15000;
 constexpr DWORD kExitTimeoutMs = 5000;
 constexpr DWORD kReadChunk = 4096;
@@ -114,13 +113,7 @@ std::vector<HWND> skypeWindows(DWORD processId) {
 }
 
 bool sendControl(HWND window, const std::string& command) {
-    COPYDATASTRUCT data{standin_skype::kControlTag, static_cast<DWORD>(command.size() + 1),
-                        const_cast<char*>(command.c_str())};
-    DWORD_PTR result = 0;
-    return SendMessageTimeoutA(window, WM_COPYDATA, reinterpret_cast<WPARAM>(gSkype.controller),
-                               reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, kControlTimeoutMs,
-                               &result) != 0 &&
-           result == 1;
+    return standin_skype::sendControlCommand(window, gSkype.controller, command);
 }
 
 bool processEnded(HANDLE process) {

@@ -19,23 +19,6 @@ constexpr char kErrorAnswer[] = "ERROR ";
 
 } // namespace
 
-std::string attachStatusName(unsigned long status) {
-    switch (static_cast<LONG>(status)) {
-    case standin_skype::kAttachSuccess:
-        return "Success";
-    case standin_skype::kAttachPendingAuthorization:
-        return "PendingAuthorization";
-    case standin_skype::kAttachRefused:
-        return "Refused";
-    case standin_skype::kAttachNotAvailable:
-        return "NotAvailable";
-    case standin_skype::kAttachApiAvailable:
-        return "ApiAvailable";
-    default:
-        return "unknown";
-    }
-}
-
 // The mood a mood command carries; false for any other command.
 bool moodOf(const std::string& command, std::string* mood) {
     for (const char* prefix : {kRichMoodPrefix, kPlainMoodPrefix})
@@ -76,7 +59,7 @@ void takeAttach(const SkypeLine& line) {
     const std::string text =
         (line.posted ? "posted Attach from its window " : "answered with Attach from its window ") +
         hexHandle(line.skype) +
-        textf(", status %lu (%s)", line.status, attachStatusName(line.status).c_str()) +
+        textf(", status %lu (%s)", line.status, attachStatusName(static_cast<LONG>(line.status))) +
         (line.posted ? std::string() : outcome(line));
     const std::size_t slot = std::min(step.attachSlot, step.replies.size());
     step.replies.insert(step.replies.begin() + static_cast<std::ptrdiff_t>(slot),
@@ -170,7 +153,8 @@ void takeSkypeLine(const SkypeLine& line) {
         return;
     case SkypeEvent::Announce:
         cause("announced its API to every window: Attach from its window " + hexHandle(line.skype) +
-              textf(", status 0x%lX (%s)", line.status, attachStatusName(line.status).c_str()) +
+              textf(", status 0x%lX (%s)", line.status,
+                    attachStatusName(static_cast<LONG>(line.status))) +
               (line.delivered ? "" : ", not delivered"));
         return;
     case SkypeEvent::Received:

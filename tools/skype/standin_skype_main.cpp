@@ -34,7 +34,6 @@ namespace {
 using namespace skype_app;
 
 constexpr wchar_t kWindowTitle[] = L"Skype (stand-in)";
-constexpr UINT kControlTimeoutMs = 5000;
 constexpr UINT kStateChanged = WM_APP + 10;
 constexpr int kMaxLogEntries = 1000;
 constexpr size_t kCallsShown = 3;
@@ -88,23 +87,6 @@ std::string hwndText(HWND window) {
     return text;
 }
 
-std::string statusName(LONG status) {
-    switch (status) {
-    case sk::kAttachSuccess:
-        return "Success";
-    case sk::kAttachPendingAuthorization:
-        return "PendingAuthorization";
-    case sk::kAttachRefused:
-        return "Refused";
-    case sk::kAttachNotAvailable:
-        return "NotAvailable";
-    case sk::kAttachApiAvailable:
-        return "ApiAvailable";
-    default:
-        return "unknown";
-    }
-}
-
 // ---- The window ----
 
 void writeLine(const std::string& line) {
@@ -136,8 +118,9 @@ void showAttachState(const sk::Snapshot& skype) {
                                                           : "the user is asked";
         text += std::string(", ") + nameOf(config.answerMode, kAnswerModes);
     } else {
-        text += std::to_string(config.attachStatus) + " (" + statusName(config.attachStatus) +
-                "), " + nameOf(config.answerMode, kAnswerModes);
+        text += std::to_string(config.attachStatus) + " (" +
+                sk::attachStatusName(config.attachStatus) + "), " +
+                nameOf(config.answerMode, kAnswerModes);
     }
     if (skype.pendingClient)
         text += "; waiting for the user: " + hwndText(skype.pendingClient);
@@ -428,12 +411,7 @@ int sendControl(const std::string& command) {
         std::fprintf(stderr, "standin_skype: no stand-in Skype is running\n");
         return 2;
     }
-    COPYDATASTRUCT data{sk::kControlTag, static_cast<DWORD>(command.size() + 1),
-                        const_cast<char*>(command.c_str())};
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL,
-                             kControlTimeoutMs, &result) ||
-        result != 1) {
+    if (!sk::sendControlCommand(target, nullptr, command)) {
         std::fprintf(stderr, "standin_skype: command not taken: %s\n", command.c_str());
         return 1;
     }
