@@ -10,12 +10,6 @@
 namespace demo::session {
 namespace {
 
-// The plug-in asks for protocol 7 and Skype, whose highest is 8, grants it.
-constexpr char kProtocolCommand[] = "PROTOCOL 7";
-constexpr char kProtocolAnswer[] = "PROTOCOL 7";
-// CONNSTATUS, CURRENTUSERHANDLE and USERSTATUS after each attach.
-constexpr unsigned kGreetings = 3;
-
 BOOL CALLBACK findLinkWindow(HWND window, LPARAM found) {
     char name[64] = {};
     GetClassNameA(window, name, sizeof name);

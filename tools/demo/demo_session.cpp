@@ -15,13 +15,6 @@
 namespace demo::session {
 namespace {
 
-// The player drives the stand-in Skype program through its control commands
-// and reads what Skype received and sent from its transcript file.
-
-constexpr DWORD kNotificationTimeoutMs = 5000;
-// Longer than the plug-in's 5-second discovery period: a plug-in that waited
-// for its timer instead of Skype's announcement would still show it.
-constexpr DWORD kReattachTimeoutMs = 8000;
 constexpr int kDemoPlaylistWidth = 320;
 constexpr int kDemoPlaylistHeight = 170;
 constexpr POINT kSkypeAt{380, 40};

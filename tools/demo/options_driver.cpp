@@ -10,8 +10,6 @@
 namespace demo::session {
 namespace {
 
-constexpr DWORD kDialogTimeoutMs = 10000;
-constexpr UINT kDialogTickMs = 50;
 constexpr char kDialogClass[] = "#32770";
 constexpr char kShotOptions[] = "4-options-dialog";
 

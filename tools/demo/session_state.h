@@ -23,13 +23,36 @@ namespace demo::session {
 using standin_skype::attachStatusName;
 using standin_skype::SentKind;
 
+// The player drives the stand-in Skype program through its control commands
+// and reads what Skype received and sent from its transcript file.
+
+constexpr DWORD kSettleMs = 150;
+// Skype answers a command once it is back in its own loop.
+constexpr DWORD kAnswerTimeoutMs = 3000;
+constexpr DWORD kNotificationTimeoutMs = 5000;
+// Longer than the plug-in's 5-second discovery period: a plug-in that waited
+// for its timer instead of Skype's announcement would still show it.
+constexpr DWORD kReattachTimeoutMs = 8000;
 constexpr DWORD kSnapshotTimeoutMs = 20000;
+constexpr DWORD kDialogTimeoutMs = 10000;
+constexpr UINT kDialogTickMs = 50;
 constexpr DWORD kPaintMs = 300;
+
 // What the options dialog is given.
 constexpr char kNewTemplate[] = "winamp [%state%]:[%title%]";
 constexpr char kExitMood[] = "Gone fishing";
-// What Skype answers a mood command with.
+
+// What the plug-in says to Skype and what Skype answers.
+constexpr char kRichMoodPrefix[] = "SET PROFILE RICH_MOOD_TEXT ";
+constexpr char kPlainMoodPrefix[] = "SET PROFILE MOOD_TEXT ";
 constexpr char kRichMoodAnswer[] = "PROFILE RICH_MOOD_TEXT ";
+constexpr char kPlainMoodAnswer[] = "PROFILE MOOD_TEXT ";
+constexpr char kErrorAnswer[] = "ERROR ";
+// The plug-in asks for protocol 7 and Skype, whose highest is 8, grants it.
+constexpr char kProtocolCommand[] = "PROTOCOL 7";
+constexpr char kProtocolAnswer[] = "PROTOCOL 7";
+// CONNSTATUS, CURRENTUSERHANDLE and USERSTATUS after each attach.
+constexpr unsigned kGreetings = 3;
 // What the plug-in answers every message of Skype's.
 constexpr LRESULT kTaken = 1;
 

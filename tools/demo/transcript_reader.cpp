@@ -6,19 +6,6 @@
 #include <cstring>
 
 namespace demo::session {
-namespace {
-
-constexpr DWORD kSettleMs = 150;
-// Skype answers a command once it is back in its own loop.
-constexpr DWORD kAnswerTimeoutMs = 3000;
-// What the plug-in says to Skype and what Skype answers.
-constexpr char kRichMoodPrefix[] = "SET PROFILE RICH_MOOD_TEXT ";
-constexpr char kPlainMoodPrefix[] = "SET PROFILE MOOD_TEXT ";
-constexpr char kPlainMoodAnswer[] = "PROFILE MOOD_TEXT ";
-constexpr char kErrorAnswer[] = "ERROR ";
-
-} // namespace
-
 // The mood a mood command carries; false for any other command.
 bool moodOf(const std::string& command, std::string* mood) {
     for (const char* prefix : {kRichMoodPrefix, kPlainMoodPrefix})
