@@ -2,7 +2,7 @@
 // numbers, a word for each, and the player's answer.
 #include "session_state.h"
 
-#include <cstring>
+#include <string>
 
 #include "host/host_api.h"
 #include "resources/resource.h"
@@ -12,20 +12,10 @@ namespace {
 
 // The plug-in's discovery timer on the host window, named in transcripts.
 constexpr WPARAM kPluginDiscoveryTimer = 10102;
-constexpr UINT kFirstRegisteredMessage = 0xC000;
 
+// The plug-in's menu commands; the player names its own.
 std::string hostCommandName(unsigned id) {
     switch (id) {
-    case host::kCommandPrevious:
-        return "previous";
-    case host::kCommandPlay:
-        return "play";
-    case host::kCommandPause:
-        return "pause";
-    case host::kCommandStop:
-        return "stop";
-    case host::kCommandNext:
-        return "next";
     case IDM_ABOUT:
         return "About";
     case IDM_ACTIVE:
@@ -37,7 +27,7 @@ std::string hostCommandName(unsigned id) {
     case IDM_OPTIONS:
         return "Options";
     default:
-        return "";
+        return standin::commandName(standin::Window::Main, id);
     }
 }
 
@@ -57,55 +47,60 @@ std::string playStateAnswer(LRESULT answer) {
     return textf("%ld (%s)", static_cast<long>(answer), word);
 }
 
+// "title of entry?" about entry 2: "title of entry 2?".
+std::string aboutEntry(long code, WPARAM index) {
+    std::string question = standin::queryName(code);
+    return question.insert(question.size() - 1, textf(" %lu", static_cast<unsigned long>(index)));
+}
+
 // A main-window query or callback: its code, a word for it and the answer.
 std::string hostQueryText(const standin::LoggedMessage& entry) {
     const long code = static_cast<long>(entry.lParam);
     const LRESULT answer = entry.result;
     const std::string query = textf("query %ld ", code);
+    const std::string question = query + standin::queryName(code, entry.wParam);
     switch (code) {
     case host::kQueryPlayState:
-        return query + "play state? -> " + playStateAnswer(answer);
+        return question + " -> " + playStateAnswer(answer);
     case host::kQueryPlaylistPosition:
-        return query + textf("playlist position? -> %ld", static_cast<long>(answer));
+        return question + textf(" -> %ld", static_cast<long>(answer));
     case host::kQueryEntryTitle:
-        return query + textf("title of entry %lu? -> ", static_cast<unsigned long>(entry.wParam)) +
+        return query + aboutEntry(code, entry.wParam) + " -> " +
                titleAnswer(standin::titles(), answer, utf8FromAnsi);
     case host::kQueryEntryTitleWide:
-        return query +
-               textf("UTF-16 title of entry %lu? -> ", static_cast<unsigned long>(entry.wParam)) +
+        return query + aboutEntry(code, entry.wParam) + " -> " +
                titleAnswer(standin::wideTitles(), answer, standin::utf8FromWide);
     case host::kQueryIniPath:
-        return query + "ini path? -> " +
+        return question + " -> " +
                (answer == reinterpret_cast<LRESULT>(standin::iniPath().c_str())
                     ? quoted(fileName(utf8FromAnsi(standin::iniPath())))
                     : textf("%ld", static_cast<long>(answer)));
     case host::kQueryIniPathWide:
-        return query + "UTF-16 ini path? -> " +
+        return question + " -> " +
                (answer == reinterpret_cast<LRESULT>(standin::wideIniPath().c_str())
                     ? quoted(fileName(standin::utf8FromWide(standin::wideIniPath())))
                     : textf("%ld", static_cast<long>(answer)));
     case host::kSetVolume:
         if (entry.wParam == static_cast<WPARAM>(host::kGetVolumeParam))
-            return query + textf("volume? -> %ld", static_cast<long>(answer));
-        return query + textf("set volume %lu", static_cast<unsigned long>(entry.wParam));
+            return question + textf(" -> %ld", static_cast<long>(answer));
+        return question + textf(" %lu", static_cast<unsigned long>(entry.wParam));
     case host::kQueryWindow:
-        return query + textf("playlist window? -> 0x%08lX", static_cast<unsigned long>(answer));
+        return question + textf(" -> 0x%08lX", static_cast<unsigned long>(answer));
     case host::kCallbackSongStarted:
-        return textf("callback %ld song started", code);
     case host::kCallbackStatusChanged:
-        return textf("callback %ld status changed", code);
+        return textf("callback %ld ", code) + standin::queryName(code);
     default:
         return standin::describe(entry);
     }
 }
 
-std::string registeredMessageText(const standin::LoggedMessage& entry, const char* name) {
+std::string registeredMessageText(const standin::LoggedMessage& entry, const std::string& name) {
     const HWND sender = reinterpret_cast<HWND>(entry.wParam);
-    if (std::strcmp(name, standin_skype::kAttachMessageName) == 0)
+    if (name == standin_skype::kAttachMessageName)
         return textf("Skype's Attach from %s, status 0x%lX (%s)", hexHandle(sender).c_str(),
                      static_cast<unsigned long>(entry.lParam),
                      attachStatusName(static_cast<LONG>(entry.lParam)));
-    return textf("broadcast \"%s\" from %s", name, hexHandle(sender).c_str());
+    return textf("broadcast \"%s\" from %s", name.c_str(), hexHandle(sender).c_str());
 }
 
 // Shorter than standin::describe: the numbers, a word for each, the answer.
@@ -123,9 +118,8 @@ std::string hostMessageText(const standin::LoggedMessage& entry) {
     if (entry.message == WM_TIMER)
         return textf("timer %lu", static_cast<unsigned long>(entry.wParam)) +
                (entry.wParam == kPluginDiscoveryTimer ? " (the plug-in's Skype discovery)" : "");
-    char name[64];
-    if (entry.message >= kFirstRegisteredMessage &&
-        GetClipboardFormatNameA(entry.message, name, sizeof name) > 0)
+    const std::string name = standin::registeredName(entry.message);
+    if (!name.empty())
         return registeredMessageText(entry, name);
     return standin::describe(entry);
 }
