@@ -448,8 +448,7 @@ int runDemoSession(const DemoOptions& given) {
     SetWindowPos(standin::playlistWindow(), nullptr, 0, 0, kDemoPlaylistWidth, kDemoPlaylistHeight,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     runDemoSteps(session);
-    if (standin::playerExists())
-        printDemoIniSection();
+    printDemoIniSection();
     standin::destroyPlayer(); // the player's windows go; Skype keeps the exit mood
     if (demo::skypeAppWindow()) {
         snapshot(kShotQuit);
