@@ -168,6 +168,8 @@ std::string SkypeLine::text() const {
     return bytes.substr(0, bytes.find('\0'));
 }
 
+namespace {
+
 SkypeLine parseSkypeLine(const std::string& line) {
     SkypeLine parsed;
     parsed.line = line;
@@ -233,6 +235,8 @@ SkypeLine parseSkypeLine(const std::string& line) {
     }
     return parsed;
 }
+
+} // namespace
 
 int closeLeftoverSkypes() {
     const std::vector<HWND> leftovers = skypeWindows(0);
