@@ -10,7 +10,6 @@
 namespace demo {
 namespace {
 
-constexpr UINT kControlTimeoutMs = 5000;
 constexpr DWORD kStartTimeoutMs = 15000;
 constexpr DWORD kExitTimeoutMs = 5000;
 constexpr DWORD kReadChunk = 4096;
@@ -114,13 +113,7 @@ std::vector<HWND> skypeWindows(DWORD processId) {
 }
 
 bool sendControl(HWND window, const std::string& command) {
-    COPYDATASTRUCT data{standin_skype::kControlTag, static_cast<DWORD>(command.size() + 1),
-                        const_cast<char*>(command.c_str())};
-    DWORD_PTR result = 0;
-    return SendMessageTimeoutA(window, WM_COPYDATA, reinterpret_cast<WPARAM>(gSkype.controller),
-                               reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, kControlTimeoutMs,
-                               &result) != 0 &&
-           result == 1;
+    return standin_skype::sendControlCommand(window, gSkype.controller, command);
 }
 
 bool processEnded(HANDLE process) {
@@ -174,6 +167,8 @@ std::vector<std::string> readNewLines() {
 std::string SkypeLine::text() const {
     return bytes.substr(0, bytes.find('\0'));
 }
+
+namespace {
 
 SkypeLine parseSkypeLine(const std::string& line) {
     SkypeLine parsed;
@@ -240,6 +235,8 @@ SkypeLine parseSkypeLine(const std::string& line) {
     }
     return parsed;
 }
+
+} // namespace
 
 int closeLeftoverSkypes() {
     const std::vector<HWND> leftovers = skypeWindows(0);

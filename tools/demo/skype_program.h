@@ -59,8 +59,6 @@ struct SkypeLine {
     std::string text() const;
 };
 
-SkypeLine parseSkypeLine(const std::string& line);
-
 struct SkypeLaunch {
     std::string program;
     std::string logPath;       // Skype appends; it is deleted first

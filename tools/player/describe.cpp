@@ -1,4 +1,5 @@
-// Readable lines for logged messages, for transcripts and failure output.
+// Readable lines for logged messages, for transcripts and failure output,
+// and the words for the host's messages that every transcript uses.
 #include "standin_player.h"
 
 #include <algorithm>
@@ -11,18 +12,22 @@ namespace {
 
 using Name = std::pair<unsigned long, const char*>; // code, text
 
+// RegisterWindowMessage hands out numbers from here on.
+constexpr UINT kFirstRegisteredMessage = 0xC000;
+
 constexpr Name kMainQueries[] = {
     {host::kQueryPlayState, "play state?"},
     {host::kQueryPlaylistPosition, "playlist position?"},
     {host::kQueryEntryTitle, "title of entry?"},
-    {host::kQueryEntryTitleWide, "wide title of entry?"},
+    {host::kQueryEntryTitleWide, "UTF-16 title of entry?"},
     {host::kQueryIniPath, "ini path?"},
-    {host::kQueryIniPathWide, "wide ini path?"},
-    {host::kQueryWindow, "window?"},
+    {host::kQueryIniPathWide, "UTF-16 ini path?"},
+    {host::kQueryWindow, "playlist window?"},
     {host::kSetVolume, "set volume"},
-    {host::kCallbackSongStarted, "callback: song started"},
-    {host::kCallbackStatusChanged, "callback: status changed"},
+    {host::kCallbackSongStarted, "song started"},
+    {host::kCallbackStatusChanged, "status changed"},
 };
+constexpr char kVolumeQuery[] = "volume?"; // kSetVolume with kGetVolumeParam
 
 constexpr Name kMainCommands[] = {
     {host::kCommandPrevious, "previous"}, {host::kCommandPlay, "play"},
@@ -46,13 +51,8 @@ const char* lookup(const Name (&names)[N], unsigned long code, const char* fallb
     return found == std::end(names) ? fallback : found->second;
 }
 
-const char* mainQueryName(LPARAM code) {
-    return lookup(kMainQueries, static_cast<unsigned long>(code), "unknown query");
-}
-
-const char* commandName(Window window, unsigned id) {
-    return window == Window::Main ? lookup(kMainCommands, id, "")
-                                  : lookup(kPlaylistCommands, id, "");
+bool isCallback(LPARAM code) {
+    return code == host::kCallbackSongStarted || code == host::kCallbackStatusChanged;
 }
 
 const char* fixedMessageName(UINT message) {
@@ -87,14 +87,14 @@ std::string pointerText(ULONG_PTR pointer) {
 
 std::string mainQueryText(const LoggedMessage& entry) {
     char text[160];
-    std::snprintf(text, sizeof text, "WM_USER %ld (%s) wParam ", static_cast<long>(entry.lParam),
-                  mainQueryName(entry.lParam));
+    std::snprintf(text, sizeof text, "WM_USER %ld (%s%s) wParam ", static_cast<long>(entry.lParam),
+                  isCallback(entry.lParam) ? "callback: " : "", queryName(entry.lParam));
     // The song-start callback names the file.
     if (entry.lParam == host::kCallbackSongStarted && entry.wParam != 0)
         return text + pointerText(entry.wParam);
     if (entry.lParam == host::kSetVolume &&
         entry.wParam == static_cast<WPARAM>(host::kGetVolumeParam))
-        return text + std::to_string(host::kGetVolumeParam) + " (volume?)";
+        return text + std::to_string(host::kGetVolumeParam) + " (" + kVolumeQuery + ")";
     return text + std::to_string(entry.wParam);
 }
 
@@ -136,11 +136,10 @@ std::string messageText(const LoggedMessage& entry) {
                       static_cast<unsigned long>(entry.lParam));
         return text;
     }
-    char registered[128];
-    if (entry.message >= 0xC000 &&
-        GetClipboardFormatNameA(entry.message, registered, sizeof registered) > 0) {
-        std::snprintf(text, sizeof text, "registered \"%s\" wParam 0x%lX lParam 0x%lX", registered,
-                      static_cast<unsigned long>(entry.wParam),
+    const std::string registered = registeredName(entry.message);
+    if (!registered.empty()) {
+        std::snprintf(text, sizeof text, "registered \"%s\" wParam 0x%lX lParam 0x%lX",
+                      registered.c_str(), static_cast<unsigned long>(entry.wParam),
                       static_cast<unsigned long>(entry.lParam));
         return text;
     }
@@ -176,6 +175,25 @@ std::string resultText(const LoggedMessage& entry) {
 }
 
 } // namespace
+
+const char* queryName(long code, WPARAM wParam) {
+    if (code == host::kSetVolume && wParam == static_cast<WPARAM>(host::kGetVolumeParam))
+        return kVolumeQuery;
+    return lookup(kMainQueries, static_cast<unsigned long>(code), "unknown query");
+}
+
+const char* commandName(Window window, unsigned id) {
+    return window == Window::Main ? lookup(kMainCommands, id, "")
+                                  : lookup(kPlaylistCommands, id, "");
+}
+
+std::string registeredName(UINT message) {
+    char name[128];
+    if (message >= kFirstRegisteredMessage &&
+        GetClipboardFormatNameA(message, name, sizeof name) > 0)
+        return name;
+    return {};
+}
 
 const char* stateName(PlayState state) {
     switch (state) {

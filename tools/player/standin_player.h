@@ -230,6 +230,14 @@ std::optional<LoggedMessage> lastMessage(Window window, UINT message);
 bool isNotable(const LoggedMessage& entry);
 // One readable line, e.g. "main  WM_USER 104 (play state?) -> 1".
 std::string describe(const LoggedMessage& entry);
+// The words for the host's messages, which every transcript uses: a main
+// window WM_USER code ("play state?", "set volume", "song started"; "volume?"
+// when wParam asks for the volume; "unknown query"), a WM_COMMAND id ("play";
+// "" for one the window does not know), and a registered message's name
+// (empty for any other message).
+const char* queryName(long code, WPARAM wParam = 0);
+const char* commandName(Window window, unsigned id);
+std::string registeredName(UINT message);
 const char* stateName(PlayState state); // "Playing", "Paused" or "Stopped"
 
 // ---- Plug-in -----------------------------------------------------------------

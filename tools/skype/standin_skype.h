@@ -35,6 +35,7 @@ inline constexpr char kApiWindowClass[] = "TralmoStandInSkypeApi";
 // commands it takes in WM_COPYDATA from a demo or a person's script.
 inline constexpr wchar_t kAppWindowClass[] = L"TralmoStandInSkype";
 inline constexpr ULONG_PTR kControlTag = 0x54524C4D;
+inline constexpr UINT kControlTimeoutMs = 5000;
 
 // Attach statuses Skype puts in the Attach message's lParam.
 inline constexpr LONG kAttachSuccess = 0;
@@ -42,6 +43,36 @@ inline constexpr LONG kAttachPendingAuthorization = 1;
 inline constexpr LONG kAttachRefused = 2;
 inline constexpr LONG kAttachNotAvailable = 3;
 inline constexpr LONG kAttachApiAvailable = 0x8001;
+
+// "Success", "PendingAuthorization" and so on; "unknown" for any other.
+inline const char* attachStatusName(LONG status) {
+    switch (status) {
+    case kAttachSuccess:
+        return "Success";
+    case kAttachPendingAuthorization:
+        return "PendingAuthorization";
+    case kAttachRefused:
+        return "Refused";
+    case kAttachNotAvailable:
+        return "NotAvailable";
+    case kAttachApiAvailable:
+        return "ApiAvailable";
+    default:
+        return "unknown";
+    }
+}
+
+// Hands a control command to the program's window; true when it took it.
+// `sender` goes in wParam.
+inline bool sendControlCommand(HWND program, HWND sender, const std::string& command) {
+    COPYDATASTRUCT data{kControlTag, static_cast<DWORD>(command.size() + 1),
+                        const_cast<char*>(command.c_str())};
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(program, WM_COPYDATA, reinterpret_cast<WPARAM>(sender),
+                               reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, kControlTimeoutMs,
+                               &result) != 0 &&
+           result == 1;
+}
 
 // Skype drops a client that takes longer than this to take a notification.
 inline constexpr DWORD kSlowClientMs = 1000;

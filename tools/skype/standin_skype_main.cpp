@@ -2,36 +2,7 @@
 // a window that shows what Skype received, its protocol, the mood it holds
 // and the calls, and buttons that ring the client or play the user.
 //
-//   standin_skype.exe [--status N|none] [--answer MODE] [--client HEX]
-//                     [--client-process PID] [--log FILE]
-//                     [--at X,Y] [--real] [--answers none|nested|later] [--protocol N]
-//                     [--greet on|off] [--ask] [--block never|always|alternate]
-//                     [--drop on|off] [--user NAME]
-//   standin_skype.exe --send "COMMAND"
-//
-// --status   the Attach status answered to a Discover (default 0, Success;
-//            decimal or 0x hex); "none" answers nothing.
-// --answer   when to answer: "immediate" (inside the Discover handler, while
-//            the client's broadcast is in progress; the default), "deferred"
-//            (sent once the handler returned) or "posted" (posted, so the
-//            client sees it only after its broadcast returned).
-// --client   answer only the Discover of this window (hex handle).
-// --client-process  answer only windows of this process (decimal id).
-// --log      append the transcript to FILE instead of writing it to stdout.
-// --at       put the window's top left corner at screen point X,Y.
-// --real     behave as Skype does: answer every command (later), greet after
-//            attaching, SMTO_BLOCK on every other notification, drop a client
-//            slower than 1 s, take commands only from the attached client,
-//            announce the API on return. The options after it still apply.
-// --answers  how commands are answered: not at all (the default without
-//            --real), "nested" (inside the command's send) or "later".
-// --protocol Skype's own highest protocol (default 8).
-// --greet    CONNSTATUS, CURRENTUSERHANDLE and USERSTATUS after an attach.
-// --ask      ask the user before a client may attach (Allow / Refuse).
-// --block    which notifications are sent with SMTO_BLOCK.
-// --drop     drop a client that takes over 1 s to take a notification.
-// --user     the user's handle (CURRENTUSERHANDLE).
-// --send     hand COMMAND to the running stand-in and exit (0 when taken).
+// Its command line: skype_app_words.h.
 //
 // Control commands, sent by another program as WM_COPYDATA to the window of
 // class "TralmoStandInSkype" with dwData 0x54524C4D ('TRLM') and the command
@@ -51,7 +22,7 @@
 //   "exit"             close the program
 //   "sync"             write out every transcript line so far (not logged)
 // The message returns 1 when the command was taken, 0 otherwise.
-#include "standin_skype.h"
+#include "skype_app_words.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -60,10 +31,9 @@
 
 namespace {
 
-namespace sk = standin_skype;
+using namespace skype_app;
 
 constexpr wchar_t kWindowTitle[] = L"Skype (stand-in)";
-constexpr UINT kControlTimeoutMs = 5000;
 constexpr UINT kStateChanged = WM_APP + 10;
 constexpr int kMaxLogEntries = 1000;
 constexpr size_t kCallsShown = 3;
@@ -91,15 +61,6 @@ enum ControlId {
     IdIncoming,
 };
 
-struct Options {
-    sk::Config config;
-    std::string logPath;
-    std::string sendCommand;
-    bool send = false;
-    int x = CW_USEDEFAULT;
-    int y = CW_USEDEFAULT;
-};
-
 HWND g_window = nullptr;
 HFONT g_moodFont = nullptr;
 FILE* g_log = nullptr;
@@ -124,164 +85,6 @@ std::string hwndText(HWND window) {
     std::snprintf(text, sizeof text, "0x%08lX",
                   static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
     return text;
-}
-
-std::string statusName(LONG status) {
-    switch (status) {
-    case sk::kAttachSuccess:
-        return "Success";
-    case sk::kAttachPendingAuthorization:
-        return "PendingAuthorization";
-    case sk::kAttachRefused:
-        return "Refused";
-    case sk::kAttachNotAvailable:
-        return "NotAvailable";
-    case sk::kAttachApiAvailable:
-        return "ApiAvailable";
-    default:
-        return "unknown";
-    }
-}
-
-// ---- Words of the command line and the control commands ----
-
-template <typename T> struct Named {
-    const char* name;
-    T value;
-};
-
-constexpr Named<sk::AnswerMode> kAnswerModes[] = {
-    {"immediate", sk::AnswerMode::Immediate},
-    {"deferred", sk::AnswerMode::Deferred},
-    {"posted", sk::AnswerMode::Posted},
-};
-constexpr Named<sk::CommandAnswers> kCommandAnswers[] = {
-    {"none", sk::CommandAnswers::None},
-    {"nested", sk::CommandAnswers::Nested},
-    {"later", sk::CommandAnswers::Later},
-};
-constexpr Named<sk::Blocking> kBlockings[] = {
-    {"never", sk::Blocking::Never},
-    {"always", sk::Blocking::Always},
-    {"alternate", sk::Blocking::Alternate},
-};
-constexpr Named<bool> kSwitches[] = {{"on", true}, {"off", false}};
-
-template <typename T, size_t N>
-bool parseNamed(const std::string& text, const Named<T> (&names)[N], T* value) {
-    for (const Named<T>& named : names)
-        if (text == named.name) {
-            *value = named.value;
-            return true;
-        }
-    return false;
-}
-
-template <typename T, size_t N> const char* nameOf(T value, const Named<T> (&names)[N]) {
-    for (const Named<T>& named : names)
-        if (named.value == value)
-            return named.name;
-    return "none";
-}
-
-// "none" or a status, decimal or 0x hex.
-bool parseStatus(const std::string& text, bool* none, LONG* status) {
-    *none = text == "none";
-    if (*none)
-        return true;
-    char* end = nullptr;
-    *status = std::strtol(text.c_str(), &end, 0);
-    return !text.empty() && !*end;
-}
-
-bool parseNumber(const std::string& text, int* number) {
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || value < 1 || value > 0xFFFF)
-        return false;
-    *number = static_cast<int>(value);
-    return true;
-}
-
-// "X,Y" in decimal.
-bool parsePoint(const char* text, int* x, int* y) {
-    char* end = nullptr;
-    const long left = std::strtol(text, &end, 10);
-    if (end == text || *end != ',')
-        return false;
-    const char* rest = end + 1;
-    const long top = std::strtol(rest, &end, 10);
-    if (end == rest || *end)
-        return false;
-    *x = static_cast<int>(left);
-    *y = static_cast<int>(top);
-    return true;
-}
-
-// The behaviours both the command line and the control commands set.
-bool applySetting(const std::string& name, const std::string& value, sk::Config* config) {
-    if (name == "answers")
-        return parseNamed(value, kCommandAnswers, &config->answers);
-    if (name == "protocol")
-        return parseNumber(value, &config->highestProtocol);
-    if (name == "block")
-        return parseNamed(value, kBlockings, &config->blocking);
-    if (name == "greet")
-        return parseNamed(value, kSwitches, &config->greetAfterAttach);
-    if (name == "drop")
-        return parseNamed(value, kSwitches, &config->dropSlowClients);
-    if (name == "user" && !value.empty()) {
-        config->userHandle = value;
-        return true;
-    }
-    return false;
-}
-
-bool parseOptions(int argc, char** argv, Options* options) {
-    sk::AnswerMode mode = sk::AnswerMode::Immediate;
-    bool none = false;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--real") == 0)
-            options->config = sk::realistic(nullptr);
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--real") {
-            continue;
-        } else if (arg == "--ask") {
-            options->config.askUser = true;
-        } else if (arg == "--answer" && hasValue) {
-            if (!parseNamed(argv[++i], kAnswerModes, &mode))
-                return false;
-        } else if (arg == "--status" && hasValue) {
-            if (!parseStatus(argv[++i], &none, &options->config.attachStatus))
-                return false;
-        } else if (arg == "--client" && hasValue) {
-            options->config.client = reinterpret_cast<HWND>(
-                static_cast<ULONG_PTR>(std::strtoul(argv[++i], nullptr, 16)));
-        } else if (arg == "--client-process" && hasValue) {
-            options->config.clientProcess =
-                static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
-        } else if (arg == "--log" && hasValue) {
-            options->logPath = argv[++i];
-        } else if (arg == "--at" && hasValue) {
-            if (!parsePoint(argv[++i], &options->x, &options->y))
-                return false;
-        } else if (arg == "--send" && hasValue) {
-            options->send = true;
-            options->sendCommand = argv[++i];
-        } else if (arg.compare(0, 2, "--") == 0 && hasValue) {
-            if (!applySetting(arg.substr(2), argv[++i], &options->config))
-                return false;
-        } else {
-            return false;
-        }
-    }
-    g_answerMode = mode;
-    options->config.answerMode = none ? sk::AnswerMode::None : mode;
-    // A person watches: calls run by the clock.
-    options->config.scriptClock = sk::ScriptClock::RealTime;
-    return true;
 }
 
 // ---- The window ----
@@ -315,8 +118,9 @@ void showAttachState(const sk::Snapshot& skype) {
                                                           : "the user is asked";
         text += std::string(", ") + nameOf(config.answerMode, kAnswerModes);
     } else {
-        text += std::to_string(config.attachStatus) + " (" + statusName(config.attachStatus) +
-                "), " + nameOf(config.answerMode, kAnswerModes);
+        text += std::to_string(config.attachStatus) + " (" +
+                sk::attachStatusName(config.attachStatus) + "), " +
+                nameOf(config.answerMode, kAnswerModes);
     }
     if (skype.pendingClient)
         text += "; waiting for the user: " + hwndText(skype.pendingClient);
@@ -607,12 +411,7 @@ int sendControl(const std::string& command) {
         std::fprintf(stderr, "standin_skype: no stand-in Skype is running\n");
         return 2;
     }
-    COPYDATASTRUCT data{sk::kControlTag, static_cast<DWORD>(command.size() + 1),
-                        const_cast<char*>(command.c_str())};
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL,
-                             kControlTimeoutMs, &result) ||
-        result != 1) {
+    if (!sk::sendControlCommand(target, nullptr, command)) {
         std::fprintf(stderr, "standin_skype: command not taken: %s\n", command.c_str());
         return 1;
     }
@@ -641,6 +440,7 @@ int main(int argc, char** argv) {
     }
     if (options.send)
         return sendControl(options.sendCommand);
+    g_answerMode = options.answerMode;
     if (!options.logPath.empty()) {
         g_log = std::fopen(options.logPath.c_str(), "ab");
         if (!g_log) {
