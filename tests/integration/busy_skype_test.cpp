@@ -22,12 +22,7 @@ std::vector<std::string> moodsAtSkype() {
 
 class BusySkypeTest : public PluginTest {
   protected:
-    void prepare() override {
-        sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
-    }
+    void prepare() override { ASSERT_TRUE(startSkypeForPlugin(skype_)); }
 
     std::unique_ptr<sk::Running> skype_;
 };

@@ -28,24 +28,15 @@ class CallWatcherTest : public PluginTest {
     void prepare() override {
         standin::writeIniContent(ini_);
         sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
         config.answerMode = answerMode_;
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
     }
 
-    // Skype has heard the link's Discover (and attached it, when it answers)
-    // and nothing is on its way: each story starts from a quiet link.
     void SetUp() override {
         PluginTest::SetUp();
         if (HasFatalFailure())
             return;
-        if (answerMode_ != sk::AnswerMode::None) {
-            ASSERT_TRUE(waitForSkypeAttach());
-        } else {
-            ASSERT_TRUE(sk::pumpUntil([] { return sk::snapshot().discovers > 0; }));
-        }
-        settleSkypeLink();
+        ASSERT_TRUE(waitForQuietLink(answerMode_));
         link_ = skypeLink();
         ASSERT_NE(link_, nullptr);
         ASSERT_EQ(sk::snapshot().lastClient, link_) << "Skype's client is the link window";

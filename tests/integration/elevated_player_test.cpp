@@ -48,10 +48,7 @@ class ElevatedPlayerTest : public PluginTest {
         fakeWindowsVersion(major_, minor_);
         standin::writeIniContent("[Tralmo]\nTRALMO_STOP_MUSIC=1\n");
         standin::setPlayState(PlayState::Playing);
-        sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_));
     }
 
     // Skype reports a call status; whether the player's side took it.

@@ -121,6 +121,25 @@ void settleTrayTips() {
     }
 }
 
+testing::AssertionResult startSkypeForPlugin(std::unique_ptr<standin_skype::Running>& skype,
+                                             standin_skype::Config config) {
+    config.clientProcess = GetCurrentProcessId();
+    skype = std::make_unique<standin_skype::Running>(config);
+    if (!skype->started())
+        return testing::AssertionFailure() << "the stand-in Skype did not start";
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult waitForQuietLink(standin_skype::AnswerMode mode) {
+    if (mode != standin_skype::AnswerMode::None && !waitForSkypeAttach())
+        return testing::AssertionFailure() << "Skype never attached the link";
+    if (mode == standin_skype::AnswerMode::None &&
+        !standin_skype::pumpUntil([] { return standin_skype::snapshot().discovers > 0; }))
+        return testing::AssertionFailure() << "Skype never heard the link's Discover";
+    settleSkypeLink();
+    return testing::AssertionSuccess();
+}
+
 bool waitForLastSkypeCommand(const std::string& text) {
     return standin_skype::pumpUntil([&text] {
         const std::vector<standin_skype::CopyDataRecord> commands = skypeCommands();

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,6 +63,14 @@ bool waitForSkypeAttach();                    // Skype attached the link and hea
 // Pumps until the plug-in has nothing on its way to Skype: no send in
 // progress and nothing new for a while. For tests that show nothing is sent.
 void settleSkypeLink();
+// A stand-in Skype that serves this process, where the plug-in's link window
+// lives; started in prepare(), before the plug-in looks for it.
+testing::AssertionResult startSkypeForPlugin(std::unique_ptr<standin_skype::Running>& skype,
+                                             standin_skype::Config config = {});
+// Where a story starts: Skype attached the link (or, one that never answers,
+// heard its Discover), and nothing is on its way.
+testing::AssertionResult
+waitForQuietLink(standin_skype::AnswerMode mode = standin_skype::AnswerMode::Immediate);
 // Pumps until the last command Skype holds (PROTOCOL 7 aside) reads `text`.
 bool waitForLastSkypeCommand(const std::string& text);
 // Whether a link window is left anywhere in this process, on any thread.

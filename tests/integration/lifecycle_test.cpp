@@ -298,10 +298,7 @@ class QuitTest : public PluginTest, public testing::WithParamInterface<QuitCase>
                             reinterpret_cast<void*>(&broadcastsUndelivered)));
             ASSERT_NE(gSendTimeoutBehind, nullptr);
         }
-        standin_skype::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_ = std::make_unique<standin_skype::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_));
     }
 
     std::unique_ptr<standin_skype::Running> skype_;

@@ -44,20 +44,15 @@ class MoodTest : public PluginTest {
     void prepare() override {
         if (!ini_.empty())
             standin::writeIniContent(ini_);
-        sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_));
         clearRecordedCalls();
     }
 
-    // Each story starts with Skype attached and nothing on its way.
     void SetUp() override {
         PluginTest::SetUp();
         if (HasFatalFailure())
             return;
-        ASSERT_TRUE(waitForSkypeAttach());
-        settleSkypeLink();
+        ASSERT_TRUE(waitForQuietLink());
         link_ = skypeLink();
     }
 

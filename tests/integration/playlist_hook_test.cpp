@@ -35,24 +35,15 @@ class PlaylistHookTest : public PluginTest {
 
     void prepare() override {
         sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
         config.answerMode = answerMode_;
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
     }
 
-    // Each story starts with Skype attached (when it answers) and nothing on
-    // its way.
     void SetUp() override {
         PluginTest::SetUp();
         if (HasFatalFailure())
             return;
-        if (answerMode_ != sk::AnswerMode::None) {
-            ASSERT_TRUE(waitForSkypeAttach());
-        } else {
-            ASSERT_TRUE(sk::pumpUntil([] { return sk::snapshot().discovers > 0; }));
-        }
-        settleSkypeLink();
+        ASSERT_TRUE(waitForQuietLink(answerMode_));
         onMessageBox([this](HWND owner, const char* text, const char* caption) {
             boxes_.push_back({owner, text ? text : "", caption == nullptr, skypeCommandCount()});
             if (whileBoxIsOpen_)

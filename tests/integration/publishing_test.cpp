@@ -16,19 +16,14 @@ class PublishingTest : public PluginTest {
   protected:
     void prepare() override {
         ASSERT_TRUE(standin::writeIniContent(ini_));
-        sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_));
     }
 
-    // Each story starts with Skype attached and nothing on its way.
     void SetUp() override {
         PluginTest::SetUp();
         if (HasFatalFailure())
             return;
-        ASSERT_TRUE(waitForSkypeAttach());
-        settleSkypeLink();
+        ASSERT_TRUE(waitForQuietLink());
     }
 
     std::vector<std::string> moods() const {

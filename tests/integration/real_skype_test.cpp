@@ -29,10 +29,8 @@ class RealSkypeTest : public PluginTest {
         ASSERT_TRUE(standin::writeIniContent(ini_));
         standin::setPlayState(PlayState::Playing);
         sk::Config config = sk::realistic(nullptr);
-        config.clientProcess = GetCurrentProcessId();
         config.askUser = askUser_;
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
     }
 
     void TearDown() override {

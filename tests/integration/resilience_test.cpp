@@ -24,10 +24,7 @@ class ResilienceTest : public PluginTest {
             ASSERT_TRUE(standin::writeIniContent(ini_));
         }
         standin::setPlayState(standin::PlayState::Playing);
-        sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_));
         fakeWindowsVersion(5, 1);
     }
 

@@ -26,10 +26,7 @@ class SecondInitTest : public PluginTest {
   protected:
     void prepare() override {
         standin::writeIniContent(kExitMoodIni);
-        sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_));
     }
 
     std::unique_ptr<sk::Running> skype_;

@@ -29,21 +29,16 @@ class PinnedShutdownTest : public PluginTest {
     void prepare() override {
         ASSERT_TRUE(standin::writeIniContent("[Tralmo]\nTRALMO_ACTIVE=1\nTRALMO_STOP_MUSIC=0\n"));
         standin::setPlayState(standin::PlayState::Playing);
-        sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_));
     }
 
-    // Each story starts with Skype attached, the playing song's mood
-    // published, and nothing on its way.
+    // Each story starts with the playing song's mood published.
     void SetUp() override {
         PluginTest::SetUp();
         if (HasFatalFailure())
             return;
-        ASSERT_TRUE(waitForSkypeAttach());
         ASSERT_TRUE(waitForSkypeCommands(1));
-        settleSkypeLink();
+        ASSERT_TRUE(waitForQuietLink());
     }
 
     // Quits; the exit mood (empty by default) must have reached Skype from

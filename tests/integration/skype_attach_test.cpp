@@ -40,10 +40,8 @@ class AttachTest : public PluginTest {
         ASSERT_TRUE(standin::writeIniContent(kTemplate));
         standin::setPlayState(startState_);
         sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
         config.answerMode = answerMode_;
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
     }
 
     // What Skype received from here on, once `awaited` records came and the

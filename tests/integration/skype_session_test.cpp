@@ -167,10 +167,8 @@ class SessionTest : public PluginTest {
         if (playingAtStart_)
             standin::setPlayState(standin::PlayState::Playing);
         sk::Config config;
-        config.clientProcess = GetCurrentProcessId();
         config.answerMode = answerMode_;
-        skype_ = std::make_unique<sk::Running>(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
     }
 
     // What Skype received from `first` on, once `awaited` records came and
