@@ -109,7 +109,7 @@ bool waitForTrayTip(const std::string& tip) {
 }
 
 void settleTrayTips() {
-    constexpr DWORD kQuietMs = 50;
+    constexpr DWORD kQuietMs = 150;
     constexpr int kMostRounds = 40;
     std::size_t calls = recordedCalls({"Shell_NotifyIconA"}).size();
     for (int round = 0; round < kMostRounds; ++round) {

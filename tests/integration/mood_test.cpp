@@ -192,9 +192,9 @@ TEST_F(MoodTest, TitleOf64KiBArrivesWhole) {
     EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + ("<" + title + "> playing"), link_));
 }
 
-// Sets the ini file's last write back an hour, as a listener's file is: the
-// player wrote it when it last closed.
-bool ageIniFile() {
+// Sets the ini file's last write time this many hours from now: -1 for a
+// listener's file (the player wrote it when it last closed).
+bool stampIniFile(int hours) {
     const HANDLE file =
         CreateFileA(standin::iniPath().c_str(), FILE_WRITE_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -203,11 +203,11 @@ bool ageIniFile() {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
-    time.QuadPart -= 3600ULL * 10'000'000;
-    const FILETIME hourAgo{time.LowPart, time.HighPart};
-    const bool aged = SetFileTime(file, nullptr, nullptr, &hourAgo) != FALSE;
+    time.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(hours) * 3600 * 10'000'000);
+    const FILETIME stamp{time.LowPart, time.HighPart};
+    const bool set = SetFileTime(file, nullptr, nullptr, &stamp) != FALSE;
     CloseHandle(file);
-    return aged;
+    return set;
 }
 
 std::size_t templateReads() {
@@ -228,24 +228,26 @@ TEST_F(MoodTest, TheTemplateIsReadAgainOnlyWhenTheIniFileChanged) {
         return waitForLastSkypeCommand(kRich + prefix + titles[static_cast<std::size_t>(entry)]);
     };
     setTemplate("Now: [%title%]");
-    ASSERT_TRUE(ageIniFile());
+    ASSERT_TRUE(stampIniFile(-1));
     clearRecordedCalls();
     for (int entry = 0; entry < 3; ++entry)
         EXPECT_TRUE(play(entry, "Now: ")) << lastMood();
     EXPECT_EQ(templateReads(), 1u) << "an unchanged file gives the same template";
 
     // An editor saves the file: it may save again within its clock's step,
-    // so a file written just now is read at every song until it settles.
+    // so a file written just now is read at every song until it settles (a
+    // stamp ahead of our clock, as on a share, keeps it unsettled here).
     setTemplate("Air: [%title%]");
+    ASSERT_TRUE(stampIniFile(1));
     EXPECT_TRUE(play(0, "Air: ")) << lastMood();
     EXPECT_TRUE(play(1, "Air: ")) << lastMood();
     EXPECT_EQ(templateReads(), 3u);
 
     // Settled again, then changed to a template of the same length.
-    ASSERT_TRUE(ageIniFile());
+    ASSERT_TRUE(stampIniFile(-1));
     EXPECT_TRUE(play(2, "Air: ")) << lastMood();
     setTemplate("Out: [%title%]");
-    ASSERT_TRUE(ageIniFile());
+    ASSERT_TRUE(stampIniFile(-1));
     EXPECT_TRUE(play(0, "Out: ")) << lastMood();
     EXPECT_TRUE(play(1, "Out: ")) << lastMood();
     EXPECT_EQ(templateReads(), 5u);
@@ -257,7 +259,10 @@ TEST_F(MoodTest, AHungShellHoldsNeitherThePlayerNorSkype) {
     const std::vector<std::string> titles = {"One", "Two", "Three"};
     standin::setTitles(titles);
     hangShellUpdates(true);
-    for (int entry = 0; entry < 3; ++entry) {
+    standin::sendSongStarted();
+    ASSERT_TRUE(standin::pumpUntil([] { return trayCallsInFlight() == 1; }, 5000))
+        << "the first tooltip is on its way to the shell";
+    for (int entry = 1; entry < 3; ++entry) {
         standin::setPosition(entry);
         standin::sendSongStarted();
     }
@@ -273,7 +278,8 @@ TEST_F(MoodTest, AHungShellHoldsNeitherThePlayerNorSkype) {
     hangShellUpdates(true);
     ASSERT_TRUE(standin::quitPlugin());
     EXPECT_EQ(lastMood(), std::string(kRich));
-    EXPECT_EQ(trayCallsInFlight(), 1) << "the exit tooltip still waits";
+    EXPECT_TRUE(standin::pumpUntil([] { return trayCallsInFlight() == 1; }, 5000))
+        << "the exit tooltip still waits for the shell";
     hangShellUpdates(false);
     EXPECT_TRUE(waitForTrayTip(""));
 }
