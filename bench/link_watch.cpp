@@ -4,6 +4,7 @@
 #include "stats.h"
 
 #include "skype/skype_link.h"
+#include "win32_mutex.h"
 
 #include <algorithm>
 
@@ -15,29 +16,15 @@ using PostFn = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
 
 SendFn gOriginal = nullptr;
 PostFn gOriginalPost = nullptr;
-CRITICAL_SECTION gLock;
+win32::Mutex gLock;
 LinkSends gSends;
 // Set whenever a send returns: a waiting player's thread wakes at once.
-HANDLE gReturned = nullptr;
-
-const bool gReady = [] {
-    InitializeCriticalSection(&gLock);
-    gReturned = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    return true;
-}();
-
-class Locked {
-  public:
-    Locked() { EnterCriticalSection(&gLock); }
-    ~Locked() { LeaveCriticalSection(&gLock); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-};
+const HANDLE gReturned = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
 LRESULT WINAPI countedSend(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
                            UINT timeout, PDWORD_PTR answer) {
     {
-        Locked locked;
+        win32::Lock locked(gLock);
         ++gSends.inFlight;
     }
     DWORD_PTR result = 0;
@@ -47,7 +34,7 @@ LRESULT WINAPI countedSend(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     if (answer != nullptr)
         *answer = result;
     {
-        Locked locked;
+        win32::Lock locked(gLock);
         --gSends.inFlight;
         ++gSends.finished;
         gSends.seconds += seconds;
@@ -75,7 +62,7 @@ BOOL WINAPI countedPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     const BOOL posted = gOriginalPost(window, message, wParam, lParam);
     if (isLinkWindow(window)) {
         {
-            Locked locked;
+            win32::Lock locked(gLock);
             ++gSends.noticesPosted;
         }
         SetEvent(gReturned);
@@ -122,7 +109,7 @@ bool watchLink(HMODULE plugin) {
 }
 
 LinkSends linkSends() {
-    Locked locked;
+    win32::Lock locked(gLock);
     return gSends;
 }
 

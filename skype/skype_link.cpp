@@ -24,6 +24,7 @@ struct Command {
 // has it; whichever side lets go last frees it.
 struct Shared {
     CRITICAL_SECTION lock;
+    LONG holders = 1;      // the player's thread, and the link's while it runs
     HANDLE wake = nullptr; // auto-reset: there is work, or the link ends
     HWND window = nullptr; // fixed for the session
     UINT discoverMessage = 0;
@@ -36,8 +37,6 @@ struct Shared {
     // The thread found nothing to do and waits for the event: only then is
     // it woken, which spares a burst of song changes a system call each.
     bool sleeping = true;
-    bool abandoned = false; // the player's thread stopped waiting
-    bool finished = false;
 };
 
 // The player's thread's own view of the session.
@@ -54,7 +53,9 @@ struct Session {
 
 Session gSession;
 
-void freeShared(Shared* shared) {
+void letGo(Shared* shared) {
+    if (InterlockedDecrement(&shared->holders) != 0)
+        return;
     if (shared->wake != nullptr)
         CloseHandle(shared->wake);
     DeleteCriticalSection(&shared->lock);
@@ -155,16 +156,9 @@ void runLink(void* parameter) {
     try {
         serve(*shared);
     } catch (...) {
-        // Out of memory: the link ends; the player's thread sees it finished.
+        // Out of memory: the link ends, and quit finds its thread gone.
     }
-    bool freeIt = false;
-    {
-        Locked locked(shared->lock);
-        shared->finished = true;
-        freeIt = shared->abandoned;
-    }
-    if (freeIt)
-        freeShared(shared);
+    letGo(shared);
 }
 
 // ---- The player's thread -----------------------------------------------------
@@ -248,15 +242,9 @@ void releaseSession() {
         DestroyWindow(shared->window);
     if (gSession.classRegistered)
         UnregisterClassA(kSkypeLinkWindowClass, gSession.module);
-    bool freeIt = true;
-    if (gSession.thread != nullptr) {
-        Locked locked(shared->lock);
-        shared->abandoned = !shared->finished;
-        freeIt = shared->finished;
+    if (gSession.thread != nullptr)
         CloseHandle(gSession.thread);
-    }
-    if (freeIt)
-        freeShared(shared);
+    letGo(shared);
     gSession = Session{};
 }
 
@@ -276,8 +264,10 @@ bool startSkypeLink(HINSTANCE module, const wchar_t* modulePath, WNDPROC linkPro
     }
     // The thread's own reference keeps its code mapped if the host frees
     // the library while a last send still waits on Skype.
+    gSession.shared->holders = 2;
     gSession.thread = startOwnThread(modulePath, runLink, gSession.shared);
     if (gSession.thread == nullptr) {
+        gSession.shared->holders = 1;
         releaseSession();
         return false;
     }

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "thread_windows.h"
+
 #include <algorithm>
 
 std::string pluginPath() {
@@ -37,23 +39,8 @@ bool sentMessageQueued() {
     return false;
 }
 
-namespace {
-
-BOOL CALLBACK findLinkWindow(HWND window, LPARAM result) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (std::string(name) != kSkypeLinkClass)
-        return TRUE;
-    *reinterpret_cast<HWND*>(result) = window;
-    return FALSE;
-}
-
-} // namespace
-
 HWND skypeLink() {
-    HWND found = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), findLinkWindow, reinterpret_cast<LPARAM>(&found));
-    return found;
+    return win32::threadWindowOfClass(kSkypeLinkClass);
 }
 
 bool waitForSkypeRecords(std::size_t count) {
@@ -76,20 +63,30 @@ bool waitForSkypeAttach() {
     });
 }
 
-void settleSkypeLink() {
+namespace {
+
+// Pumps until `activity` (a count that only grows) stays put over a quiet
+// spell and `idle` holds, or a safety bound passes.
+void pumpUntilQuiet(const std::function<std::size_t()>& activity,
+                    const std::function<bool()>& idle) {
     constexpr DWORD kQuietMs = 150;
     constexpr int kMostRounds = 40;
-    std::size_t records = standin_skype::recordCount();
-    std::size_t calls = recordedCalls({"SendMessageTimeoutA"}).size();
+    std::size_t seen = activity();
     for (int round = 0; round < kMostRounds; ++round) {
         standin::pumpFor(kQuietMs);
-        const std::size_t nowRecords = standin_skype::recordCount();
-        const std::size_t nowCalls = recordedCalls({"SendMessageTimeoutA"}).size();
-        if (nowRecords == records && nowCalls == calls && sendsInFlight() == 0)
+        const std::size_t now = activity();
+        if (now == seen && idle())
             return;
-        records = nowRecords;
-        calls = nowCalls;
+        seen = now;
     }
+}
+
+} // namespace
+
+void settleSkypeLink() {
+    pumpUntilQuiet(
+        [] { return standin_skype::recordCount() + recordedCalls({"SendMessageTimeoutA"}).size(); },
+        [] { return sendsInFlight() == 0; });
 }
 
 std::vector<std::string> trayTips() {
@@ -109,16 +106,8 @@ bool waitForTrayTip(const std::string& tip) {
 }
 
 void settleTrayTips() {
-    constexpr DWORD kQuietMs = 150;
-    constexpr int kMostRounds = 40;
-    std::size_t calls = recordedCalls({"Shell_NotifyIconA"}).size();
-    for (int round = 0; round < kMostRounds; ++round) {
-        standin::pumpFor(kQuietMs);
-        const std::size_t now = recordedCalls({"Shell_NotifyIconA"}).size();
-        if (now == calls && trayCallsInFlight() == 0)
-            return;
-        calls = now;
-    }
+    pumpUntilQuiet([] { return recordedCalls({"Shell_NotifyIconA"}).size(); },
+                   [] { return trayCallsInFlight() == 0; });
 }
 
 testing::AssertionResult startSkypeForPlugin(std::unique_ptr<standin_skype::Running>& skype,

@@ -2,6 +2,7 @@
 #include "harness.h"
 
 #include "resources/resource.h"
+#include "thread_windows.h"
 
 #include <functional>
 #include <iterator>
@@ -42,18 +43,8 @@ std::string menuText(HMENU menu, int position) {
     return text;
 }
 
-BOOL CALLBACK findMenuWindow(HWND window, LPARAM out) {
-    if (IsWindowVisible(window) && className(window) == kMenuWindowClass) {
-        *reinterpret_cast<HWND*>(out) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HWND visibleMenuWindow() {
-    HWND found = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), findMenuWindow, reinterpret_cast<LPARAM>(&found));
-    return found;
+    return win32::threadWindowOfClass(kMenuWindowClass, win32::Shown::VisibleOnly);
 }
 
 // Runs `action` from inside the real popup menu's own loop once the menu

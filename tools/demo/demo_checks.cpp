@@ -6,20 +6,10 @@
 
 #include "settings/settings.h"
 #include "skype/skype_link.h"
+#include "thread_windows.h"
 
 namespace demo::session {
-namespace {
-
-BOOL CALLBACK findLinkWindow(HWND window, LPARAM found) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (lstrcmpA(name, kSkypeLinkWindowClass) != 0)
-        return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
-} // namespace
+namespace {} // namespace
 
 void check(bool ok, const std::string& what, const std::string& otherwise) {
     ++gSession.checks;
@@ -55,9 +45,7 @@ void checkIni(const char* key, const std::string& expected) {
 
 // The window the plug-in made to talk to Skype from, on the player's thread.
 HWND pluginLinkWindow() {
-    HWND found = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), findLinkWindow, reinterpret_cast<LPARAM>(&found));
-    return found;
+    return win32::threadWindowOfClass(kSkypeLinkWindowClass);
 }
 
 // An attach from `from` on: Skype attached the plug-in from `skype` (any

@@ -2,10 +2,9 @@
 // shown on a screenshot, then closed with OK.
 #include "session_state.h"
 
-#include <cstring>
-
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "thread_windows.h"
 
 namespace demo::session {
 namespace {
@@ -28,21 +27,9 @@ struct DialogDriver {
 
 DialogDriver gDialog;
 
-BOOL CALLBACK findDialog(HWND window, LPARAM found) {
-    char name[16];
-    if (IsWindowVisible(window) && GetClassNameA(window, name, sizeof name) > 0 &&
-        std::strcmp(name, kDialogClass) == 0) {
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // The dialog box this thread shows, if any.
 HWND threadDialog() {
-    HWND found = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), findDialog, reinterpret_cast<LPARAM>(&found));
-    return found;
+    return win32::threadWindowOfClass(kDialogClass, win32::Shown::VisibleOnly);
 }
 
 std::string dialogItemText(HWND dialog, int id) {

@@ -70,7 +70,6 @@ Outcome finished(bool delivered, DWORD error = 0);
 // ---- The transcript (skype_transcript.cpp) ----
 // Wakes pumping waits; created once and kept for the life of the process.
 HANDLE changeEvent();
-std::string hwndText(HWND window);
 // Every byte, printable ASCII as is and the rest escaped (\0, \xNN).
 std::string escapeBytes(const unsigned char* bytes, size_t size);
 std::string quotedText(const std::string& text);

@@ -14,13 +14,6 @@ HANDLE changeEvent() {
     return event;
 }
 
-std::string hwndText(HWND window) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX",
-                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
-    return text;
-}
-
 std::string escapeBytes(const unsigned char* bytes, size_t size) {
     std::string result;
     for (size_t i = 0; i < size; ++i) {
@@ -68,6 +61,13 @@ void addLine(const std::string& line) {
 }
 
 } // namespace detail
+
+std::string hwndText(HWND window) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX",
+                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
+    return text;
+}
 
 using namespace detail;
 

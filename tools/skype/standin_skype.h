@@ -193,6 +193,9 @@ struct CopyDataRecord {
 // command carries (UTF-8). False for any other command.
 bool moodTextOf(const std::string& command, std::string* mood, bool* rich = nullptr);
 
+// A window handle as the transcript writes it: "0x0001009A".
+std::string hwndText(HWND window);
+
 struct AttachSent {
     HWND client = nullptr; // HWND_BROADCAST for the ApiAvailable broadcast
     LONG status = 0;

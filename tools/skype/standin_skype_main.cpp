@@ -80,13 +80,6 @@ std::wstring wideFromUtf8(const std::string& text) {
     return wide;
 }
 
-std::string hwndText(HWND window) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX",
-                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
-    return text;
-}
-
 // ---- The window ----
 
 void writeLine(const std::string& line) {
@@ -123,12 +116,13 @@ void showAttachState(const sk::Snapshot& skype) {
                 nameOf(config.answerMode, kAnswerModes);
     }
     if (skype.pendingClient)
-        text += "; waiting for the user: " + hwndText(skype.pendingClient);
+        text += "; waiting for the user: " + sk::hwndText(skype.pendingClient);
     setText(IdAttach, text);
 
     const HWND client = config.client ? config.client : skype.lastClient;
-    setText(IdClient, "Client: " + hwndText(client) + "    Skype API window: " +
-                          hwndText(skype.skypeWindow) + (skype.skypeWindow ? "" : " (Skype away)") +
+    setText(IdClient, "Client: " + sk::hwndText(client) +
+                          "    Skype API window: " + sk::hwndText(skype.skypeWindow) +
+                          (skype.skypeWindow ? "" : " (Skype away)") +
                           (skype.loggedIn ? "" : "    user logged out"));
 
     const HWND attached = skype.attachedClient;
@@ -136,7 +130,7 @@ void showAttachState(const sk::Snapshot& skype) {
                             std::to_string(config.highestProtocol) + ")    answers " +
                             nameOf(config.answers, kCommandAnswers) + "    SMTO_BLOCK " +
                             nameOf(config.blocking, kBlockings) + "    attached: " +
-                            (attached ? hwndText(attached) : std::string("none")) +
+                            (attached ? sk::hwndText(attached) : std::string("none")) +
                             (skype.slowClients.empty() ? "" : "    slow client seen"));
     const bool asking = skype.pendingClient != nullptr;
     EnableWindow(GetDlgItem(g_window, IdAllow), asking);
