@@ -104,6 +104,14 @@ CommandResult createChat(const std::string& users, ApiState& state) {
                   (several ? "MULTI_SUBSCRIBED" : "DIALOG"));
 }
 
+// "12, 34", as Skype lists ids.
+std::string joinedIds(const std::vector<unsigned>& ids) {
+    std::string list;
+    for (const unsigned id : ids)
+        list += (list.empty() ? "" : ", ") + std::to_string(id);
+    return list;
+}
+
 CommandResult run(const std::string& command, ApiState& state) {
     std::string rest;
     if (takeWords(command, "PROTOCOL", &rest))
@@ -130,6 +138,8 @@ CommandResult run(const std::string& command, ApiState& state) {
     }
     if (takeWords(command, "CHAT CREATE", &rest))
         return createChat(rest, state);
+    if (isCommand(command, "SEARCH ACTIVECALLS"))
+        return answer("CALLS " + joinedIds(state.activeCalls));
     return failure(kErrorUnknownCommand);
 }
 
@@ -146,6 +156,13 @@ CommandResult runCommand(const std::string& command, ApiState& state) {
         return result;
     }
     return run(command, state);
+}
+
+bool isActiveCallStatus(const std::string& word) {
+    for (const char* active : {"RINGING", "INPROGRESS", "ONHOLD", "LOCALHOLD", "REMOTEHOLD"})
+        if (word == active)
+            return true;
+    return false;
 }
 
 std::string errorText(const ApiError& error) {

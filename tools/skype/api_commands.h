@@ -2,6 +2,7 @@
 // gets, by the protocol the client talks. Text only; no windows here.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace standin_skype {
 
@@ -41,6 +42,8 @@ struct ApiState {
     Mood mood;
     bool moodSet = false;
     unsigned chatsCreated = 0;
+    // The calls that ring, run or are on hold, for SEARCH ACTIVECALLS.
+    std::vector<unsigned> activeCalls;
 };
 
 struct CommandResult {
@@ -55,6 +58,10 @@ CommandResult runCommand(const std::string& command, ApiState& state);
 
 // "ERROR <code> <text>".
 std::string errorText(const ApiError& error);
+
+// Whether a call with this status word (as any protocol names it) is still
+// active: it rings, runs or is on hold.
+bool isActiveCallStatus(const std::string& word);
 
 // The mood text without mark-up, as a client that asks for the plain mood
 // sees a rich one.

@@ -16,11 +16,15 @@ struct NamedScript {
     const char* name;
 };
 constexpr NamedScript kScriptNames[] = {
-    {CallScript::Incoming, "incoming"}, {CallScript::Refused, "refused"},
-    {CallScript::Missed, "missed"},     {CallScript::Cancelled, "cancelled"},
-    {CallScript::Outgoing, "outgoing"}, {CallScript::HoldAndResume, "hold"},
-    {CallScript::TwoCalls, "two"},
+    {CallScript::Incoming, "incoming"},   {CallScript::Refused, "refused"},
+    {CallScript::Missed, "missed"},       {CallScript::Cancelled, "cancelled"},
+    {CallScript::Outgoing, "outgoing"},   {CallScript::HoldAndResume, "hold"},
+    {CallScript::TwoCalls, "two"},        {CallScript::Transferred, "transferred"},
+    {CallScript::Voicemail, "voicemail"},
 };
+// What a caller who reaches voicemail goes through, a step a second.
+constexpr const char* kVoicemailSteps[] = {"VM_BUFFERING_GREETING", "VM_PLAYING_GREETING",
+                                           "VM_RECORDING", "VM_UPLOADING", "VM_SENT"};
 
 class Script {
   public:
@@ -130,6 +134,23 @@ std::vector<ScriptStep> buildScript(const CallPlan& plan) {
     case CallScript::TwoCalls:
         twoCalls(script, plan);
         break;
+    case CallScript::Transferred: {
+        script.status(0, id, "RINGING");
+        script.answer(ring, id);
+        const unsigned handedOn = script.talk(ring, id, 1, plan.talkSeconds, ring);
+        script.status(handedOn, id, "TRANSFERRING");
+        script.status(handedOn + kCallTickMs, id, "TRANSFERRED");
+        break;
+    }
+    case CallScript::Voicemail: {
+        script.status(0, id, "RINGING");
+        unsigned at = ring;
+        for (const char* step : kVoicemailSteps) {
+            script.status(at, id, step);
+            at += kCallTickMs;
+        }
+        break;
+    }
     }
     return script.steps();
 }

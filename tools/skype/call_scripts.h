@@ -26,6 +26,8 @@ enum class CallScript {
     Outgoing,      // UNPLACED, ROUTING, RINGING, INPROGRESS, DURATION..., FINISHED
     HoldAndResume, // an incoming call put on hold (LOCALHOLD, or ONHOLD) and resumed
     TwoCalls,      // an answered call, and a second one that rings and is missed meanwhile
+    Transferred,   // answered, then handed on: TRANSFERRING, TRANSFERRED
+    Voicemail,     // unanswered, the caller leaves a message: VM_... up to VM_SENT
 };
 
 struct CallPlan {

@@ -101,6 +101,8 @@ LRESULT onDiscover(HWND window, HWND client) {
         PostMessageA(window, kDeferredAttachMessage, reinterpret_cast<WPARAM>(client), status);
     else
         attachClient(window, client, status, settings.answerMode == AnswerMode::Posted);
+    if (settings.discoverHangAfterAnswerMs)
+        Sleep(settings.discoverHangAfterAnswerMs);
     return 1;
 }
 
@@ -183,6 +185,10 @@ LRESULT onCopyData(HWND window, HWND sender, const COPYDATASTRUCT* data) {
         g_api.highestProtocol = settings.highestProtocol;
         g_api.checkRichMarkup = settings.checkRichMarkup;
         g_api.userHandle = settings.userHandle;
+        g_api.activeCalls.clear();
+        for (const CallState& call : g_calls)
+            if (isActiveCallStatus(call.status))
+                g_api.activeCalls.push_back(call.id);
         result = runCommand(command, g_api);
     }
     changed();

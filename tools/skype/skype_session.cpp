@@ -7,8 +7,8 @@ namespace standin_skype {
 namespace detail {
 namespace {
 
-// Skype forgets its clients, questions and calls (when it exits or the user
-// logs out); the user's decision and mood stay.
+// Skype forgets its clients and questions and ends its calls (when it exits
+// or the user logs out), telling no one; the user's decision and mood stay.
 void forgetSessions() {
     {
         Lock lock(g_mutex);
@@ -16,6 +16,9 @@ void forgetSessions() {
         g_pending = nullptr;
         g_api.protocol = kInitialProtocol;
         g_scripts.clear();
+        for (CallState& call : g_calls)
+            if (isActiveCallStatus(call.status))
+                call.status = "FINISHED";
     }
     t_laterAnswers.clear();
     changed();

@@ -125,6 +125,9 @@ struct Config {
     LRESULT copyDataResult = 1;
     DWORD copyDataHangMs = 0; // Sleep without pumping inside WM_COPYDATA
     DWORD discoverHangMs = 0; // ... and inside the Discover handler
+    // ... and there once the answer went out: the client's broadcast is still
+    // on its way when it hears the answer.
+    DWORD discoverHangAfterAnswerMs = 0;
     UINT sendTimeoutMs = kDefaultSendTimeoutMs;
     // Posted (wParam 0, lParam 0) whenever a transcript line is added or the
     // state the program shows changed.
