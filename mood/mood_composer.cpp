@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -15,7 +16,8 @@ PlayState gLastPlayState = PlayState::Stopped;
 // The title of the last composition that had one (UTF-8), to tell a stream's
 // new title from a status callback that changed nothing.
 std::string gLastComposedTitle;
-bool gExitMoodHandled = false;
+// From the exit mood on, no other mood is composed: nothing may replace it.
+bool gExitMoodComposed = false;
 
 struct SongTitle {
     std::string utf8; // what Skype gets
@@ -86,7 +88,10 @@ std::string moodTemplate(const IniFile& iniFile, PlayState state) {
 }
 
 void compose(HWND host, PlayState state, const SongTitle& title) {
-    if (state != PlayState::Exiting)
+    const bool exiting = state == PlayState::Exiting;
+    if (gExitMoodComposed && !exiting)
+        return;
+    if (!exiting)
         gLastComposedTitle = title.utf8;
     const std::string templateText = moodTemplate(hostIniFile(host), state);
     setMainTrayTip(title.ansi.c_str());
@@ -98,8 +103,12 @@ void compose(HWND host, PlayState state, const SongTitle& title) {
     const std::optional<std::string> templateUtf8 = ansiToUtf8(templateText);
     if (!templateUtf8)
         return;
-    sendMoodCommand(frameMoodBytes(
-        composeMoodCommand(settings().allowHtml != 0, *templateUtf8, title.utf8, state)));
+    std::string bytes = frameMoodBytes(
+        composeMoodCommand(settings().allowHtml != 0, *templateUtf8, title.utf8, state));
+    if (exiting)
+        sendExitMood(std::move(bytes));
+    else
+        sendMoodCommand(std::move(bytes));
 }
 
 PlayState hostPlayState(HWND host) {
@@ -152,10 +161,10 @@ void MoodComposer(HWND host, PlayState state) {
 }
 
 void publishExitMood(HWND host) {
-    if (gExitMoodHandled)
+    if (gExitMoodComposed)
         return;
-    gExitMoodHandled = true;
-    if (discoveryDelivered() && settings().setMoodOnExit != 0)
+    gExitMoodComposed = true;
+    if (settings().setMoodOnExit != 0)
         MoodComposer(host, PlayState::Exiting);
 }
 
@@ -166,5 +175,5 @@ PlayState lastPlayState() {
 void resetMoodState() {
     gLastPlayState = PlayState::Stopped;
     gLastComposedTitle.clear();
-    gExitMoodHandled = false;
+    gExitMoodComposed = false;
 }

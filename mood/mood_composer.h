@@ -18,8 +18,9 @@ void publishAfterAttach(HWND host);
 // Builds the mood for `state` from the user's template and sends it.
 void MoodComposer(HWND host, PlayState state);
 
-// The mood on exit, when the conditions hold, at most once in the module's
-// life: the host may destroy its window before it calls quit.
+// The mood on exit, once: at quit or when the host's window goes, whichever
+// comes first (the host may destroy its window before it calls quit). From
+// then on no other mood is composed. Sent only with "Set mood on exit" on.
 void publishExitMood(HWND host);
 
 PlayState lastPlayState();

@@ -14,29 +14,8 @@ namespace {
 constexpr LRESULT kTaken = 1;
 
 void onAttachReply(HWND host, WPARAM wParam, LPARAM lParam) {
-    switch (handleAttachReply(wParam, lParam)) {
-    case AttachOutcome::Attached:
+    if (handleAttachReply(wParam, lParam) == AttachOutcome::Attached)
         publishAfterAttach(host);
-        break;
-    case AttachOutcome::Rediscover:
-        discoverSkypeNow();
-        break;
-    case AttachOutcome::None:
-        break;
-    }
-}
-
-void onNotice(HWND host, LinkNotice notice) {
-    switch (notice) {
-    case LinkNotice::Discovered:
-        pollPlayState(host);
-        break;
-    case LinkNotice::SkypeLost:
-        onSkypeLost();
-        break;
-    case LinkNotice::None:
-        break;
-    }
 }
 
 std::optional<LRESULT> handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -54,7 +33,8 @@ std::optional<LRESULT> handle(UINT message, WPARAM wParam, LPARAM lParam) {
             guarded([&] { onAttachReply(host, wParam, lParam); });
             return kTaken;
         }
-        onNotice(host, linkNoticeOf(message));
+        if (handleLinkNotice(message, wParam) == LinkNotice::Discovered)
+            pollPlayState(host);
         break;
     }
     return std::nullopt;

@@ -8,7 +8,6 @@
 #include "plugin/plugin_descriptor.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
-#include "skype/call_watcher.h"
 #include "skype/skype_link.h"
 #include "ui/guarded.h"
 #include "ui/options_dialog.h"
@@ -23,6 +22,12 @@
 namespace {
 
 constexpr char kDescription[] = "Tralmo v" TRALMO_VERSION_TEXT;
+// Quit returns within this of the host's call, whatever the shell and Skype
+// do. Its waits share one deadline, which leaves room for the steps after
+// them (the settings, the icons, the hooks).
+constexpr DWORD kQuitBoundMs = 1500;
+constexpr DWORD kQuitStepsAfterWaitsMs = 250;
+constexpr DWORD kQuitWaitsMs = kQuitBoundMs - kQuitStepsAfterWaitsMs;
 // The longest path the system gives a module name (\\?\ paths included).
 constexpr std::size_t kLongestModulePath = 32768;
 
@@ -106,7 +111,6 @@ int init() {
     const HWND host = gDescriptor.hostWindow;
     bindUiHost(host, gDescriptor.moduleInstance);
     resetMoodState();
-    resetCallWatcher();
     guarded([host] { loadSettings(host); });
     installHostHook(host);
     startDiscoveryTimer(host);
@@ -146,20 +150,28 @@ bool unhookFromHostWindows(HWND host) {
     return !mainUnhooked || !playlistUnhooked;
 }
 
+// Quit, in this order:
+//   1. the exit mood and its empty tooltip leave (waited for: the tooltip
+//      reaches the shell before the icons go, the mood reaches a Skype
+//      attached by then or attaching meanwhile);
+//   2. the settings are saved, then Active and Stop on call cleared;
+//   3. the link ends, the icons go, the hooks come off.
+// Every wait shares one deadline: a hung shell or Skype keeps its thread, not
+// the host.
 void quit() {
+    const Deadline deadline(kQuitWaitsMs);
     const HWND host = gDescriptor.hostWindow;
     // Quit may come from inside a dialog of ours (Windows ending the session
     // runs the host's loop inside ours): that dialog ends, and whatever it
     // does until it has must take no effect.
     const bool insideOurLoop = shutDownUi();
     guarded([host] { publishExitMood(host); });
-    // The exit mood's tooltip reaches the shell before the icons go.
-    endTrayTipSender();
+    endTrayTipSender(deadline);
+    awaitExitMood(deadline);
     saveSettings();
     settings().active = 0;
     settings().stopOnCall = 0;
-    // The exit mood leaves before the link ends; the wait is bounded.
-    guarded([] { endSkypeLink(); });
+    guarded([&deadline] { endSkypeLink(deadline); });
     removeMainTrayIcon();
     removeTrayButtons();
     releaseTrayResources();

@@ -3,12 +3,7 @@
 #pragma once
 #include <windows.h>
 
-// Handles a WM_COPYDATA that reached the host window. Returns whether it was
-// taken as a Skype notification (the hook then answers 1).
+// Handles a WM_COPYDATA that reached the link window. Returns whether it was
+// taken as a message of the attached Skype's (the link then answers 1).
 bool handleSkypeNotification(HWND host, WPARAM sender, const COPYDATASTRUCT* record,
                              bool stopOnCall);
-
-// Some call that paused the music has not ended yet.
-bool pausedByPlugin();
-// Forgets every pause of ours, as when the library loaded.
-void resetCallWatcher();

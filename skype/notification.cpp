@@ -4,13 +4,34 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 12> kStatusWords = {
-    "UNPLACED", "ROUTING",  "EARLYMEDIA", "FAILED",  "RINGING", "INPROGRESS",
-    "ONHOLD",   "FINISHED", "MISSED",     "REFUSED", "BUSY",    "CANCELLED",
+constexpr std::array<std::string_view, 16> kStatusWords = {
+    "UNPLACED",    "ROUTING",  "EARLYMEDIA",   "FAILED",    "RINGING", "INPROGRESS",
+    "ONHOLD",      "FINISHED", "MISSED",       "REFUSED",   "BUSY",    "CANCELLED",
+    "TRANSFERRED", "VM_SENT",  "VM_CANCELLED", "VM_FAILED",
 };
 
 bool isSeparator(char c) {
     return c == ' ' || c == ',' || c == '\t' || c == '\n';
+}
+
+// The text up to the first zero byte within `size`.
+std::string_view textOf(const char* data, std::size_t size) {
+    if (data == nullptr)
+        return {};
+    std::size_t length = 0;
+    while (length < size && data[length] != '\0')
+        ++length;
+    return std::string_view(data, length);
+}
+
+// The word at or after `pos`, which moves past it; empty when none is left.
+std::string_view nextWord(std::string_view text, std::size_t& pos) {
+    while (pos < text.size() && isSeparator(text[pos]))
+        ++pos;
+    const std::size_t start = pos;
+    while (pos < text.size() && !isSeparator(text[pos]))
+        ++pos;
+    return text.substr(start, pos - start);
 }
 
 CallStatus statusOfWord(std::string_view word) {
@@ -25,24 +46,10 @@ CallStatus statusOfWord(std::string_view word) {
 
 CallNotification readCallNotification(const char* data, std::size_t size) {
     CallNotification notification;
-    if (data == nullptr)
-        return notification;
-    std::size_t length = 0;
-    while (length < size && data[length] != '\0')
-        ++length;
-    const std::string_view text(data, length);
-
+    const std::string_view text = textOf(data, size);
     std::size_t index = 0;
     std::size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && isSeparator(text[pos]))
-            ++pos;
-        const std::size_t start = pos;
-        while (pos < text.size() && !isSeparator(text[pos]))
-            ++pos;
-        if (start == pos)
-            break;
-        const std::string_view word = text.substr(start, pos - start);
+    for (std::string_view word = nextWord(text, pos); !word.empty(); word = nextWord(text, pos)) {
         const std::size_t wordIndex = index++;
         if (wordIndex == 0) {
             if (word != "CALL")
@@ -70,6 +77,10 @@ CallAction callActionFor(CallStatus status) {
         return CallAction::Resume;
     case CallStatus::Finished:
     case CallStatus::Busy:
+    case CallStatus::Transferred:
+    case CallStatus::VoicemailSent:
+    case CallStatus::VoicemailCancelled:
+    case CallStatus::VoicemailFailed:
         return CallAction::End;
     default:
         return CallAction::None;
@@ -81,4 +92,26 @@ std::string_view callStatusWord(CallStatus status) {
     if (index < 0 || index >= static_cast<std::int32_t>(kStatusWords.size()))
         return {};
     return kStatusWords[static_cast<std::size_t>(index)];
+}
+
+CallsAnswer readCallsAnswer(const char* data, std::size_t size) {
+    CallsAnswer answer;
+    const std::string_view text = textOf(data, size);
+    std::size_t pos = 0;
+    const std::string_view first = nextWord(text, pos);
+    if (first == "ERROR") {
+        answer.kind = CallsAnswerKind::Error;
+    } else if (first == "CALLS") {
+        answer.kind = CallsAnswerKind::Listed;
+        answer.list = text.substr(pos);
+    }
+    return answer;
+}
+
+bool listsCall(std::string_view list, std::string_view id) {
+    std::size_t pos = 0;
+    for (std::string_view word = nextWord(list, pos); !word.empty(); word = nextWord(list, pos))
+        if (word == id)
+            return true;
+    return false;
 }

@@ -18,6 +18,12 @@ enum class CallStatus : std::int32_t {
     Refused,
     Busy,
     Cancelled,
+    // Endings of later protocols: a call handed on, or one that went to
+    // voicemail.
+    Transferred,
+    VoicemailSent,
+    VoicemailCancelled,
+    VoicemailFailed,
 };
 
 // Pause: the call rings or runs. Resume: it ended in a way that gives the
@@ -37,8 +43,22 @@ struct CallNotification {
 // and stops at the first zero byte.
 CallNotification readCallNotification(const char* data, std::size_t size);
 
-// What "Stop on call" does for a status.
+// What "Stop on call" does for a status: every status that neither pauses
+// nor ends a call counts as the call going on.
 CallAction callActionFor(CallStatus status);
+
+// Skype's answer to "SEARCH ACTIVECALLS", or an error in its place.
+enum class CallsAnswerKind { None, Listed, Error };
+struct CallsAnswer {
+    CallsAnswerKind kind = CallsAnswerKind::None;
+    // Listed: what follows "CALLS", the ids separated by ", " (empty when no
+    // call is active). Points into the data read.
+    std::string_view list;
+};
+// Reads at most `size` bytes and stops at the first zero byte.
+CallsAnswer readCallsAnswer(const char* data, std::size_t size);
+// Whether `list`, as a CallsAnswer gives it, names the call `id`.
+bool listsCall(std::string_view list, std::string_view id);
 
 // The word Skype uses for a status, or an empty view for None.
 std::string_view callStatusWord(CallStatus status);

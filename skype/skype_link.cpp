@@ -1,184 +1,109 @@
 #include "skype/skype_link.h"
 
-#include "common/own_thread.h"
+#include "skype/link_threads.h"
 
-#include <deque>
 #include <utility>
 
 namespace {
 
-// SMTO_ABORTIFHUNG alone still lets sent messages from other threads through
-// while we wait, as a plain SendMessage would.
-constexpr UINT kSendFlags = SMTO_NORMAL | SMTO_ABORTIFHUNG;
-constexpr UINT kNoticeDiscovered = WM_APP + 1;
-constexpr UINT kNoticeSkypeLost = WM_APP + 2;
-
-struct Command {
-    HWND target;
-    std::string bytes;
-    bool mood;
+// How a session ended decides what becomes of its calls.
+enum class SessionEnd {
+    Restarted, // a Success from another window: that Skype's calls are over
+    LoggedOut, // NotAvailable from the attached window: so are they
+    Lost,      // a failed send, ApiAvailable, Refused, a second Success: they may go on
 };
 
-// What the player's thread and the link's thread share. It lives on the heap
-// so that a thread that outlives quit (Skype hanging in the last send) still
-// has it; whichever side lets go last frees it.
-struct Shared {
-    CRITICAL_SECTION lock;
-    LONG holders = 1;      // the player's thread, and the link's while it runs
-    HANDLE wake = nullptr; // auto-reset: there is work, or the link ends
-    HWND window = nullptr; // fixed for the session
-    UINT discoverMessage = 0;
-    // Under the lock:
-    std::deque<Command> queue;
-    HWND skypeWindow = nullptr;
-    bool discoveryDelivered = false;
-    bool discoveryWanted = false;
-    bool ending = false;
-    // The thread found nothing to do and waits for the event: only then is
-    // it woken, which spares a burst of song changes a system call each.
-    bool sleeping = true;
+enum class CallCheck {
+    None,
+    Due,   // calls outlived the session before: ask Skype at the next Success
+    Asked, // asked; the session must hear the answer before it ends
 };
 
-// The player's thread's own view of the session.
+// One Skype session, from the Success that begins it to its end, and before
+// it the search for it. Nothing of one session is read in the next but the
+// calls an end leaves to be checked.
 struct Session {
-    Shared* shared = nullptr;
-    HANDLE thread = nullptr;
+    unsigned serial = 1;    // names its commands: a failed send reports it
+    HWND window = nullptr;  // Skype's API window; null while searching
+    DiscoverySearch search; // the back-off while searching
+    CallBook calls;         // the calls that hold the music paused
+    HWND callsFrom = nullptr;
+    CallCheck callCheck = CallCheck::None;
+};
+
+// What lives as long as the link does.
+struct Link {
+    bool running = false;
     HINSTANCE module = nullptr;
     bool classRegistered = false;
+    HWND window = nullptr;
     UINT attachMessage = 0;
     UINT discoverMessage = 0;
-    AttachStatus attachStatus = AttachStatus::NotAvailable;
-    unsigned searchTicks = 0;
+    std::string exitMood; // empty until quit composes it
 };
 
 Session gSession;
+Link gLink;
 
-void letGo(Shared* shared) {
-    if (InterlockedDecrement(&shared->holders) != 0)
+bool attached() {
+    return gSession.window != nullptr;
+}
+
+void endSession(SessionEnd why) {
+    Session next;
+    next.serial = gSession.serial + 1;
+    const bool callsGoOn = why == SessionEnd::Lost && gSession.callCheck != CallCheck::Asked;
+    if (callsGoOn && !gSession.calls.ids.empty()) {
+        next.calls = std::move(gSession.calls);
+        next.callsFrom = gSession.window;
+        next.callCheck = CallCheck::Due;
+    }
+    gSession = std::move(next);
+    dropCommandsBefore(gSession.serial);
+}
+
+void handOver(std::string bytes, CommandKind kind) {
+    // A block of nothing but its terminator carries no command.
+    if (!gLink.running || !attached() || bytes.size() <= 1)
         return;
-    if (shared->wake != nullptr)
-        CloseHandle(shared->wake);
-    DeleteCriticalSection(&shared->lock);
-    delete shared;
+    queueCommand(gSession.serial, gSession.window, std::move(bytes), kind);
 }
 
-// ---- The link's thread -------------------------------------------------------
-
-enum class WorkKind { None, Send, Discover, End };
-
-struct Work {
-    WorkKind kind = WorkKind::None;
-    Command command{};
-};
-
-Work takeWork(Shared& shared) {
-    Locked locked(shared.lock);
-    Work work;
-    if (!shared.queue.empty()) {
-        work.kind = WorkKind::Send;
-        work.command = std::move(shared.queue.front());
-        shared.queue.pop_front();
-    } else if (shared.ending) {
-        work.kind = WorkKind::End;
-    } else if (shared.discoveryWanted) {
-        shared.discoveryWanted = false;
-        shared.discoveryDelivered = false;
-        work.kind = WorkKind::Discover;
-    } else {
-        shared.sleeping = true;
+void beginSession(HWND window) {
+    if (attached())
+        endSession(window == gSession.window ? SessionEnd::Lost : SessionEnd::Restarted);
+    // A Skype that started again has ended every call of the one before.
+    if (gSession.callsFrom != window) {
+        gSession.calls = CallBook{};
+        gSession.callCheck = CallCheck::None;
     }
-    return work;
-}
-
-// A window that failed one command fails the rest: drop what waits for it.
-void forgetFailedWindow(Shared& shared, HWND target) {
-    {
-        Locked locked(shared.lock);
-        if (shared.skypeWindow == target && target != nullptr) {
-            shared.skypeWindow = nullptr;
-            shared.discoveryDelivered = false;
-        }
-        for (auto it = shared.queue.begin(); it != shared.queue.end();)
-            it = it->target == target ? shared.queue.erase(it) : it + 1;
+    gSession.window = window;
+    gSession.callsFrom = window;
+    cancelBroadcast();
+    sendPlainCommand(kProtocolCommand);
+    if (gSession.callCheck == CallCheck::Due) {
+        sendPlainCommand(kActiveCallsCommand);
+        gSession.callCheck = CallCheck::Asked;
     }
-    PostMessageA(shared.window, kNoticeSkypeLost, 0, 0);
-}
-
-void sendCommand(Shared& shared, const Command& command) {
-    COPYDATASTRUCT record{};
-    record.dwData = 0;
-    record.cbData = static_cast<DWORD>(command.bytes.size());
-    record.lpData = const_cast<char*>(command.bytes.data());
-    DWORD_PTR result = 0;
-    const LRESULT sent = SendMessageTimeoutA(
-        command.target, WM_COPYDATA, reinterpret_cast<WPARAM>(shared.window),
-        reinterpret_cast<LPARAM>(&record), kSendFlags, kSkypeSendTimeoutMs, &result);
-    if (sent == 0 || result == 0)
-        forgetFailedWindow(shared, command.target);
-}
-
-void broadcastDiscover(Shared& shared) {
-    DWORD_PTR ignored = 0;
-    const LRESULT delivered = SendMessageTimeoutA(HWND_BROADCAST, shared.discoverMessage,
-                                                  reinterpret_cast<WPARAM>(shared.window), 0,
-                                                  kSendFlags, kSkypeSendTimeoutMs, &ignored);
-    if (delivered == 0)
-        return;
-    {
-        Locked locked(shared.lock);
-        shared.discoveryDelivered = true;
-    }
-    PostMessageA(shared.window, kNoticeDiscovered, 0, 0);
-}
-
-void serve(Shared& shared) {
-    for (;;) {
-        WaitForSingleObject(shared.wake, INFINITE);
-        for (Work work = takeWork(shared); work.kind != WorkKind::None; work = takeWork(shared)) {
-            switch (work.kind) {
-            case WorkKind::Send:
-                sendCommand(shared, work.command);
-                break;
-            case WorkKind::Discover:
-                broadcastDiscover(shared);
-                break;
-            case WorkKind::End:
-                return;
-            case WorkKind::None:
-                break;
-            }
-        }
-    }
-}
-
-void runLink(void* parameter) {
-    auto* shared = static_cast<Shared*>(parameter);
-    try {
-        serve(*shared);
-    } catch (...) {
-        // Out of memory: the link ends, and quit finds its thread gone.
-    }
-    letGo(shared);
-}
-
-// ---- The player's thread -----------------------------------------------------
-
-void wakeLink() {
-    Shared& shared = *gSession.shared;
-    {
-        Locked locked(shared.lock);
-        if (!shared.sleeping)
-            return;
-        shared.sleeping = false;
-    }
-    SetEvent(shared.wake);
+    if (!gLink.exitMood.empty())
+        handOver(gLink.exitMood, CommandKind::ExitMood);
 }
 
 void registerMissingMessages() {
-    if (gSession.attachMessage == 0)
-        gSession.attachMessage = RegisterWindowMessageA(kSkypeAttachMessageName);
-    if (gSession.discoverMessage == 0)
-        gSession.discoverMessage = RegisterWindowMessageA(kSkypeDiscoverMessageName);
+    if (gLink.attachMessage == 0)
+        gLink.attachMessage = RegisterWindowMessageA(kSkypeAttachMessageName);
+    if (gLink.discoverMessage == 0)
+        gLink.discoverMessage = RegisterWindowMessageA(kSkypeDiscoverMessageName);
+}
+
+// A message that cannot be registered leaves the search without a broadcast;
+// the next tick tries again.
+void requestDiscovery() {
+    registerMissingMessages();
+    if (gLink.attachMessage == 0 || gLink.discoverMessage == 0)
+        return;
+    noteBroadcast(gSession.search);
+    requestBroadcast(gLink.discoverMessage);
 }
 
 bool isKnownStatus(LPARAM status) {
@@ -193,187 +118,126 @@ bool isKnownStatus(LPARAM status) {
     return false;
 }
 
-void setSkypeWindow(HWND window) {
-    Locked locked(gSession.shared->lock);
-    gSession.shared->skypeWindow = window;
-}
-
-void forgetSkypeWindowIf(HWND window) {
-    Locked locked(gSession.shared->lock);
-    if (window == nullptr || gSession.shared->skypeWindow == window)
-        gSession.shared->skypeWindow = nullptr;
-}
-
-void handOver(std::string bytes, bool mood) {
-    // A block of nothing but its terminator carries no command.
-    if (gSession.shared == nullptr || bytes.size() <= 1)
-        return;
-    {
-        Locked locked(gSession.shared->lock);
-        Shared& shared = *gSession.shared;
-        if (shared.skypeWindow == nullptr || shared.ending)
-            return;
-        if (mood) {
-            for (auto it = shared.queue.begin(); it != shared.queue.end();)
-                it = it->mood ? shared.queue.erase(it) : it + 1;
-        }
-        shared.queue.push_back(Command{shared.skypeWindow, std::move(bytes), mood});
-    }
-    wakeLink();
-}
-
 bool createLinkWindow(HINSTANCE module, WNDPROC procedure) {
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = procedure;
     windowClass.hInstance = module;
     windowClass.lpszClassName = kSkypeLinkWindowClass;
-    gSession.classRegistered = RegisterClassA(&windowClass) != 0;
-    if (!gSession.classRegistered)
+    gLink.classRegistered = RegisterClassA(&windowClass) != 0;
+    if (!gLink.classRegistered)
         return false;
-    gSession.shared->window =
-        CreateWindowExA(WS_EX_TOOLWINDOW, kSkypeLinkWindowClass, "Tralmo", WS_POPUP, 0, 0, 0, 0,
-                        nullptr, nullptr, module, nullptr);
-    return gSession.shared->window != nullptr;
+    gLink.window = CreateWindowExA(WS_EX_TOOLWINDOW, kSkypeLinkWindowClass, "Tralmo", WS_POPUP, 0,
+                                   0, 0, 0, nullptr, nullptr, module, nullptr);
+    return gLink.window != nullptr;
 }
 
-void releaseSession() {
-    Shared* shared = gSession.shared;
-    if (shared->window != nullptr)
-        DestroyWindow(shared->window);
-    if (gSession.classRegistered)
-        UnregisterClassA(kSkypeLinkWindowClass, gSession.module);
-    if (gSession.thread != nullptr)
-        CloseHandle(gSession.thread);
-    letGo(shared);
-    gSession = Session{};
+void removeLinkWindow() {
+    if (gLink.window != nullptr)
+        DestroyWindow(gLink.window);
+    if (gLink.classRegistered)
+        UnregisterClassA(kSkypeLinkWindowClass, gLink.module);
+    gLink = Link{};
+}
+
+bool exitMoodSettled(void*) {
+    if (gLink.exitMood.empty() || exitMoodSent())
+        return true;
+    return !attached() && !broadcastOnItsWay();
 }
 
 } // namespace
 
 bool startSkypeLink(HINSTANCE module, const wchar_t* modulePath, WNDPROC linkProcedure) {
-    endSkypeLink();
-    gSession = Session{};
-    gSession.module = module;
+    endSkypeLink(Deadline(0));
+    gLink.module = module;
     registerMissingMessages();
-    gSession.shared = new Shared;
-    InitializeCriticalSection(&gSession.shared->lock);
-    gSession.shared->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (gSession.shared->wake == nullptr || !createLinkWindow(module, linkProcedure)) {
-        releaseSession();
+    if (!createLinkWindow(module, linkProcedure) || !startLinkThreads(modulePath, gLink.window)) {
+        removeLinkWindow();
         return false;
     }
-    // The thread's own reference keeps its code mapped if the host frees
-    // the library while a last send still waits on Skype.
-    gSession.shared->holders = 2;
-    gSession.thread = startOwnThread(modulePath, runLink, gSession.shared);
-    if (gSession.thread == nullptr) {
-        gSession.shared->holders = 1;
-        releaseSession();
-        return false;
-    }
+    gLink.running = true;
     return true;
 }
 
-void endSkypeLink() {
-    if (gSession.shared == nullptr)
-        return;
-    if (gSession.thread != nullptr) {
-        {
-            Locked locked(gSession.shared->lock);
-            gSession.shared->ending = true;
-        }
-        wakeLink();
-        waitForOwnThread(gSession.thread, kSkypeLinkEndBoundMs);
-    }
-    releaseSession();
+void endSkypeLink(const Deadline& deadline) {
+    // What was handed over still leaves, and what Skype answers meanwhile is
+    // still taken; nothing new begins.
+    gLink.running = false;
+    endLinkThreads(deadline);
+    removeLinkWindow();
+    gSession = Session{};
 }
 
 HWND skypeLinkWindow() {
-    return gSession.shared != nullptr ? gSession.shared->window : nullptr;
+    return gLink.window;
 }
 
 void discoverSkypeNow() {
-    registerMissingMessages();
-    if (gSession.shared == nullptr || gSession.attachMessage == 0 || gSession.discoverMessage == 0)
+    if (!gLink.running || attached())
         return;
-    gSession.searchTicks = 0;
-    {
-        Locked locked(gSession.shared->lock);
-        Shared& shared = *gSession.shared;
-        if (shared.skypeWindow != nullptr && shared.discoveryDelivered)
-            return;
-        shared.discoverMessage = gSession.discoverMessage;
-        shared.discoveryWanted = true;
-    }
-    wakeLink();
+    gSession.search = DiscoverySearch{};
+    requestDiscovery();
 }
 
 void onDiscoveryTick() {
-    if (gSession.shared == nullptr)
+    if (!gLink.running || attached())
         return;
-    {
-        Locked locked(gSession.shared->lock);
-        if (gSession.shared->skypeWindow != nullptr && gSession.shared->discoveryDelivered) {
-            gSession.searchTicks = 0;
-            return;
-        }
-    }
-    ++gSession.searchTicks;
-    const bool due = gSession.attachStatus == AttachStatus::PendingAuthorization ||
-                     gSession.searchTicks <= kEagerDiscoveryTicks ||
-                     gSession.searchTicks % kPatientDiscoveryTicks == 0;
-    if (!due)
-        return;
-    const unsigned ticks = gSession.searchTicks;
-    discoverSkypeNow();
-    gSession.searchTicks = ticks;
+    if (tickBroadcasts(gSession.search, broadcastOnItsWay()))
+        requestDiscovery();
 }
 
-LinkNotice linkNoticeOf(UINT message) {
+LinkNotice handleLinkNotice(UINT message, WPARAM wParam) {
     switch (message) {
-    case kNoticeDiscovered:
-        return LinkNotice::Discovered;
-    case kNoticeSkypeLost:
-        return LinkNotice::SkypeLost;
+    case kNoticeBroadcastReturned:
+        if (!gLink.running)
+            return LinkNotice::None;
+        if (broadcastReturned(gSession.search) && !attached())
+            requestDiscovery();
+        return wParam != 0 ? LinkNotice::Discovered : LinkNotice::None;
+    case kNoticeSendFailed:
+        if (attached() && wParam == gSession.serial)
+            endSession(SessionEnd::Lost);
+        return LinkNotice::None;
     default:
         return LinkNotice::None;
     }
 }
 
-void onSkypeLost() {
-    gSession.searchTicks = 0;
-}
-
 bool isAttachMessage(UINT message) {
-    return gSession.attachMessage != 0 && message == gSession.attachMessage;
+    return gLink.attachMessage != 0 && message == gLink.attachMessage;
 }
 
 UINT skypeAttachMessage() {
-    return gSession.attachMessage;
+    return gLink.attachMessage;
 }
 
 AttachOutcome handleAttachReply(WPARAM wParam, LPARAM lParam) {
-    if (gSession.shared == nullptr || !isKnownStatus(lParam))
+    if (!gLink.running || !isKnownStatus(lParam))
         return AttachOutcome::None;
-    gSession.attachStatus = static_cast<AttachStatus>(lParam);
     const auto sender = reinterpret_cast<HWND>(wParam);
-    switch (gSession.attachStatus) {
+    const bool fromAttached = attached() && sender == gSession.window;
+    switch (static_cast<AttachStatus>(lParam)) {
     case AttachStatus::Success:
-        setSkypeWindow(sender);
-        sendPlainCommand(kProtocolCommand);
+        beginSession(sender);
         return AttachOutcome::Attached;
-    case AttachStatus::Refused:
-    case AttachStatus::NotAvailable:
-        // The user refused access or logged out: that window will not listen.
-        if (sender != nullptr)
-            forgetSkypeWindowIf(sender);
-        return AttachOutcome::None;
-    case AttachStatus::ApiAvailable:
-        // A Skype that starts or logs in tells every window; whatever we knew
-        // belongs to the session before.
-        forgetSkypeWindowIf(nullptr);
-        return AttachOutcome::Rediscover;
     case AttachStatus::PendingAuthorization:
+        noteAnswer(gSession.search, true);
+        break;
+    case AttachStatus::Refused:
+        if (fromAttached)
+            endSession(SessionEnd::Lost);
+        noteAnswer(gSession.search, false);
+        break;
+    case AttachStatus::NotAvailable:
+        if (fromAttached)
+            endSession(SessionEnd::LoggedOut);
+        noteAnswer(gSession.search, false);
+        break;
+    case AttachStatus::ApiAvailable:
+        // A Skype that starts or logs in tells every window.
+        if (attached())
+            endSession(SessionEnd::Lost);
+        discoverSkypeNow();
         break;
     }
     return AttachOutcome::None;
@@ -382,11 +246,23 @@ AttachOutcome handleAttachReply(WPARAM wParam, LPARAM lParam) {
 void sendPlainCommand(const char* text) {
     std::string bytes(text);
     bytes.push_back('\0');
-    handOver(std::move(bytes), false);
+    handOver(std::move(bytes), CommandKind::Plain);
 }
 
 void sendMoodCommand(std::string framedBytes) {
-    handOver(std::move(framedBytes), true);
+    handOver(std::move(framedBytes), CommandKind::Mood);
+}
+
+void sendExitMood(std::string framedBytes) {
+    if (!gLink.running || framedBytes.size() <= 1)
+        return;
+    gLink.exitMood = framedBytes;
+    handOver(std::move(framedBytes), CommandKind::ExitMood);
+}
+
+void awaitExitMood(const Deadline& deadline) {
+    if (gLink.running)
+        waitOnOwnWindow(deadline, gLink.window, linkProgressEvent(), exitMoodSettled, nullptr);
 }
 
 void answerSkypeNow() {
@@ -396,19 +272,19 @@ void answerSkypeNow() {
 }
 
 HWND skypeWindow() {
-    if (gSession.shared == nullptr)
-        return nullptr;
-    Locked locked(gSession.shared->lock);
-    return gSession.shared->skypeWindow;
+    return gSession.window;
 }
 
-bool discoveryDelivered() {
-    if (gSession.shared == nullptr)
-        return false;
-    Locked locked(gSession.shared->lock);
-    return gSession.shared->discoveryDelivered;
+CallBook& sessionCalls() {
+    return gSession.calls;
 }
 
-AttachStatus attachStatus() {
-    return gSession.attachStatus;
+void settleCallCheck(const CallsAnswer& answer) {
+    if (gSession.callCheck != CallCheck::Asked || answer.kind == CallsAnswerKind::None)
+        return;
+    if (answer.kind == CallsAnswerKind::Listed)
+        keepListedCalls(gSession.calls, answer.list);
+    else
+        gSession.calls = CallBook{};
+    gSession.callCheck = CallCheck::None;
 }

@@ -67,7 +67,7 @@ bool claimWake(Shared& shared) {
 } // namespace
 
 bool startTrayTipSender(const wchar_t* libraryPath) {
-    endTrayTipSender();
+    endTrayTipSender(Deadline(0));
     auto* shared = new (std::nothrow) Shared;
     if (shared == nullptr)
         return false;
@@ -108,7 +108,7 @@ void dropWaitingTrayTip() {
     gShared->waiting = false;
 }
 
-void endTrayTipSender() {
+void endTrayTipSender(const Deadline& deadline) {
     if (gShared == nullptr)
         return;
     bool wake = false;
@@ -119,7 +119,7 @@ void endTrayTipSender() {
     }
     if (wake)
         SetEvent(gShared->wake);
-    waitForOwnThread(gThread, kTrayTipSenderEndBoundMs);
+    waitForOwnThread(gThread, deadline);
     CloseHandle(gThread);
     letGo(gShared);
     gShared = nullptr;

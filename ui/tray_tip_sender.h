@@ -6,8 +6,7 @@
 
 #include <shellapi.h>
 
-// Quit waits no longer than this for the last tooltip to reach the shell.
-constexpr DWORD kTrayTipSenderEndBoundMs = 500;
+#include "common/own_thread.h"
 
 // False when the thread cannot be made; tooltips then go out at once.
 bool startTrayTipSender(const wchar_t* libraryPath);
@@ -16,5 +15,6 @@ bool startTrayTipSender(const wchar_t* libraryPath);
 bool handOverTrayTip(const NOTIFYICONDATAA& record);
 // The icon went: an update still waiting must not reach its successor.
 void dropWaitingTrayTip();
-// Lets a waiting update leave, then ends the thread (see the bound above).
-void endTrayTipSender();
+// Lets a waiting update leave, then ends the thread; waits no longer than the
+// deadline (a hung shell keeps its update, and the thread, past it).
+void endTrayTipSender(const Deadline& deadline);

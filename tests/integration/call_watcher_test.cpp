@@ -29,6 +29,7 @@ class CallWatcherTest : public PluginTest {
         standin::writeIniContent(ini_);
         sk::Config config;
         config.answerMode = answerMode_;
+        config.answers = answers_;
         ASSERT_TRUE(startSkypeForPlugin(skype_, config));
     }
 
@@ -54,6 +55,7 @@ class CallWatcherTest : public PluginTest {
 
     std::string ini_ = kStopOnCallOn;
     sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
+    sk::CommandAnswers answers_ = sk::CommandAnswers::None;
     std::unique_ptr<sk::Running> skype_;
     HWND link_ = nullptr;
 };
@@ -325,6 +327,113 @@ TEST_F(CallWatcherTest, CopyDataToThePlayersWindowGoesOnUntouched) {
     EXPECT_EQ(pausesSent(), 0u);
     EXPECT_EQ(standin::playState(), Playing);
 }
+
+// How the Skype session ends while call 7 holds the music paused.
+enum class SessionEnd { LogOut, Restart, FailedSend, ApiAvailable };
+
+struct CallsAcross {
+    const char* name;
+    SessionEnd end;
+    bool callEndsMeanwhile; // Skype reports its end while no session is open
+    bool errorAnswer;       // Skype answers the question about its calls with an ERROR
+    bool asked;             // the next session asks Skype which calls go on
+    bool callGoesOn;        // call 7 still holds the pause after the new attach
+};
+
+void PrintTo(const CallsAcross& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class CallsAcrossSessionsTest : public CallWatcherTest,
+                                public testing::WithParamInterface<CallsAcross> {
+  protected:
+    CallsAcrossSessionsTest() { answers_ = sk::CommandAnswers::Later; }
+
+    static std::size_t heard(const std::string& command) {
+        std::size_t count = 0;
+        for (const sk::CopyDataRecord& record : sk::snapshot().records)
+            count += record.text() == command ? 1 : 0;
+        return count;
+    }
+
+    // The session ends as the case says, and Skype attaches the link again.
+    void endAndAttachAgain() {
+        const std::size_t opened = heard(kProtocolCommand);
+        switch (GetParam().end) {
+        case SessionEnd::LogOut:
+            ASSERT_TRUE(sk::waitFor(sk::requestLogOut()).completed);
+            ASSERT_TRUE(sk::waitFor(sk::requestLogIn()).completed);
+            break;
+        case SessionEnd::Restart:
+            ASSERT_TRUE(sk::waitFor(sk::requestRestart()).completed);
+            break;
+        case SessionEnd::FailedSend: // a mood meets a Skype that answers 0
+            settleSkypeLink();
+            sk::setCopyDataResult(0);
+            standin::sendSongStarted();
+            ASSERT_TRUE(waitForSkypeRecords(sk::recordCount() + 1));
+            settleSkypeLink();
+            sk::setCopyDataResult(1);
+            break;
+        case SessionEnd::ApiAvailable:
+            if (GetParam().errorAnswer)
+                sk::updateConfig(
+                    [](sk::Config& config) { config.answers = sk::CommandAnswers::None; });
+            ASSERT_TRUE(sk::sendAttach(sk::kAttachApiAvailable).delivered);
+            break;
+        }
+        if (GetParam().callEndsMeanwhile) {
+            EXPECT_EQ(sk::sendNotification(callOf(7, "MISSED")).result, 0) << "no session hears it";
+        }
+        sendToHost(WM_TIMER, kDiscoveryTimer, 0);
+        ASSERT_TRUE(sk::pumpUntil([&] { return heard(kProtocolCommand) > opened; }));
+        if (GetParam().errorAnswer) {
+            ASSERT_TRUE(sk::pumpUntil([] { return heard("SEARCH ACTIVECALLS") == 1; }));
+            EXPECT_EQ(notify("ERROR 2 Unknown command"), 1);
+        }
+        settleSkypeLink();
+        ASSERT_TRUE(sk::sync());
+    }
+};
+
+// A Skype that logged out or restarted has ended its calls; one that only
+// lost us may still have them, and is asked. A call that holds the pause
+// across the end resumes the music as ever; one that ended meanwhile holds
+// no later pause.
+TEST_P(CallsAcrossSessionsTest, OnlyCallsSkypeStillHasHoldThePause) {
+    const CallsAcross& c = GetParam();
+    standin::setPlayState(Playing, standin::Notify::StatusChanged);
+    EXPECT_EQ(notify(callOf(7, "RINGING")), 1);
+    ASSERT_EQ(standin::playState(), Paused);
+    ASSERT_NO_FATAL_FAILURE(endAndAttachAgain());
+    EXPECT_EQ(heard("SEARCH ACTIVECALLS"), c.asked ? 1u : 0u);
+    EXPECT_EQ(standin::playState(), Paused) << "an end changes nothing of the music";
+
+    if (c.callGoesOn) {
+        EXPECT_EQ(notify(callOf(7, "MISSED")), 1);
+        EXPECT_EQ(standin::playState(), Playing) << "the call held the pause to its end";
+        return;
+    }
+    // Call 7 is gone for good: the next call's pause is the only one.
+    standin::setPlayState(Playing, standin::Notify::StatusChanged);
+    EXPECT_EQ(notify(callOf(8, "RINGING")), 1);
+    EXPECT_EQ(standin::playState(), Paused);
+    EXPECT_EQ(notify(callOf(8, "MISSED")), 1);
+    EXPECT_EQ(standin::playState(), Playing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, CallsAcrossSessionsTest,
+    testing::Values(
+        CallsAcross{"LogOutAndIn", SessionEnd::LogOut, false, false, false, false},
+        CallsAcross{"Restart", SessionEnd::Restart, false, false, false, false},
+        CallsAcross{"FailedSendCallRingsOn", SessionEnd::FailedSend, false, false, true, true},
+        CallsAcross{"FailedSendCallMissedMeanwhile", SessionEnd::FailedSend, true, false, true,
+                    false},
+        CallsAcross{"ApiAvailableCallRingsOn", SessionEnd::ApiAvailable, false, false, true, true},
+        CallsAcross{"ApiAvailableAnsweredWithAnError", SessionEnd::ApiAvailable, false, true, true,
+                    false}),
+    [](const testing::TestParamInfo<CallsAcross>& info) { return std::string(info.param.name); });
 
 class NoSkypeWindowTest : public CallWatcherTest {
   protected:

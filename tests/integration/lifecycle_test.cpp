@@ -358,11 +358,82 @@ INSTANTIATE_TEST_SUITE_P(
         QuitCase{"SetMoodOnExitOff",
                  "[Tralmo]\nTRALMO_EXITSETMOOD=0\nTRALMO_EXIT_MOOD=Gone fishing\n", true, false,
                  true},
-        QuitCase{"DiscoveryNotDelivered", "[Tralmo]\nTRALMO_EXIT_MOOD=Gone fishing\n", false, false,
+        // Skype attached, whatever the broadcast returned: the exit mood is its.
+        QuitCase{"DiscoveryNotDelivered", "[Tralmo]\nTRALMO_EXIT_MOOD=Gone fishing\n", false, true,
                  true},
         QuitCase{"TrayIconOff", "[Tralmo]\nTRALMO_SHOW_TRAYICON=0\nTRALMO_EXIT_MOOD=Gone fishing\n",
                  true, true, false}),
     [](const testing::TestParamInfo<QuitCase>& info) { return std::string(info.param.name); });
+
+// The exit mood is what Skype ends with, whenever quit meets it: right after
+// init, or while Skype attaches during quit; and quit keeps its bound while
+// Skype and the shell hang.
+class ExitMoodTest : public PluginTest {
+  protected:
+    void prepare() override {
+        ASSERT_TRUE(standin::writeIniContent("[Tralmo]\nTRALMO_EXIT_MOOD=Gone fishing\n"));
+        standin::setPlayState(standin::PlayState::Playing);
+        ASSERT_TRUE(startSkypeForPlugin(skype_, config_));
+    }
+    bool initAtSetUp() override { return false; }
+    void TearDown() override {
+        hangShellUpdates(false);
+        PluginTest::TearDown();
+    }
+
+    static std::string lastMood() {
+        const auto commands = skypeCommands();
+        return commands.empty() ? std::string() : commands.back().text();
+    }
+
+    // The next song's tooltip hangs in the shell: quit's waits handle what
+    // other threads send meanwhile.
+    static void holdTheShell() {
+        hangShellUpdates(true);
+        standin::setPosition(1);
+        standin::sendSongStarted();
+        ASSERT_TRUE(standin::pumpUntil([] { return trayCallsInFlight() == 1; }, 5000));
+    }
+
+    standin_skype::Config config_;
+    std::unique_ptr<standin_skype::Running> skype_;
+};
+
+TEST_F(ExitMoodTest, QuitRightAfterInitSetsIt) {
+    ASSERT_TRUE(standin::initPlugin());
+    ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_EQ(lastMood(), kExitMood);
+}
+
+TEST_F(ExitMoodTest, ASkypeAttachingDuringQuitGetsItNotTheSong) {
+    ASSERT_TRUE(standin::initPlugin());
+    ASSERT_TRUE(waitForSkypeCommands(1)) << "the song";
+    ASSERT_TRUE(waitForQuietLink());
+    ASSERT_NO_FATAL_FAILURE(holdTheShell());
+    // Skype attaches the link again once quit is waiting.
+    constexpr DWORD kWhileQuitWaitsMs = 100;
+    standin_skype::requestHang(kWhileQuitWaitsMs);
+    standin_skype::requestAttach(standin_skype::kAttachSuccess);
+    ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_EQ(lastMood(), kExitMood);
+}
+
+class HungQuitTest : public ExitMoodTest {
+  protected:
+    // Skype takes the Discover broadcast past quit's bound, and short of the
+    // two waits quit once made in a row.
+    HungQuitTest() { config_.discoverHangMs = 1800; }
+};
+
+TEST_F(HungQuitTest, QuitReturnsWhileSkypeAndTheShellStillHang) {
+    ASSERT_TRUE(standin::initPlugin());
+    ASSERT_TRUE(standin_skype::pumpUntil([] { return standin_skype::snapshot().discovers == 1; }));
+    const standin_skype::RequestId hangOver = standin_skype::requestSync();
+    ASSERT_NO_FATAL_FAILURE(holdTheShell());
+    ASSERT_TRUE(standin::quitPlugin());
+    EXPECT_FALSE(standin_skype::waitFor(hangOver, 0).completed) << "Skype still hangs";
+    EXPECT_TRUE(standin_skype::waitFor(hangOver).completed);
+}
 
 // ---- After shut-down ---------------------------------------------------------------
 

@@ -63,4 +63,24 @@ TEST_F(SecondInitTest, QuitThenInitIsAFirstInitAgain) {
     EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_ACTIVE"), "1");
 }
 
+// A call that paused the music in the first life holds nothing in the
+// second: the next call's end gives the music back.
+TEST_F(SecondInitTest, ASecondLifeForgetsTheCallsOfTheFirst) {
+    ASSERT_TRUE(waitForSkypeAttach());
+    sendToHost(WM_COMMAND, IDM_STOP_ON_CALL, 0); // saved at quit: on in both lives
+    standin::setPlayState(standin::PlayState::Playing, standin::Notify::StatusChanged);
+    ASSERT_EQ(sk::sendNotification("CALL 7 STATUS RINGING").result, 1);
+    ASSERT_EQ(standin::playState(), standin::PlayState::Paused);
+    ASSERT_TRUE(standin::quitPlugin());
+
+    const std::size_t before = sk::recordCount();
+    ASSERT_TRUE(standin::initPlugin()) << standin::pluginError();
+    ASSERT_TRUE(sk::pumpUntil([&] { return skypeHeard(kProtocolCommand, before); }));
+    standin::setPlayState(standin::PlayState::Playing, standin::Notify::StatusChanged);
+    ASSERT_EQ(sk::sendNotification("CALL 8 STATUS RINGING").result, 1);
+    EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
+    ASSERT_EQ(sk::sendNotification("CALL 8 STATUS MISSED").result, 1);
+    EXPECT_EQ(standin::playState(), standin::PlayState::Playing);
+}
+
 } // namespace

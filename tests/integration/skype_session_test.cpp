@@ -295,9 +295,58 @@ TEST_F(SearchingTest, DiscoveryBacksOffWhileNothingAnswers) {
     ASSERT_NO_FATAL_FAILURE(expectTicks(kFirstMinute));
     ASSERT_NO_FATAL_FAILURE(expectTicks(".....B"));
 
-    // Skype asks its user whether to let the player in: asked at every tick.
-    ASSERT_EQ(sk::sendAttach(sk::kAttachPendingAuthorization).result, 1);
+    // Skype starts again and asks its user whether to let the player in:
+    // asked at every tick, for as long as it answers so.
+    sk::setAnswer(sk::AnswerMode::Immediate, sk::kAttachPendingAuthorization);
+    const std::size_t before = broadcasts();
+    ASSERT_EQ(sk::sendAttach(sk::kAttachApiAvailable).result, 1);
+    EXPECT_TRUE(broadcastsMade(before + 1));
     ASSERT_NO_FATAL_FAILURE(expectTicks("BBBBBBBB"));
+    // The user closes Skype instead of answering: the search backs off again.
+    sk::setAnswer(sk::AnswerMode::None);
+    ASSERT_NO_FATAL_FAILURE(expectTicks(std::string("B") + kFirstMinute + kPatientMinute));
+}
+
+// Skype answers the Discover at once, but the broadcast is still on its way
+// (another program is slow to take it): a tick meanwhile broadcasts nothing,
+// and the session opens once. So does a quit meanwhile, which sets the exit
+// mood all the same.
+class HeldBroadcastTest : public SearchingTest {
+  protected:
+    HeldBroadcastTest() { ini_ = "[Tralmo]\nTRALMO_EXIT_MOOD=Gone fishing\n"; }
+};
+
+TEST_F(HeldBroadcastTest, ATickOrAQuitMeanwhileFindsTheSessionOpen) {
+    constexpr DWORD kBroadcastHeldMs = 700;
+    sk::updateConfig([](sk::Config& config) {
+        config.answerMode = sk::AnswerMode::Immediate;
+        config.discoverHangAfterAnswerMs = kBroadcastHeldMs;
+    });
+    for (bool quitting : {false, true}) {
+        SCOPED_TRACE(quitting ? "quit meanwhile" : "tick meanwhile");
+        const std::size_t first = sk::recordCount();
+        const std::size_t made = broadcasts();
+        tick();
+        ASSERT_TRUE(sk::pumpUntil([] {
+            const sk::Snapshot skype = sk::snapshot();
+            return !skype.attaches.empty() && skype.attaches.back().delivered;
+        }));
+        ASSERT_GE(sendsInFlight(), 1) << "the broadcast is still on its way";
+        if (quitting) {
+            ASSERT_TRUE(standin::quitPlugin());
+            EXPECT_EQ(receivedSince(first),
+                      (std::vector<std::string>{kProtocolCommand, moodOf("Gone fishing")}));
+            break;
+        }
+        tick();
+        ASSERT_TRUE(sessionsOpened(1));
+        settleSkypeLink();
+        EXPECT_EQ(broadcasts(), made + 1);
+        EXPECT_EQ(receivedSince(first), std::vector<std::string>{kProtocolCommand});
+        // Skype leaves; the search begins again for the second story.
+        ASSERT_TRUE(sk::sendAttach(sk::kAttachNotAvailable).delivered);
+        sk::clearHistory();
+    }
 }
 
 // A Skype that attached, then failed a command, is looked for again eagerly,

@@ -585,6 +585,21 @@ TEST_F(TrayTest, AddingWhileShownChangesNothingAndAReaddShowsTralmo) {
     acceptOptionsWithTrayBox(true);
     ASSERT_EQ(shellSteps(), steps("add", {0}));
     expectMainRecord(shellCalls()[0], true, kFullFlags, "Tralmo");
+
+    // A tooltip still waiting behind a hung shell when the icon goes never
+    // reaches the icon shown again.
+    hangShellUpdates(true);
+    standin::setPosition(1);
+    standin::sendSongStarted();
+    ASSERT_TRUE(standin::pumpUntil([] { return trayCallsInFlight() == 1; }, 5000));
+    standin::setPosition(2);
+    standin::sendSongStarted();
+    acceptOptionsWithTrayBox(false);
+    clearRecordedCalls();
+    acceptOptionsWithTrayBox(true);
+    hangShellUpdates(false);
+    settleTrayTips();
+    EXPECT_EQ(shellSteps(), steps("add", {0})) << "the waiting tooltip reached the new icon";
 }
 
 // ---- Clicks ------------------------------------------------------------------
