@@ -1,6 +1,8 @@
 // What gen_tralmo.dll costs the player, measured side by side in one run.
 //   tralmo_bench              every part, the soak with 100,000 song changes
 //   tralmo_bench --soak N     only the soak, with N song changes (the CI test)
+//   --story N                 the random listener's evening after the soak takes N
+//                             steps (400; none with --soak unless given)
 //   --rounds R                rounds per timed comparison (default 15)
 //   --parts 1,2,...           only these parts
 //   --no-fail                 exit 0 even when a target is missed (for exploring)
@@ -20,22 +22,28 @@
 
 namespace {
 
-constexpr int kLastPart = 6;
+constexpr int kLastPart = 7;
 
 struct Arguments {
     bench::Options options;
-    std::set<int> parts = {1, 2, 3, 4, 5, 6};
+    std::set<int> parts = {1, 2, 3, 4, 5, 6, 7};
     bool failOnMiss = true;
     bool valid = true;
 };
 
 Arguments parse(int argc, char** argv) {
     Arguments arguments;
+    bool storyGiven = false;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--soak") == 0 && hasValue) {
             arguments.options.soakChanges = std::atoi(argv[++i]);
             arguments.parts = {4};
+            if (!storyGiven)
+                arguments.options.storySteps = 0;
+        } else if (std::strcmp(argv[i], "--story") == 0 && hasValue) {
+            arguments.options.storySteps = std::atoi(argv[++i]);
+            storyGiven = true;
         } else if (std::strcmp(argv[i], "--rounds") == 0 && hasValue) {
             arguments.options.rounds = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--parts") == 0 && hasValue) {
@@ -50,7 +58,8 @@ Arguments parse(int argc, char** argv) {
             arguments.valid = false;
         }
     }
-    if (arguments.options.rounds < 1 || arguments.options.soakChanges < 1)
+    if (arguments.options.rounds < 1 || arguments.options.soakChanges < 1 ||
+        arguments.options.storySteps < 0)
         arguments.valid = false;
     return arguments;
 }
@@ -77,7 +86,8 @@ int main(int argc, char** argv) {
     const Arguments arguments = parse(argc, argv);
     if (!arguments.valid) {
         std::fprintf(stderr,
-                     "usage: tralmo_bench [--soak N] [--rounds R] [--parts 123456] [--no-fail]\n");
+                     "usage: tralmo_bench [--soak N] [--story N] [--rounds R] [--parts 1234567] "
+                     "[--no-fail]\n");
         return 2;
     }
     const bench::Options& options = arguments.options;
@@ -98,6 +108,8 @@ int main(int argc, char** argv) {
     if (wanted(4)) {
         progress("4 soak");
         bench::runSoak(options.soakChanges, report);
+        if (options.storySteps > 0)
+            bench::runSessionStory(options.storySteps, report);
     }
     if (wanted(5)) {
         progress("5 footprint");
@@ -106,6 +118,10 @@ int main(int argc, char** argv) {
     if (wanted(6)) {
         progress("6 hung Skype");
         bench::measureHungSkype(options, report);
+    }
+    if (wanted(7)) {
+        progress("7 quit");
+        bench::measureQuit(options, report);
     }
     report.print(bench::format(
         "gen_tralmo.dll under %s. Times: median of %d rounds; a round interleaves the sides in "

@@ -25,6 +25,10 @@ namespace {
 constexpr UINT kPlayerIconId = 1;
 constexpr UINT kSecondIconId = 2;
 constexpr int kLeftoverCycles = 20;
+// What a running plug-in may add to the host's committed memory, its
+// threads' stacks among it.
+constexpr long long kMostCommittedWhileRunning = 1 << 20;
+constexpr DWORD kSettleAfterInitMs = 300;
 
 long long fileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -292,6 +296,32 @@ std::vector<Row> leftoversRows(const std::string& pluginPath, const std::string&
     };
 }
 
+// The committed memory a plug-in adds between its load and a settled run:
+// init's windows, menus and images, and its threads with their stacks.
+long long committedWhileRunning(const std::string& path, HWND host) {
+    const Census before = takeCensus(benchThreads());
+    Plugin plugin;
+    if (!plugin.load(path) || !plugin.start(host))
+        return -1;
+    pumpForLink(kSettleAfterInitMs);
+    return takeCensus(benchThreads()).committedPrivate - before.committedPrivate;
+}
+
+Row committedRow(HWND host) {
+    const long long plugin = committedWhileRunning(besideProgram(kPluginFile), host);
+    const long long handOver = committedWhileRunning(besideProgram(kLeanHandOverPluginFile), host);
+    return {"5m",
+            "  committed memory while running (the plug-in's threads take 64 KiB stacks; the "
+            "reference's one thread the host's default)",
+            formatBytes(plugin),
+            formatBytes(handOver) + ", lean reference handing over",
+            "",
+            format("<= %.0f MiB", static_cast<double>(kMostCommittedWhileRunning) / (1 << 20)),
+            plugin >= 0 ? atMost(static_cast<double>(plugin),
+                                 static_cast<double>(kMostCommittedWhileRunning))
+                        : Verdict::Failed};
+}
+
 } // namespace
 
 void measureFootprint(const Options& options, Report& report) {
@@ -328,6 +358,7 @@ void measureFootprint(const Options& options, Report& report) {
         pluginCalls = callsOfInitAndQuit(pluginPath, host);
         leanCalls = callsOfInitAndQuit(leanPath, host);
         leftoversFound = leftoversRows(pluginPath, leanPath, host, report);
+        leftoversFound.push_back(committedRow(host));
     }
     if (!ok)
         report.problem("footprint: a plug-in did not load or start");

@@ -4,7 +4,9 @@
 // subclasses the host and adds one tray icon, and a quit that removes it.
 // Skype's window comes from its Attach reply. It needs no C++ runtime (its
 // text lives on the process heap), so it is also the floor of what a plug-in
-// weighs and leaves in the host.
+// weighs and leaves in the host. Built with BENCH_LEAN_HANDS_OVER, the
+// tooltip and the WM_COPYDATA leave from a thread of its own instead, the
+// latest replacing one not yet gone: the floor of the plug-in's own design.
 #include "bench/lean_plugin.h"
 #include "host/host_api.h"
 #include "mood/mood_text.h"
@@ -133,11 +135,99 @@ bool appendReplaced(HeapText<char>& out, std::string_view text, std::string_view
     return out.append({text.data() + from, text.size() - from});
 }
 
-void setTip(const char* title) {
-    gIcon.uFlags = NIF_TIP;
-    lstrcpynA(gIcon.szTip, title, kTrayTipMaxChars + 1);
-    Shell_NotifyIconA(NIM_MODIFY, &gIcon);
+void setTip(NOTIFYICONDATAA& icon, const char* title) {
+    icon.uFlags = NIF_TIP;
+    lstrcpynA(icon.szTip, title, kTrayTipMaxChars + 1);
+    Shell_NotifyIconA(NIM_MODIFY, &icon);
 }
+
+// Returns whether Skype took it.
+bool send(HWND skype, char* bytes, std::size_t size) {
+    COPYDATASTRUCT record{};
+    record.cbData = static_cast<DWORD>(size);
+    record.lpData = bytes;
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(skype, WM_COPYDATA, reinterpret_cast<WPARAM>(gHost),
+                               reinterpret_cast<LPARAM>(&record), kSendFlags,
+                               bench::kSkypeWaitBoundMs, &result) != 0 &&
+           result != 0;
+}
+
+#ifdef BENCH_LEAN_HANDS_OVER
+// What the player's thread hands over: the latest song's tooltip and command.
+struct HandOver {
+    CRITICAL_SECTION lock;
+    HANDLE wake = nullptr;
+    HANDLE thread = nullptr;
+    // Under the lock:
+    char tip[kTrayTipMaxChars + 1] = {};
+    char* bytes = nullptr; // on the process heap; the thread frees it
+    std::size_t size = 0;
+    HWND skype = nullptr;
+    LONG pending = 0; // handed over and not yet gone
+    bool ending = false;
+};
+HandOver gHandOver;
+
+DWORD WINAPI handOverThread(void*) {
+    NOTIFYICONDATAA icon = gIcon;
+    for (;;) {
+        WaitForSingleObject(gHandOver.wake, INFINITE);
+        EnterCriticalSection(&gHandOver.lock);
+        char* bytes = gHandOver.bytes;
+        const std::size_t size = gHandOver.size;
+        const HWND skype = gHandOver.skype;
+        const bool ending = gHandOver.ending;
+        char tip[kTrayTipMaxChars + 1];
+        lstrcpynA(tip, gHandOver.tip, kTrayTipMaxChars + 1);
+        gHandOver.bytes = nullptr;
+        LeaveCriticalSection(&gHandOver.lock);
+        if (bytes != nullptr) {
+            setTip(icon, tip);
+            send(skype, bytes, size);
+            HeapFree(GetProcessHeap(), 0, bytes);
+            InterlockedExchange(&gHandOver.pending, 0);
+        }
+        if (ending)
+            return 0;
+    }
+}
+
+void handOver(const char* tip, HeapText<char>& command) {
+    char* bytes = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, command.view().size()));
+    if (bytes == nullptr)
+        return;
+    CopyMemory(bytes, command.data(), command.view().size());
+    EnterCriticalSection(&gHandOver.lock);
+    if (gHandOver.bytes != nullptr)
+        HeapFree(GetProcessHeap(), 0, gHandOver.bytes);
+    lstrcpynA(gHandOver.tip, tip, kTrayTipMaxChars + 1);
+    gHandOver.bytes = bytes;
+    gHandOver.size = command.view().size();
+    gHandOver.skype = gSkype;
+    InterlockedExchange(&gHandOver.pending, 1);
+    LeaveCriticalSection(&gHandOver.lock);
+    SetEvent(gHandOver.wake);
+}
+
+void startHandOver() {
+    InitializeCriticalSection(&gHandOver.lock);
+    gHandOver.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    gHandOver.thread = CreateThread(nullptr, 0, handOverThread, nullptr, 0, nullptr);
+}
+
+void endHandOver() {
+    EnterCriticalSection(&gHandOver.lock);
+    gHandOver.ending = true;
+    LeaveCriticalSection(&gHandOver.lock);
+    SetEvent(gHandOver.wake);
+    WaitForSingleObject(gHandOver.thread, INFINITE);
+    CloseHandle(gHandOver.thread);
+    CloseHandle(gHandOver.wake);
+    DeleteCriticalSection(&gHandOver.lock);
+    gHandOver.thread = nullptr;
+}
+#endif
 
 void leakOne() {
     switch (gLeak) {
@@ -181,8 +271,10 @@ void publishSong() {
                              host::isPointerAnswer(static_cast<unsigned long>(ini))
                                  ? reinterpret_cast<const wchar_t*>(ini)
                                  : gProfileNames.file);
+#ifndef BENCH_LEAN_HANDS_OVER
     if (ansi != 0)
-        setTip(reinterpret_cast<const char*>(ansi));
+        setTip(gIcon, reinterpret_cast<const char*>(ansi));
+#endif
 
     HeapText<char> title;
     HeapText<char> templateUtf8;
@@ -201,15 +293,12 @@ void publishSong() {
     if (!composed)
         return;
 
-    COPYDATASTRUCT record{};
-    record.cbData = static_cast<DWORD>(command.view().size());
-    record.lpData = command.data();
-    DWORD_PTR result = 0;
-    if (SendMessageTimeoutA(gSkype, WM_COPYDATA, reinterpret_cast<WPARAM>(gHost),
-                            reinterpret_cast<LPARAM>(&record), kSendFlags, bench::kSkypeWaitBoundMs,
-                            &result) == 0 ||
-        result == 0)
+#ifdef BENCH_LEAN_HANDS_OVER
+    handOver(ansi != 0 ? reinterpret_cast<const char*>(ansi) : "", command);
+#else
+    if (!send(gSkype, command.data(), command.view().size()))
         gSkype = nullptr;
+#endif
     leakOne();
 }
 
@@ -240,12 +329,18 @@ int init() {
     gIcon.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     lstrcpynA(gIcon.szTip, gDescriptor.description, kTrayTipMaxChars + 1);
     Shell_NotifyIconA(NIM_ADD, &gIcon);
+#ifdef BENCH_LEAN_HANDS_OVER
+    startHandOver();
+#endif
     return 0;
 }
 
 void config() {}
 
 void quit() {
+#ifdef BENCH_LEAN_HANDS_OVER
+    endHandOver();
+#endif
     Shell_NotifyIconA(NIM_DELETE, &gIcon);
     if (reinterpret_cast<WNDPROC>(GetWindowLongPtrA(gHost, GWLP_WNDPROC)) == &hook)
         SetWindowLongPtrA(gHost, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gPrevious));
@@ -261,3 +356,10 @@ extern "C" __declspec(dllexport) PluginDescriptor* winampGetGeneralPurposePlugin
 extern "C" __declspec(dllexport) void benchLeakPerSong(int leak) {
     gLeak = static_cast<bench::Leak>(leak);
 }
+
+#ifdef BENCH_LEAN_HANDS_OVER
+// Whether what was handed over has gone to Skype.
+extern "C" __declspec(dllexport) bool benchHandedOverGone() {
+    return InterlockedCompareExchange(&gHandOver.pending, 0, 0) == 0;
+}
+#endif

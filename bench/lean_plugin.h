@@ -13,6 +13,12 @@ inline constexpr char kLeanCxxPluginFile[] = "gen_bench_lean_cxx.dll";
 inline constexpr char kThrowOnceExport[] = "benchThrowOnce";
 using ThrowOnceFn = void (*)();
 
+// The reference that hands its tooltip and command to a thread of its own,
+// and its export that tells whether they have gone.
+inline constexpr char kLeanHandOverPluginFile[] = "gen_bench_lean_handover.dll";
+inline constexpr char kHandedOverGoneExport[] = "benchHandedOverGone";
+using HandedOverGoneFn = bool (*)();
+
 // Every wait on Skype, per command and per window of a broadcast.
 inline constexpr unsigned kSkypeWaitBoundMs = 1000;
 

@@ -3,7 +3,7 @@
 #include "import_table.h"
 #include "stats.h"
 
-#include "skype/skype_link.h"
+#include "skype/link_threads.h"
 #include "win32_mutex.h"
 
 #include <algorithm>
@@ -51,16 +51,15 @@ LRESULT WINAPI countedSend(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return sent;
 }
 
-bool isLinkWindow(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return lstrcmpA(name, kSkypeLinkWindowClass) == 0;
+bool isNotice(UINT message) {
+    return message == kNoticeBroadcastReturned || message == kNoticeSendFailed;
 }
 
-// The plug-in's other posts (to the host window) are no notices.
+// The plug-in's other posts (to the host window) are no notices. A notice to
+// a link window already gone (quit left a broadcast on its way) counts too.
 BOOL WINAPI countedPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const BOOL posted = gOriginalPost(window, message, wParam, lParam);
-    if (isLinkWindow(window)) {
+    if (isNotice(message)) {
         {
             win32::Lock locked(gLock);
             ++gSends.noticesPosted;

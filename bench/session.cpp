@@ -71,6 +71,10 @@ HWND linkWindowOf(HMODULE plugin) {
     return search.found;
 }
 
+bool isLean(PluginKind kind) {
+    return kind == PluginKind::Lean || kind == PluginKind::LeanHandOver;
+}
+
 std::string pluginFile(PluginKind kind) {
     switch (kind) {
     case PluginKind::Tralmo:
@@ -82,6 +86,8 @@ std::string pluginFile(PluginKind kind) {
     }
     case PluginKind::Lean:
         return besideProgram(kLeanPluginFile);
+    case PluginKind::LeanHandOver:
+        return besideProgram(kLeanHandOverPluginFile);
     }
     return besideProgram(kPluginFile);
 }
@@ -150,7 +156,7 @@ Player::Player(PluginKind kind) : kind_(kind), host_(createHostWindow("Bench pla
         error_ = plugin_.error();
         return;
     }
-    if (kind != PluginKind::Lean && !watchLink(plugin_.module())) {
+    if (!isLean(kind) && !watchLink(plugin_.module())) {
         error_ = "cannot watch the plug-in's sends";
         return;
     }
@@ -159,8 +165,8 @@ Player::Player(PluginKind kind) : kind_(kind), host_(createHostWindow("Bench pla
         error_ = plugin_.error();
         return;
     }
-    client_ = kind != PluginKind::Lean ? linkWindowOf(plugin_.module()) : host_;
-    if (client_ == nullptr || (kind != PluginKind::Lean && !timeLinkWindow(client_)))
+    client_ = !isLean(kind) ? linkWindowOf(plugin_.module()) : host_;
+    if (client_ == nullptr || (!isLean(kind) && !timeLinkWindow(client_)))
         error_ = "the plug-in made no link window";
     // Init's Discover broadcast visits this thread's windows: let it pass,
     // and what it sets off (a poll, an attach) settle.
@@ -200,11 +206,21 @@ void Player::restartDiscoveryTimer() const {
 }
 
 bool Player::awaitSends(const LinkSends& before, long count) const {
+    if (kind_ == PluginKind::LeanHandOver)
+        return handedOverGone();
     return kind_ == PluginKind::Lean || waitForLinkSends(before, count, kLinkWaitBoundMs);
 }
 
 bool Player::settle() const {
+    if (kind_ == PluginKind::LeanHandOver)
+        return handedOverGone();
     return kind_ == PluginKind::Lean || settleLink(kLinkQuietMs, kLinkWaitBoundMs);
+}
+
+bool Player::handedOverGone() const {
+    const auto gone = reinterpret_cast<HandedOverGoneFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(plugin_.module(), kHandedOverGoneExport)));
+    return gone != nullptr && pumpUntilLink(gone, kLinkWaitBoundMs, 1);
 }
 
 bool attachToReceiver(const Player& player, const Receiver& receiver, const Scene& scene) {

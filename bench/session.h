@@ -56,7 +56,8 @@ class Scene {
 
 // Twin: a copy of gen_tralmo.dll under another file name, so that a second
 // plug-in with state of its own runs beside the first in this process.
-enum class PluginKind { Tralmo, Twin, Lean };
+// LeanHandOver: the lean reference that sends from a thread of its own.
+enum class PluginKind { Tralmo, Twin, Lean, LeanHandOver };
 
 // A host main window with a plug-in loaded and started in it, as the
 // player does it. One player of each kind at a time: a plug-in's state is
@@ -94,6 +95,9 @@ class Player {
     bool settle() const;
 
   private:
+    // The lean reference's own thread has sent what it was handed.
+    bool handedOverGone() const;
+
     PluginKind kind_;
     HWND host_ = nullptr;
     HWND client_ = nullptr;

@@ -10,17 +10,10 @@ namespace session_story {
 
 namespace sk = standin_skype;
 
-const char kIni[] = "[Tralmo]\nTRALMO_STOP_MUSIC=1\nTRALMO_USER_STRING=[%title%] [%state%]\n"
-                    "TRALMO_EXIT_MOOD=Gone\n";
-
-sk::Config skypeConfig() {
-    sk::Config config;
-    config.answers = sk::CommandAnswers::Later; // SEARCH ACTIVECALLS is answered
-    config.announceOnReturn = true;
-    return config;
-}
-
 namespace {
+
+constexpr char kIni[] = "[Tralmo]\nTRALMO_STOP_MUSIC=1\nTRALMO_USER_STRING=[%title%] [%state%]\n"
+                        "TRALMO_EXIT_MOOD=Gone\n";
 
 constexpr unsigned kCallIds = 4;
 constexpr DWORD kHangMs = 1500; // outlasts the bound of one send
@@ -291,6 +284,24 @@ class Story {
 };
 
 } // namespace
+
+std::string startStage(std::unique_ptr<sk::Running>& skype) {
+    standin::PlayerOptions options;
+    options.titles = {"First Song", "Second Song", "Third Song"};
+    if (!standin::createPlayer(options) || !standin::loadPlugin(pluginPath()))
+        return "no player with the plug-in: " + standin::pluginError();
+    startRecordingApi(standin::pluginModule());
+    standin::writeIniContent(kIni);
+    standin::setPlayState(standin::PlayState::Playing);
+    sk::Config config;
+    config.answers = sk::CommandAnswers::Later; // SEARCH ACTIVECALLS is answered
+    config.announceOnReturn = true;
+    if (!startSkypeForPlugin(skype, config) || !standin::describePlugin() || !standin::initPlugin())
+        return "the plug-in or Skype did not start: " + standin::pluginError();
+    if (!waitForQuietLink())
+        return "Skype did not attach the plug-in";
+    return {};
+}
 
 Result run(unsigned seed, unsigned steps) {
     return Story(seed).run(steps);

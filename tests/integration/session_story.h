@@ -14,9 +14,10 @@
 
 namespace session_story {
 
-// The ini file and the Skype a story needs, for the player it runs in.
-extern const char kIni[];
-standin_skype::Config skypeConfig();
+// A new player on this thread with the plug-in running in it, beside a
+// Skype that has attached it: the stage of a story. An empty text when it
+// came up, else what did not. The player goes with standin::destroyPlayer.
+std::string startStage(std::unique_ptr<standin_skype::Running>& skype);
 
 struct Result {
     unsigned steps = 0;
@@ -24,9 +25,8 @@ struct Result {
     std::vector<std::string> violations;
 };
 
-// Runs `steps` random steps from `seed` against the player and plug-in of
-// this thread, both started with the above and Skype attached; stops at the
-// first violation.
+// Runs `steps` random steps from `seed` on the stage; stops at the first
+// violation.
 Result run(unsigned seed, unsigned steps);
 
 } // namespace session_story
