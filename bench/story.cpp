@@ -14,9 +14,9 @@ void runSessionStory(int steps, Report& report) {
     std::unique_ptr<standin_skype::Running> skype;
     const std::string stage = session_story::startStage(skype);
     const unsigned seed = GetTickCount();
-    const session_story::Result story =
-        stage.empty() ? session_story::run(seed, static_cast<unsigned>(steps))
-                      : session_story::Result{0, {stage}};
+    const session_story::Result story = stage.empty()
+                                            ? session_story::run(seed, static_cast<unsigned>(steps))
+                                            : session_story::Result{0, {stage}};
     standin::destroyPlayer();
     const bool kept = story.violations.empty();
     report.add({"4j",
