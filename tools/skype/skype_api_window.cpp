@@ -173,6 +173,7 @@ LRESULT onCopyData(HWND window, HWND sender, const COPYDATASTRUCT* data) {
     addLine(line);
     if (settings.copyDataHangMs)
         Sleep(settings.copyDataHangMs);
+    WaitForSingleObject(copyDataReleased(), kDefaultWaitMs);
     if (refuse)
         return 0;
     if (!carryOut)
@@ -320,6 +321,11 @@ Outcome announce() {
                   outcome.delivered ? 1 : 0);
     addLine("announce from=" + hwndText(from) + tail);
     return outcome;
+}
+
+HANDLE copyDataReleased() {
+    static HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    return event;
 }
 
 LRESULT CALLBACK apiWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
