@@ -6,6 +6,7 @@
 # build folder (default build/win).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tools/wine_env.sh
 bash tools/setup.sh
 build=${TRALMO_BENCH_BUILD:-build/win}
 if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -17,5 +18,4 @@ if ! grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$build/CMakeCache.txt"; then
     exit 1
 fi
 cmake --build "$build" -j2 --target tralmo_bench >/dev/null
-export WINEDEBUG=-all
 exec xvfb-run -a -s "-screen 0 1280x1024x24" wine "$build/bin/tralmo_bench.exe" "$@"

@@ -5,11 +5,11 @@
 # the folder exactly as it was.
 # usage: test_installer.sh BUILD_DIR   (uses $WINEPREFIX, default ~/.wine)
 set -euo pipefail
+. "$(dirname "$0")/../tools/wine_env.sh"
 [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
-export WINEDEBUG=-all
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
 version=$(sed -n 's/^#define TRALMO_VERSION_TEXT "\([0-9.]*\)"$/\1/p' "$root/resources/resource.h")

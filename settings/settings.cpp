@@ -109,13 +109,47 @@ ULONGLONG asNumber(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+UINT windowsFolder(char* buffer, UINT size) {
+    return GetWindowsDirectoryA(buffer, size);
+}
+UINT windowsFolder(wchar_t* buffer, UINT size) {
+    return GetWindowsDirectoryW(buffer, size);
+}
+BOOL fileAttributes(const char* path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return GetFileAttributesExA(path, GetFileExInfoStandard, &data);
+}
+BOOL fileAttributes(const wchar_t* path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return GetFileAttributesExW(path, GetFileExInfoStandard, &data);
+}
+
+// The attributes of the file the profile functions read: they look for a
+// name without a folder or drive (the fallback "winamp.ini") in the Windows
+// folder, where the file functions would look in the current one.
+template <typename Char>
+BOOL profileFileAttributes(const Char* name, WIN32_FILE_ATTRIBUTE_DATA& data) {
+    bool bare = name[0] != 0 && name[1] != ':';
+    for (const Char* c = name; *c != 0 && bare; ++c)
+        bare = *c != '\\' && *c != '/';
+    if (!bare)
+        return fileAttributes(name, data);
+    std::vector<Char> path(MAX_PATH, 0);
+    const UINT length = windowsFolder(path.data(), MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return FALSE;
+    path.resize(length);
+    path.push_back('\\');
+    while (*name != 0)
+        path.push_back(*name++);
+    path.push_back(0);
+    return fileAttributes(path.data(), data);
+}
+
 // The stamp of a file that has settled; nothing for a missing file or one
 // written just now.
 bool settledStamp(const IniFile& file, FileStamp& stamp) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    const BOOL found =
-        isWide(file) ? GetFileAttributesExW(file.widePath.data(), GetFileExInfoStandard, &data)
-                     : GetFileAttributesExA(file.ansiPath.c_str(), GetFileExInfoStandard, &data);
+    const BOOL found = isWide(file) ? profileFileAttributes(file.widePath.data(), data)
+                                    : profileFileAttributes(file.ansiPath.c_str(), data);
     if (found == FALSE)
         return false;
     FILETIME now{};

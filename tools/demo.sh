@@ -24,9 +24,8 @@ if ((live)) && [ -z "${DISPLAY:-}" ]; then
     exit 2
 fi
 
+. tools/wine_env.sh
 bash tools/setup.sh
-export WINEDEBUG=-all
-export WINEPREFIX="${WINEPREFIX:-$HOME/.wine}"
 
 build=${TRALMO_BUILD_DIR:-build/win}
 echo "demo: building the plug-in and the stand-ins for Windows in $build"

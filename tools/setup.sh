@@ -2,6 +2,7 @@
 # Installs what building and testing need on Debian 12, and prepares the Wine
 # prefix. Idempotent: quick when everything is already there.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
 
 packages=(cmake g++ git clang libclang-rt-14-dev googletest cppcheck clang-format
           g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
@@ -21,8 +22,6 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-export WINEDEBUG=-all
-export WINEPREFIX="${WINEPREFIX:-$HOME/.wine}"
 if [ ! -f "$WINEPREFIX/.tralmo-ready" ]; then
     echo "setup: preparing the Wine prefix $WINEPREFIX"
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true

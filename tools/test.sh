@@ -3,8 +3,8 @@
 # static checks, and the integration tests under Wine and Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tools/wine_env.sh
 bash tools/setup.sh
-export WINEDEBUG=-all
 summary=$(mktemp)
 
 run_ctest() { # build-dir

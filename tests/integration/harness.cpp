@@ -129,6 +129,14 @@ testing::AssertionResult waitForQuietLink(standin_skype::AnswerMode mode) {
     return testing::AssertionSuccess();
 }
 
+testing::AssertionResult startSkypeAndAttach(std::unique_ptr<standin_skype::Running>& skype) {
+    const testing::AssertionResult started = startSkypeForPlugin(skype);
+    if (!started)
+        return started;
+    sendToHost(WM_TIMER, kDiscoveryTimer, 0);
+    return waitForQuietLink();
+}
+
 bool waitForLastSkypeCommand(const std::string& text) {
     return standin_skype::pumpUntil([&text] {
         const std::vector<standin_skype::CopyDataRecord> commands = skypeCommands();
@@ -153,6 +161,22 @@ bool skypeLinkRemains() {
     bool found = false;
     EnumWindows(findLinkInProcess, reinterpret_cast<LPARAM>(&found));
     return found;
+}
+
+bool stampFile(const std::string& path, int hours) {
+    const HANDLE file =
+        CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+    time.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(hours) * 3600 * 10'000'000);
+    const FILETIME stamp{time.LowPart, time.HighPart};
+    const bool set = SetFileTime(file, nullptr, nullptr, &stamp) != FALSE;
+    CloseHandle(file);
+    return set;
 }
 
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam) {

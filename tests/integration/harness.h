@@ -71,6 +71,10 @@ testing::AssertionResult startSkypeForPlugin(std::unique_ptr<standin_skype::Runn
 // heard its Discover), and nothing is on its way.
 testing::AssertionResult
 waitForQuietLink(standin_skype::AnswerMode mode = standin_skype::AnswerMode::Immediate);
+// For a story that starts after init without Skype: starts the stand-in, has
+// the plug-in look for it at once (a discovery tick by hand), and waits for a
+// quiet link.
+testing::AssertionResult startSkypeAndAttach(std::unique_ptr<standin_skype::Running>& skype);
 // Pumps until the last command Skype holds (PROTOCOL 7 aside) reads `text`.
 bool waitForLastSkypeCommand(const std::string& text);
 // Whether a link window is left anywhere in this process, on any thread.
@@ -83,6 +87,10 @@ bool skypeLinkRemains();
 std::vector<std::string> trayTips();
 bool waitForTrayTip(const std::string& tip);
 void settleTrayTips();
+
+// Sets a file's last write time this many hours from now (-1: a listener's
+// ini file, which the player wrote when it last closed).
+bool stampFile(const std::string& path, int hours);
 
 // Sends a message to the player's main window, as the host or the shell would.
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);

@@ -115,17 +115,35 @@ TEST_F(LibraryTest, CarriesItsVersionResource) {
     EXPECT_EQ(text("LegalTrademarks"), "");
 }
 
-TEST_F(LibraryTest, DescriptorHoldsItsSevenFields) {
-    PluginDescriptor* d = descriptor();
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->version, 0x10);
-    ASSERT_NE(d->description, nullptr);
-    EXPECT_STREQ(d->description, "Tralmo v1.0.0.5");
-    EXPECT_NE(d->init, nullptr);
-    EXPECT_NE(d->config, nullptr);
-    EXPECT_NE(d->quit, nullptr);
-    EXPECT_EQ(d->hostWindow, host());
-    EXPECT_EQ(reinterpret_cast<HMODULE>(d->moduleInstance), standin::pluginModule());
+// Seven 32-bit fields at the offsets Winamp uses, whatever the header shared
+// with the stand-in says: the host writes its window and the library's
+// instance into the last two before init, which hooks that window and loads
+// its menu from that instance.
+class LibraryBeforeInitTest : public PluginTest {
+  protected:
+    bool initAtSetUp() override { return false; }
+};
+
+TEST_F(LibraryBeforeInitTest, DescriptorHoldsItsSevenFields) {
+    ASSERT_NE(descriptor(), nullptr);
+    auto* field = reinterpret_cast<DWORD_PTR*>(descriptor()); // a 32-bit host
+    EXPECT_EQ(field[0], 0x10u);
+    ASSERT_NE(field[1], 0u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(field[1]), "Tralmo v1.0.0.5");
+    const auto image = handle(standin::pluginModule());
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+    for (int entry = 2; entry <= 4; ++entry) // init, config, quit: code of the library's
+        EXPECT_TRUE(field[entry] > image && field[entry] < image + nt->OptionalHeader.SizeOfImage)
+            << "field " << entry;
+
+    field[5] = handle(host());
+    field[6] = image;
+    ASSERT_TRUE(standin::initPlugin());
+    EXPECT_FALSE(standin::ownsWindowProc(standin::Window::Main)) << "the host's window not hooked";
+    const auto menus = recordedCalls({"LoadMenuA"});
+    ASSERT_EQ(menus.size(), 1u);
+    EXPECT_EQ(menus[0].args[0], image);
 }
 
 TEST_F(LibraryTest, HandsOutOneDescriptorInEveryState) {

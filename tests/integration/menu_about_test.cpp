@@ -222,7 +222,10 @@ TEST_P(MenuDismissTest, ChoosingNoItemSendsNoCommand) {
                                          clickAt(POINT{menu.right + 150, menu.bottom + 100});
                                      });
     ASSERT_TRUE(shown);
-    standin::pumpFor(50);
+    // The plug-in posts the host a message once the menu has closed: a
+    // command the menu posted would come before it.
+    ASSERT_TRUE(standin::pumpUntil(
+        [] { return standin::countMessages(standin::Window::Main, WM_NULL) > 0; }, 5000));
     EXPECT_EQ(hostCommands(), 0u);
     EXPECT_EQ(visibleMenuWindow(), nullptr);
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 using namespace spine;
@@ -303,6 +304,7 @@ class WinampIniTest : public PluginTest {
     void TearDown() override {
         PluginTest::TearDown();
         forgetProfileCache("winamp.ini");
+        DeleteFileA(".\\winamp.ini");
         if (hadSystemIni_)
             std::ofstream(systemIni_, std::ios::binary | std::ios::trunc) << saved_;
         else
@@ -324,6 +326,30 @@ TEST_F(WinampIniTest, HostWithoutAPathMakesEveryReadAndWriteUseWinampIni) {
     // The bare name is the platform's: the Windows directory, not the host's file.
     EXPECT_EQ(GetPrivateProfileIntA("Tralmo", "TRALMO_ACTIVE", -1, "winamp.ini"), 1u);
     EXPECT_TRUE(standin::readIniSection("Tralmo").empty());
+}
+
+// The profile functions read the Windows folder's winamp.ini, never one in the
+// current folder (here an old one, which never changes): an edit of the file
+// they read reaches Skype at the next song.
+TEST_F(WinampIniTest, AnEditOfWinampIniReachesTheNextSong) {
+    const auto save = [](const std::string& path, const char* moodTemplate) {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file << "[Tralmo]\r\nTRALMO_USER_STRING=" << moodTemplate << "\r\n";
+        return file.good();
+    };
+    const std::string here = ".\\winamp.ini";
+    ASSERT_TRUE(save(systemIni_, "Old: [%title%]") && stampFile(systemIni_, -1));
+    ASSERT_TRUE(save(here, "Old: [%title%]") && stampFile(here, -1));
+    std::unique_ptr<standin_skype::Running> skype;
+    ASSERT_TRUE(startSkypeAndAttach(skype));
+    standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
+    ASSERT_TRUE(waitForLastSkypeCommand("SET PROFILE RICH_MOOD_TEXT Old: First Song"));
+
+    ASSERT_TRUE(save(systemIni_, "New: [%title%]"));
+    standin::setPosition(1);
+    standin::sendSongStarted();
+    EXPECT_TRUE(waitForLastSkypeCommand("SET PROFILE RICH_MOOD_TEXT New: Second Song"))
+        << skypeCommands().back().text();
 }
 
 // ---- A profile folder outside the code page ----------------------------------------

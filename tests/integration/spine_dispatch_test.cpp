@@ -5,6 +5,7 @@
 
 #include "import_table.h"
 
+#include <memory>
 #include <set>
 
 using namespace spine;
@@ -188,7 +189,8 @@ TEST_F(DispatchTest, StatusChangeComposesOnlyWhenThePlayStateChanged) {
     ASSERT_LT(callback, standin::messageLog().size());
     EXPECT_LT(queryIndex(host::kQueryPlayState), callback);
     // The title is looked at (a stream may have moved on), but the same song
-    // composes nothing: a composition would ask for the ini file.
+    // composes nothing: a composition would ask where the ini file is.
+    EXPECT_EQ(standin::countQueries(host::kQueryIniPathWide), 0u);
     EXPECT_EQ(standin::countQueries(host::kQueryIniPath), 0u);
 }
 
@@ -244,6 +246,8 @@ TEST_F(DispatchTest, StopOnCallToggleSetsItsCheckMark) {
 }
 
 TEST_F(DispatchTest, SetMoodOnExitToggleTouchesNoCheckMark) {
+    std::unique_ptr<standin_skype::Running> skype; // to which an exit mood would go
+    ASSERT_TRUE(startSkypeAndAttach(skype));
     clearRecordedCalls();
     sendToHost(WM_COMMAND, IDM_SET_MOOD_ON_EXIT, 0);
     EXPECT_TRUE(recordedCalls().empty()) << describeCalls(recordedCalls());

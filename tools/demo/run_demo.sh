@@ -16,6 +16,7 @@
 # Uses $DISPLAY; without one (and without --live) it runs under its own Xvfb.
 # Exits 0 when every step ran and every check passed.
 set -euo pipefail
+. "$(dirname "$0")/../wine_env.sh"
 
 usage() {
     sed -n '2,17s/^# \{0,1\}//p' "$0"
@@ -59,7 +60,6 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "${again[@]}"
 fi
 
-export WINEDEBUG=-all
 mkdir -p "$out"
 
 # The Japanese title on the screenshots: Wine draws what Tahoma lacks from a
@@ -69,7 +69,7 @@ mkdir -p "$out"
 cjk_font=/usr/share/fonts/truetype/wqy/wqy-microhei.ttc
 cjk_family="WenQuanYi Micro Hei"
 link_cjk_font() {
-    local fonts="${WINEPREFIX:-$HOME/.wine}/drive_c/windows/Fonts"
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
     local file
     file=$(basename "$cjk_font")
     if [ ! -f "$cjk_font" ] || [ ! -d "$fonts" ] || [ -e "$fonts/$file" ]; then

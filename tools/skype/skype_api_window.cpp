@@ -175,6 +175,7 @@ LRESULT onCopyData(HWND window, HWND sender, const COPYDATASTRUCT* data) {
     addLine(line);
     if (settings.copyDataHangMs)
         Sleep(settings.copyDataHangMs);
+    WaitForSingleObject(copyDataReleased(), kDefaultWaitMs);
     if (refuse)
         return 0;
     if (!carryOut)
@@ -326,6 +327,11 @@ Outcome announce() {
                   outcome.delivered ? 1 : 0);
     addLine("announce from=" + hwndText(from) + tail);
     return outcome;
+}
+
+HANDLE copyDataReleased() {
+    static HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    return event;
 }
 
 LRESULT CALLBACK apiWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -78,6 +78,8 @@ void changed();
 void addLine(const std::string& line);
 
 // ---- The API window (skype_api_window.cpp) ----
+// Set while WM_COPYDATA may return (manual reset; see holdCopyData).
+HANDLE copyDataReleased();
 // Sends, posts and broadcasts as Windows delivers them to an elevated client.
 LRESULT sendThroughFilter(HWND target, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
                           UINT timeout, DWORD_PTR* result);

@@ -309,6 +309,7 @@ bool start(const Config& config) {
         !registerClass(kOtherWindowClass, DefWindowProcA))
         return false;
     clearHistory();
+    holdCopyData(false);
     const HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!started)
         return false;
@@ -346,6 +347,7 @@ void stop() {
     }
     if (!thread)
         return;
+    holdCopyData(false);
     PostThreadMessageA(id, WM_QUIT, 0, 0);
     // The Skype thread may be in a send to a window of ours: keep pumping.
     // Its sends and hangs are bounded, so this ends.
@@ -378,6 +380,13 @@ void setCopyDataResult(LRESULT result) {
 
 void setCopyDataHang(DWORD ms) {
     updateConfig([ms](Config& c) { c.copyDataHangMs = ms; });
+}
+
+void holdCopyData(bool hold) {
+    if (hold)
+        ResetEvent(copyDataReleased());
+    else
+        SetEvent(copyDataReleased());
 }
 
 RequestId requestNotification(const Notification& notification) {

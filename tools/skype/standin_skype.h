@@ -277,6 +277,10 @@ void updateConfig(const std::function<void(Config&)>& change);
 void setAnswer(AnswerMode mode, LONG status = kAttachSuccess);
 void setCopyDataResult(LRESULT result);
 void setCopyDataHang(DWORD ms);
+// While held, Skype stays inside every WM_COPYDATA it receives, without
+// pumping, until released (kDefaultWaitMs at most): slow for exactly as long
+// as a test needs, whatever the machine's speed. start() and stop() release.
+void holdCopyData(bool hold);
 
 // Everything the stand-in holds, copied under one lock, so that its parts
 // agree with each other: the settings, Skype's state, and what happened since
