@@ -61,14 +61,9 @@ if [ "$target" = dist ]; then
     echo "same release zip: $(basename "$first_zip")"
     # The README in the zip shows its pictures from the zip itself.
     shown=$(grep -oE '!\[[^]]*\]\([^)]+\)' "$first_source/README.md" | sed -E 's/^!\[[^]]*\]\(//; s/\)$//')
-    entries=$(python3 -c 'import sys, zipfile; print(*zipfile.ZipFile(sys.argv[1]).namelist(), sep="\n")' \
-        "$first_zip")
-    missing=$(grep -vxFf <(echo "$entries") <<<"$shown" || true)
     [ -n "$shown" ] || { echo "FAIL: found no picture in the README"; exit 1; }
-    if [ -n "$missing" ]; then
-        echo "FAIL: the README shows pictures the release zip lacks:" $missing
-        exit 1
-    fi
+    missing=$(grep -vxFf <(python3 -m zipfile -l "$first_zip" | awk 'NR > 1 {print $1}') <<<"$shown" || true)
+    [ -z "$missing" ] || { echo "FAIL: the zip lacks pictures the README shows:" $missing; exit 1; }
     echo "the zip holds the $(wc -l <<<"$shown") pictures its README shows"
 fi
 rm -rf "$work"
