@@ -2,7 +2,8 @@
 # Builds the plug-in and the bench (Release) and prints what the plug-in costs
 # the player, as one table. Exits non-zero, naming the target, when one is
 # missed. Arguments go to the bench (--rounds 25, --parts 12, --soak N,
-# --no-fail to explore without failing). TRALMO_BENCH_BUILD picks another
+# --no-fail to explore without failing on a missed target; a failed check or a
+# build that is not Release still fails). TRALMO_BENCH_BUILD picks another
 # build folder (default build/win).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -59,5 +59,11 @@ if [ "$target" = dist ]; then
         exit 1
     fi
     echo "same release zip: $(basename "$first_zip")"
+    # The README in the zip shows its pictures from the zip itself.
+    shown=$(grep -oE '!\[[^]]*\]\([^)]+\)' "$first_source/README.md" | sed -E 's/^!\[[^]]*\]\(//; s/\)$//')
+    [ -n "$shown" ] || { echo "FAIL: found no picture in the README"; exit 1; }
+    missing=$(grep -vxFf <(python3 -m zipfile -l "$first_zip" | awk 'NR > 1 {print $1}') <<<"$shown" || true)
+    [ -z "$missing" ] || { echo "FAIL: the zip lacks pictures the README shows:" $missing; exit 1; }
+    echo "the zip holds the $(wc -l <<<"$shown") pictures its README shows"
 fi
 rm -rf "$work"
