@@ -1,6 +1,6 @@
 #include "skype/link_threads.h"
 
-#include <deque>
+#include <vector>
 #include <utility>
 
 namespace {
@@ -28,7 +28,7 @@ struct Shared {
     HWND window = nullptr;         // fixed for the link's life
     // Under the lock:
     UINT discoverMessage = 0;
-    std::deque<Command> queue;
+    std::vector<Command> queue; // a few at most: moods replace each other
     unsigned failedSession = 0; // its commands are dropped: its Skype fails them
     bool broadcastWanted = false;
     bool broadcasting = false;
@@ -72,7 +72,7 @@ bool takeCommand(Shared& shared, Command& command) {
             dropQueued(shared, [&](const Command& c) { return c.session == shared.failedSession; });
             if (!shared.queue.empty()) {
                 command = std::move(shared.queue.front());
-                shared.queue.pop_front();
+                shared.queue.erase(shared.queue.begin());
                 return true;
             }
             if (shared.ending)

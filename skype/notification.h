@@ -25,6 +25,7 @@ enum class CallStatus : std::int32_t {
     VoicemailCancelled,
     VoicemailFailed,
 };
+constexpr auto kLastCallStatus = CallStatus::VoicemailFailed;
 
 // Pause: the call rings or runs. Resume: it ended in a way that gives the
 // music back. End: it ended otherwise. None: it goes on.

@@ -30,7 +30,7 @@ Reference referenceRead(std::string_view bytes) {
         if (words == 1 && word != "CALL")
             return Reference{};
         bool isStatus = false;
-        for (int value = 0; value < 12; ++value) {
+        for (int value = 0; value <= static_cast<int>(kLastCallStatus); ++value) {
             const auto candidate = static_cast<CallStatus>(value);
             if (callStatusWord(candidate) == word) {
                 read.status = candidate;
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const CallStatus status = read.status;
 
     const auto value = static_cast<std::int32_t>(status);
-    check(value >= -1 && value <= 11);
+    check(value >= -1 && value <= static_cast<std::int32_t>(kLastCallStatus));
     check((status == CallStatus::None) == callStatusWord(status).empty());
     const Reference reference = referenceRead(std::string_view(text, size));
     check(status == reference.status);
@@ -75,5 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(readCallNotification(text, length + 1).status == status);
         check(readCallNotification(text, length + 1).callId == read.callId);
     }
+
+    // An answer's list lies within what was read, and names each of its words.
+    const CallsAnswer answer = readCallsAnswer(text, size);
+    check(answer.list.empty() ||
+          (answer.list.data() >= text && answer.list.data() + answer.list.size() <= text + size));
+    const std::size_t first = answer.list.find_first_not_of(kSeparators);
+    if (first != std::string_view::npos)
+        check(listsCall(
+            answer.list,
+            answer.list.substr(first, answer.list.find_first_of(kSeparators, first) - first)));
     return 0;
 }

@@ -1,8 +1,6 @@
 #include "session_story.h"
 
-#include <cstdio>
-#include <functional>
-#include <map>
+#include <iterator>
 #include <random>
 #include <set>
 
@@ -14,30 +12,16 @@ namespace {
 
 constexpr char kIni[] = "[Tralmo]\nTRALMO_STOP_MUSIC=1\nTRALMO_USER_STRING=[%title%] [%state%]\n"
                         "TRALMO_EXIT_MOOD=Gone\n";
-
 constexpr unsigned kCallIds = 4;
 constexpr DWORD kHangMs = 1500; // outlasts the bound of one send
-// While the search has gone quiet, a minute (12 ticks) may hold the first
-// minute's 12 broadcasts, the one that found Skype silent, and the patient
-// ones.
-constexpr unsigned kQuietSearchTicks = 24;
+// Two minutes of a search gone quiet may hold the tick that found Skype
+// silent, the first minute's 12 broadcasts and 2 patient ones.
+constexpr unsigned kQuietTicks = 24;
 constexpr std::size_t kMostQuietBroadcasts = 1 + 12 + 2;
-
 const char* const kResumingEnds[] = {"FAILED", "MISSED", "REFUSED", "CANCELLED"};
 const char* const kOtherEnds[] = {"FINISHED", "BUSY",         "TRANSFERRED",
                                   "VM_SENT",  "VM_CANCELLED", "VM_FAILED"};
-
-// What the listener should see, and Skype's calls as Skype knows them.
-struct Model {
-    bool playing = true;
-    int song = 0;
-    std::set<unsigned> holding;        // the calls that hold the music paused
-    std::map<unsigned, bool> answered; // Skype's active calls: answered or ringing
-    std::string mood() const {
-        return standin::titles()[static_cast<std::size_t>(song)] +
-               (playing ? " playing" : " paused");
-    }
-};
+const char* const kGoingOn[] = {"INPROGRESS", "LOCALHOLD", "ONHOLD", "INPROGRESS"};
 
 std::size_t broadcasts() {
     const UINT discover = registeredMessage(sk::kDiscoverMessageName);
@@ -52,6 +36,11 @@ void tick() {
     sendToHost(WM_TIMER, kDiscoveryTimer, 0);
 }
 
+// The story ticks by hand, so that it knows every broadcast's cause.
+bool init() {
+    return standin::initPlugin() && KillTimer(standin::mainWindow(), kDiscoveryTimer);
+}
+
 // Until nothing moves between the player, the plug-in and Skype.
 void settle() {
     settleSkypeLink();
@@ -59,44 +48,116 @@ void settle() {
     settleSkypeLink();
 }
 
+enum class Event {
+    Song,
+    ByHand,
+    Ring,
+    GoOn,
+    End,
+    SkypeEnds,
+    SkypeLosesUs,
+    AskThenClose,
+    Tick,
+    Quit
+};
+const char* const kEventNames[] = {"a song starts",  "the listener pauses or plays",
+                                   "a call rings",   "a call goes on",
+                                   "a call ends",    "Skype logs out or restarts",
+                                   "Skype loses us", "Skype asks, the user closes it",
+                                   "a tick",         "the player quits and starts again"};
+
+// The model: what the listener should see, and Skype's calls as Skype knows
+// them.
 class Story {
   public:
     explicit Story(unsigned seed) : random_(seed) {}
 
     Result run(unsigned steps) {
-        Result result;
-        const std::vector<std::pair<const char*, std::function<void()>>> events = {
-            {"a song starts", [this] { nextSong(); }},
-            {"the listener pauses or plays", [this] { toggleByHand(); }},
-            {"a call rings", [this] { ring(); }},
-            {"a call is answered", [this] { answer(); }},
-            {"a call is put on hold", [this] { hold(); }},
-            {"a call ends", [this] { endCall(); }},
-            {"Skype logs out and in", [this] { logOutAndIn(); }},
-            {"Skype restarts", [this] { restart(); }},
-            {"a command fails", [this] { failCommand(false); }},
-            {"Skype hangs over a command", [this] { failCommand(true); }},
-            {"Skype announces its API", [this] { announce(); }},
-            {"Skype asks its user, who closes it", [this] { askThenClose(); }},
-            {"a tick", [this] { attachedTick(); }},
-            {"the player quits and starts again", [this] { quitAndStart(); }},
-        };
         // Songs, the listener and calls come often; Skype's troubles seldom.
-        std::discrete_distribution<std::size_t> pick({6, 3, 5, 3, 2, 5, 1, 1, 1, 1, 1, 1, 2, 1});
-        for (result.steps = 0; result.steps < steps && failure_.empty(); ++result.steps) {
-            const auto& event = events[pick(random_)];
-            event.second();
+        std::discrete_distribution<int> pick({6, 3, 5, 4, 5, 2, 3, 1, 2, 1});
+        Result result;
+        for (; result.steps < steps && failure_.empty(); ++result.steps) {
+            const auto event = static_cast<Event>(pick(random_));
+            play(event);
             settle();
-            check();
+            const bool nowPlaying = standin::playState() == standin::PlayState::Playing;
+            expect(nowPlaying == playing_, nowPlaying ? "the music plays" : "the music is paused");
+            const std::string mood = sk::snapshot().mood.text;
+            expect(mood == expectedMood(), "Skype shows \"" + mood + "\"");
             if (!failure_.empty())
                 result.violations.push_back("step " + std::to_string(result.steps) + " (" +
-                                            event.first + "): " + failure_);
+                                            kEventNames[static_cast<int>(event)] +
+                                            "): " + failure_ + ", not as the rules say");
         }
         return result;
     }
 
   private:
-    unsigned randomBelow(unsigned bound) {
+    void play(Event event) {
+        switch (event) {
+        case Event::Song:
+            song_ = (song_ + 1) % static_cast<int>(standin::titles().size());
+            playing_ = true;
+            standin::setPosition(song_);
+            standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
+            break;
+        case Event::ByHand:
+            playing_ = !playing_;
+            standin::setPlayState(playing_ ? standin::PlayState::Playing
+                                           : standin::PlayState::Paused,
+                                  standin::Notify::StatusChanged);
+            break;
+        case Event::Ring:
+            if (const unsigned id = 1 + below(kCallIds); calls_.insert(id).second) {
+                pauseFor(id);
+                notify(id, "RINGING");
+            }
+            break;
+        case Event::GoOn: // answered, held, taken back
+            if (const unsigned id = activeCall()) {
+                const char* status = kGoingOn[below(4)];
+                if (std::string(status) == "INPROGRESS")
+                    pauseFor(id);
+                notify(id, status);
+            }
+            break;
+        case Event::End:
+            endCall(true);
+            break;
+        case Event::SkypeEnds: // its calls end with it
+            if (below(2)) {
+                sk::waitFor(sk::requestLogOut());
+                settle();
+                sk::waitFor(sk::requestLogIn());
+            } else {
+                sk::waitFor(sk::requestRestart());
+            }
+            calls_.clear();
+            holding_.clear();
+            break;
+        case Event::SkypeLosesUs:
+            losesUs();
+            break;
+        case Event::AskThenClose:
+            askThenClose();
+            break;
+        case Event::Tick: {
+            const std::size_t before = broadcasts();
+            tick();
+            settle();
+            expect(broadcasts() == before, "a tick looked for the attached Skype");
+            break;
+        }
+        case Event::Quit:
+            expect(standin::quitPlugin(), "quit failed");
+            expect(sk::snapshot().mood.text == "Gone", "no exit mood at quit");
+            holding_.clear(); // Skype's calls go on, unheld
+            expect(init(), "the second init failed");
+            break;
+        }
+    }
+
+    unsigned below(unsigned bound) {
         return std::uniform_int_distribution<unsigned>(0, bound - 1)(random_);
     }
 
@@ -105,138 +166,69 @@ class Story {
             failure_ = what;
     }
 
-    void check() {
-        const bool playing = standin::playState() == standin::PlayState::Playing;
-        expect(playing == model_.playing, std::string("the music ") +
-                                              (playing ? "plays" : "is paused") +
-                                              ", the listener expects otherwise");
-        const std::string mood = sk::snapshot().mood.text;
-        expect(mood == model_.mood(),
-               "Skype shows \"" + mood + "\", not \"" + model_.mood() + "\"");
+    std::string expectedMood() const {
+        return standin::titles()[static_cast<std::size_t>(song_)] +
+               (playing_ ? " playing" : " paused");
     }
-
-    void setPlaying(bool playing) {
-        model_.playing = playing;
-        standin::setPlayState(playing ? standin::PlayState::Playing : standin::PlayState::Paused,
-                              standin::Notify::StatusChanged);
-    }
-
-    void nextSong() {
-        model_.song = (model_.song + 1) % static_cast<int>(standin::titles().size());
-        model_.playing = true;
-        standin::setPosition(model_.song);
-        standin::setPlayState(standin::PlayState::Playing, standin::Notify::SongStarted);
-    }
-
-    void toggleByHand() { setPlaying(!model_.playing); }
 
     void notify(unsigned id, const std::string& status) {
-        expect(sk::sendNotification("CALL " + std::to_string(id) + " STATUS " + status).delivered,
-               "Skype could not tell the plug-in of call " + std::to_string(id));
+        expect(sk::sendNotification("CALL " + std::to_string(id) + " STATUS " + status).result,
+               "the plug-in did not take call " + std::to_string(id) + "'s " + status);
     }
 
-    // An active call of Skype's, answered or not as asked; 0 when none.
-    unsigned activeCall(bool answered) {
-        std::vector<unsigned> ids;
-        for (const auto& [id, isAnswered] : model_.answered)
-            if (isAnswered == answered)
-                ids.push_back(id);
-        return ids.empty() ? 0 : ids[randomBelow(static_cast<unsigned>(ids.size()))];
+    unsigned activeCall() {
+        if (calls_.empty())
+            return 0;
+        auto call = calls_.begin();
+        std::advance(call, below(static_cast<unsigned>(calls_.size())));
+        return *call;
     }
 
     // A call that rings or runs while the music plays pauses it; while our
     // pause holds, it holds the pause too.
     void pauseFor(unsigned id) {
-        if (model_.playing) {
-            model_.playing = false;
-            model_.holding.insert(id);
-        } else if (!model_.holding.empty()) {
-            model_.holding.insert(id);
-        }
+        if (playing_ || !holding_.empty())
+            holding_.insert(id);
+        playing_ = false;
     }
 
-    void ring() {
-        const unsigned id = 1 + randomBelow(kCallIds);
-        if (model_.answered.count(id) != 0)
-            return;
-        model_.answered[id] = false;
-        pauseFor(id);
-        notify(id, "RINGING");
-    }
-
-    void answer() {
-        if (const unsigned id = activeCall(false)) {
-            model_.answered[id] = true;
-            pauseFor(id);
-            notify(id, "INPROGRESS");
-        }
-    }
-
-    void hold() {
-        if (const unsigned id = activeCall(true))
-            notify(id, randomBelow(2) ? "LOCALHOLD" : "ONHOLD");
-    }
-
-    // Ends an active call; `heard`: the plug-in has a session to hear it.
-    void endActiveCall(bool heard) {
-        const unsigned id = activeCall(randomBelow(2) != 0);
+    // `heard`: the plug-in has a session to hear the end in; unheard, the
+    // call ends with Skype alone, which will not list it.
+    void endCall(bool heard) {
+        const unsigned id = activeCall();
         if (id == 0)
             return;
-        const bool resumes = randomBelow(2) != 0;
-        const std::string status =
-            resumes ? kResumingEnds[randomBelow(4)] : kOtherEnds[randomBelow(6)];
-        model_.answered.erase(id);
-        if (heard) {
-            const bool held = model_.holding.erase(id) != 0;
-            if (held && resumes && model_.holding.empty() && !model_.playing)
-                model_.playing = true;
+        const bool resumes = below(2) != 0;
+        const std::string status = resumes ? kResumingEnds[below(4)] : kOtherEnds[below(6)];
+        calls_.erase(id);
+        const bool held = holding_.erase(id) != 0;
+        if (heard && held && resumes && holding_.empty())
+            playing_ = true;
+        if (heard)
             notify(id, status);
-            return;
-        }
-        model_.holding.erase(id); // Skype will not list it
-        sk::sendNotification("CALL " + std::to_string(id) + " STATUS " + status);
-    }
-
-    void endCall() { endActiveCall(true); }
-
-    // Skype's calls end with it; the plug-in forgets the ones it held.
-    void skypeEndsItsCalls() {
-        model_.answered.clear();
-        model_.holding.clear();
-    }
-
-    void logOutAndIn() {
-        sk::waitFor(sk::requestLogOut());
-        skypeEndsItsCalls();
-        settle();
-        sk::waitFor(sk::requestLogIn());
-    }
-
-    void restart() {
-        sk::waitFor(sk::requestRestart());
-        skypeEndsItsCalls();
-    }
-
-    // A song's mood meets a Skype that fails it; the next tick finds Skype
-    // again, which says which calls go on. One may end meanwhile, unheard.
-    void failCommand(bool hang) {
-        if (hang)
-            sk::waitFor(sk::requestHang(kHangMs));
         else
-            sk::setCopyDataResult(0);
-        nextSong();
-        settle();
-        sk::setCopyDataResult(1);
-        if (randomBelow(2))
-            endActiveCall(false);
-        tick();
+            sk::sendNotification("CALL " + std::to_string(id) + " STATUS " + status);
     }
 
-    void announce() {
-        sk::sendAttach(sk::kAttachApiAvailable);
-        settle();
-        if (randomBelow(2))
-            endActiveCall(true);
+    // A song's mood meets a Skype that fails it, or hangs over it, or Skype
+    // announces its API anew: it is found again, and says which calls go on.
+    // One may end meanwhile, unheard.
+    void losesUs() {
+        const unsigned how = below(3);
+        if (how == 2) {
+            sk::sendAttach(sk::kAttachApiAvailable);
+        } else {
+            if (how == 1)
+                sk::waitFor(sk::requestHang(kHangMs));
+            else
+                sk::setCopyDataResult(0);
+            play(Event::Song);
+            settle();
+            sk::setCopyDataResult(1);
+            if (below(2))
+                endCall(false);
+        }
+        tick();
     }
 
     // Skype starts again and asks its user, who closes it instead: the search
@@ -245,13 +237,14 @@ class Story {
         sk::updateConfig([](sk::Config& config) { config.askUser = true; });
         sk::waitFor(sk::requestForgetDecision());
         sk::waitFor(sk::requestRestart());
-        skypeEndsItsCalls();
+        calls_.clear();
+        holding_.clear();
         settle();
         tick();
         settle();
         sk::waitFor(sk::requestLeave());
         const std::size_t before = broadcasts();
-        for (unsigned i = 0; i < kQuietSearchTicks; ++i) {
+        for (unsigned i = 0; i < kQuietTicks; ++i) {
             tick();
             settleSkypeLink();
         }
@@ -263,23 +256,11 @@ class Story {
         sk::updateConfig([](sk::Config& config) { config.askUser = false; });
     }
 
-    void attachedTick() {
-        const std::size_t before = broadcasts();
-        tick();
-        settle();
-        expect(broadcasts() == before, "a tick looked for the Skype that is attached");
-    }
-
-    void quitAndStart() {
-        expect(standin::quitPlugin(), "quit failed");
-        const std::string mood = sk::snapshot().mood.text;
-        expect(mood == "Gone", "Skype shows \"" + mood + "\" after quit, not the exit mood");
-        model_.holding.clear(); // Skype's calls go on, unheld
-        expect(standin::initPlugin(), "the second init failed");
-    }
-
     std::mt19937 random_;
-    Model model_;
+    bool playing_ = true;
+    int song_ = 0;
+    std::set<unsigned> holding_; // the calls that hold the music paused
+    std::set<unsigned> calls_;   // Skype's active calls
     std::string failure_;
 };
 

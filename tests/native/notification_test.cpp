@@ -1,3 +1,4 @@
+#include "skype/call_book.h"
 #include "skype/notification.h"
 
 #include <gtest/gtest.h>
@@ -75,8 +76,30 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"MISSED", CallStatus::Missed, 8, CallAction::Resume},
                       StatusCase{"REFUSED", CallStatus::Refused, 9, CallAction::Resume},
                       StatusCase{"BUSY", CallStatus::Busy, 10, CallAction::End},
-                      StatusCase{"CANCELLED", CallStatus::Cancelled, 11, CallAction::Resume}),
+                      StatusCase{"CANCELLED", CallStatus::Cancelled, 11, CallAction::Resume},
+                      StatusCase{"TRANSFERRED", CallStatus::Transferred, 12, CallAction::End},
+                      StatusCase{"VM_SENT", CallStatus::VoicemailSent, 13, CallAction::End},
+                      StatusCase{"VM_CANCELLED", CallStatus::VoicemailCancelled, 14,
+                                 CallAction::End},
+                      StatusCase{"VM_FAILED", CallStatus::VoicemailFailed, 15, CallAction::End}),
     [](const auto& info) { return std::string(info.param.word); });
+
+// Skype lists the calls still active; those it does not list ended unheard.
+TEST(CallsAnswer, KeepsOnlyTheListedCalls) {
+    const auto answer = [](std::string_view text) {
+        return readCallsAnswer(text.data(), text.size());
+    };
+    CallBook book{{"12", "34", "5", "56"}};
+    const CallsAnswer listed = answer("CALLS 12,\t56, 123");
+    ASSERT_EQ(listed.kind, CallsAnswerKind::Listed);
+    keepListedCalls(book, listed.list);
+    EXPECT_EQ(book.ids, (std::vector<std::string>{"12", "56"}));
+    keepListedCalls(book, answer("CALLS ").list);
+    EXPECT_TRUE(book.ids.empty());
+    EXPECT_EQ(answer("ERROR 2 Unknown command").kind, CallsAnswerKind::Error);
+    EXPECT_EQ(answer("CALL 12 STATUS RINGING").kind, CallsAnswerKind::None);
+    EXPECT_EQ(answer(std::string_view("CALLS 12", 5)).list, "") << "read within its size";
+}
 
 TEST(NoStatus, HasNoWordAndNoAction) {
     EXPECT_EQ(callStatusWord(CallStatus::None), "");
