@@ -186,7 +186,11 @@ DWORD WINAPI handOverThread(void*) {
             setTip(icon, tip);
             send(skype, bytes, size);
             HeapFree(GetProcessHeap(), 0, bytes);
-            InterlockedExchange(&gHandOver.pending, 0);
+            // Gone only if nothing newer came meanwhile.
+            EnterCriticalSection(&gHandOver.lock);
+            if (gHandOver.bytes == nullptr)
+                InterlockedExchange(&gHandOver.pending, 0);
+            LeaveCriticalSection(&gHandOver.lock);
         }
         if (ending)
             return 0;

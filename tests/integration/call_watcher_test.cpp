@@ -380,7 +380,7 @@ class CallsAcrossSessionsTest : public CallWatcherTest,
             ASSERT_TRUE(sk::sendAttach(sk::kAttachApiAvailable).delivered);
             break;
         }
-        sendToHost(WM_TIMER, kDiscoveryTimer, 0);
+        discoveryTick();
         ASSERT_TRUE(sk::pumpUntil([&] { return heard(kProtocolCommand) > opened; }));
         if (GetParam().errorAnswer) {
             ASSERT_TRUE(sk::pumpUntil([] { return heard("SEARCH ACTIVECALLS") == 1; }));

@@ -183,6 +183,19 @@ LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(standin::mainWindow(), message, wParam, lParam);
 }
 
+void discoveryTick() {
+    sendToHost(WM_TIMER, kDiscoveryTimer, 0);
+}
+
+std::size_t discoverBroadcasts() {
+    const UINT discover = registeredMessage(standin_skype::kDiscoverMessageName);
+    std::size_t count = 0;
+    for (const ApiCall& call : recordedCalls({"SendMessageTimeoutA"}))
+        count +=
+            call.args[0] == reinterpret_cast<DWORD_PTR>(HWND_BROADCAST) && call.args[1] == discover;
+    return count;
+}
+
 void PluginTest::SetUp() {
     standin::PlayerOptions options;
     options.titles = {"First Song", "Second Song", "Third Song"};

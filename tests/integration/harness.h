@@ -94,6 +94,10 @@ bool stampFile(const std::string& path, int hours);
 
 // Sends a message to the player's main window, as the host or the shell would.
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);
+// One tick of the plug-in's discovery timer, sent by hand.
+void discoveryTick();
+// The Discover broadcasts the plug-in has made, as recorded.
+std::size_t discoverBroadcasts();
 
 // Each test gets a new player, a fresh ini file and a freshly loaded plug-in.
 // Override prepare() to set options, ini content, stand-ins and fakes before

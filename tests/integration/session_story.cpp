@@ -23,19 +23,6 @@ const char* const kOtherEnds[] = {"FINISHED", "BUSY",         "TRANSFERRED",
                                   "VM_SENT",  "VM_CANCELLED", "VM_FAILED"};
 const char* const kGoingOn[] = {"INPROGRESS", "LOCALHOLD", "ONHOLD", "INPROGRESS"};
 
-std::size_t broadcasts() {
-    const UINT discover = registeredMessage(sk::kDiscoverMessageName);
-    std::size_t count = 0;
-    for (const ApiCall& call : recordedCalls({"SendMessageTimeoutA"}))
-        count +=
-            call.args[0] == reinterpret_cast<DWORD_PTR>(HWND_BROADCAST) && call.args[1] == discover;
-    return count;
-}
-
-void tick() {
-    sendToHost(WM_TIMER, kDiscoveryTimer, 0);
-}
-
 // The story ticks by hand, so that it knows every broadcast's cause.
 bool init() {
     return standin::initPlugin() && KillTimer(standin::mainWindow(), kDiscoveryTimer);
@@ -142,10 +129,10 @@ class Story {
             askThenClose();
             break;
         case Event::Tick: {
-            const std::size_t before = broadcasts();
-            tick();
+            const std::size_t before = discoverBroadcasts();
+            discoveryTick();
             settle();
-            expect(broadcasts() == before, "a tick looked for the attached Skype");
+            expect(discoverBroadcasts() == before, "a tick looked for the attached Skype");
             break;
         }
         case Event::Quit:
@@ -228,7 +215,7 @@ class Story {
             if (below(2))
                 endCall(false);
         }
-        tick();
+        discoveryTick();
     }
 
     // Skype starts again and asks its user, who closes it instead: the search
@@ -240,16 +227,17 @@ class Story {
         calls_.clear();
         holding_.clear();
         settle();
-        tick();
+        discoveryTick();
         settle();
         sk::waitFor(sk::requestLeave());
-        const std::size_t before = broadcasts();
+        const std::size_t before = discoverBroadcasts();
         for (unsigned i = 0; i < kQuietTicks; ++i) {
-            tick();
+            discoveryTick();
             settleSkypeLink();
         }
-        expect(broadcasts() - before <= kMostQuietBroadcasts,
-               std::to_string(broadcasts() - before) + " broadcasts in two minutes of silence");
+        expect(discoverBroadcasts() - before <= kMostQuietBroadcasts,
+               std::to_string(discoverBroadcasts() - before) +
+                   " broadcasts in two minutes of silence");
         sk::waitFor(sk::requestReturn());
         settle();
         sk::decide(true);

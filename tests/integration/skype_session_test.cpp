@@ -47,10 +47,6 @@ std::vector<ApiCall> sendsTo(HWND window, UINT message) {
     return found;
 }
 
-std::size_t broadcasts() {
-    return sendsTo(HWND_BROADCAST, discoverMessage()).size();
-}
-
 std::size_t commandSends() {
     std::size_t count = 0;
     for (const ApiCall& call : recordedCalls({"SendMessageTimeoutA"}))
@@ -58,13 +54,9 @@ std::size_t commandSends() {
     return count;
 }
 
-void tick() {
-    sendToHost(WM_TIMER, kDiscoveryTimer, 0);
-}
-
 // Pumps until `count` Discover broadcasts have been made and returned.
 bool broadcastsMade(std::size_t count) {
-    return sk::pumpUntil([count] { return broadcasts() >= count && sendsInFlight() == 0; });
+    return sk::pumpUntil([count] { return discoverBroadcasts() >= count && sendsInFlight() == 0; });
 }
 
 // Pumps until Skype has heard PROTOCOL 7 `count` times: that many sessions
@@ -193,22 +185,23 @@ class SessionTest : public PluginTest {
 
     // A tick, and whatever discovery it set off has run its course.
     static void tickSettled() {
-        tick();
+        discoveryTick();
         settleSkypeLink();
     }
 
     // One tick for each character of `pattern`: at a 'B' the Discover
     // message must be broadcast, at a '.' it must not.
     static void expectTicks(const std::string& pattern) {
-        std::size_t expected = broadcasts();
+        std::size_t expected = discoverBroadcasts();
         char previous = 'B';
         for (std::size_t i = 0; i < pattern.size(); ++i) {
             // A wanted broadcast not yet sent would merge with the next one.
             if (pattern[i] == 'B' && previous == '.') {
                 settleSkypeLink();
-                ASSERT_EQ(broadcasts(), expected) << "before tick " << i << " of " << pattern;
+                ASSERT_EQ(discoverBroadcasts(), expected)
+                    << "before tick " << i << " of " << pattern;
             }
-            tick();
+            discoveryTick();
             if (pattern[i] == 'B') {
                 ++expected;
                 ASSERT_TRUE(broadcastsMade(expected))
@@ -217,7 +210,7 @@ class SessionTest : public PluginTest {
             previous = pattern[i];
         }
         settleSkypeLink();
-        EXPECT_EQ(broadcasts(), expected) << pattern;
+        EXPECT_EQ(discoverBroadcasts(), expected) << pattern;
     }
 
     sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
@@ -259,7 +252,7 @@ TEST_F(SessionTest, DiscoversFromItsLinkWindowAndFallsQuietOnceAttached) {
 
     for (int i = 0; i < 3; ++i)
         tickSettled();
-    EXPECT_EQ(broadcasts(), 1u);
+    EXPECT_EQ(discoverBroadcasts(), 1u);
     EXPECT_EQ(sk::snapshot().discovers, 1u);
 
     ASSERT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
@@ -285,7 +278,7 @@ TEST_F(SearchingTest, BroadcastsAtEveryTickAndDropsCommands) {
 }
 
 TEST_F(SearchingTest, DiscoveryBacksOffWhileNothingAnswers) {
-    EXPECT_EQ(broadcasts(), 1u) << "at init";
+    EXPECT_EQ(discoverBroadcasts(), 1u) << "at init";
     ASSERT_NO_FATAL_FAILURE(expectTicks(kFirstMinute));
     ASSERT_NO_FATAL_FAILURE(expectTicks(kPatientMinute));
 
@@ -298,7 +291,7 @@ TEST_F(SearchingTest, DiscoveryBacksOffWhileNothingAnswers) {
     // Skype starts again and asks its user whether to let the player in:
     // asked at every tick, for as long as it answers so.
     sk::setAnswer(sk::AnswerMode::Immediate, sk::kAttachPendingAuthorization);
-    const std::size_t before = broadcasts();
+    const std::size_t before = discoverBroadcasts();
     ASSERT_EQ(sk::sendAttach(sk::kAttachApiAvailable).result, 1);
     EXPECT_TRUE(broadcastsMade(before + 1));
     ASSERT_NO_FATAL_FAILURE(expectTicks("BBBBBBBB"));
@@ -315,16 +308,16 @@ TEST_F(SearchingTest, ATickWhileTheAnsweredBroadcastIsOnItsWayBroadcastsNothing)
         config.answerMode = sk::AnswerMode::Immediate;
         config.discoverHangAfterAnswerMs = 700;
     });
-    tick();
+    discoveryTick();
     ASSERT_TRUE(sk::pumpUntil([] {
         const sk::Snapshot skype = sk::snapshot();
         return !skype.attaches.empty() && skype.attaches.back().delivered;
     }));
     ASSERT_GE(sendsInFlight(), 1) << "the broadcast is still on its way";
-    tick();
+    discoveryTick();
     ASSERT_TRUE(sessionsOpened(1));
     settleSkypeLink();
-    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(discoverBroadcasts(), 2u);
     EXPECT_EQ(receivedSince(0), std::vector<std::string>{kProtocolCommand});
 }
 
@@ -364,11 +357,11 @@ TEST_P(AttachStatusTest, IsAnsweredOneAndOnlySuccessGivesAWindow) {
     settleSkypeLink();
     EXPECT_EQ(standin::countMessages(standin::Window::Main, attachMessage()), 0u)
         << "an Attach reply must never reach the player";
-    EXPECT_EQ(broadcasts(), available ? 2u : 1u);
+    EXPECT_EQ(discoverBroadcasts(), available ? 2u : 1u);
     EXPECT_EQ(songStarts(success ? 1 : 0),
               success ? std::vector<std::string>{kFirstSongMood} : std::vector<std::string>{});
     tickSettled();
-    EXPECT_EQ(broadcasts(), (success ? 1u : 2u) + (available ? 1u : 0u));
+    EXPECT_EQ(discoverBroadcasts(), (success ? 1u : 2u) + (available ? 1u : 0u));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStatus, AttachStatusTest,
@@ -394,15 +387,15 @@ TEST_P(LaterAttachStatusTest, FromTheKnownWindow) {
         EXPECT_TRUE(sessionsOpened(2));
     }
     settleSkypeLink();
-    EXPECT_EQ(broadcasts(), later.rediscovers ? 2u : 1u);
+    EXPECT_EQ(discoverBroadcasts(), later.rediscovers ? 2u : 1u);
     const bool known = !later.forgets || later.rediscovers;
     EXPECT_EQ(songStarts(known ? 1 : 0).size(), known ? 1u : 0u);
-    tick();
+    discoveryTick();
     if (later.forgets) {
         EXPECT_TRUE(sessionsOpened(2));
     }
     settleSkypeLink();
-    EXPECT_EQ(broadcasts(), later.forgets ? 2u : 1u);
+    EXPECT_EQ(discoverBroadcasts(), later.forgets ? 2u : 1u);
     EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
 }
 
@@ -435,7 +428,7 @@ TEST_F(SessionTest, SecondSuccessReplacesTheWindow) {
     EXPECT_TRUE(songStarts().empty());
     EXPECT_EQ(commandSends(), sends);
 
-    tick();
+    discoveryTick();
     EXPECT_TRUE(sessionsOpened(2));
     settleSkypeLink();
     EXPECT_EQ(sk::snapshot().discovers, 2u);
@@ -457,7 +450,7 @@ TEST_P(AttachAtInitTest, PublishesWhatPlaysOnce) {
     standin::sendStatusChanged();
     tickSettled();
     EXPECT_EQ(sk::recordCount(), 2u) << "Playing was recorded";
-    EXPECT_EQ(broadcasts(), 1u);
+    EXPECT_EQ(discoverBroadcasts(), 1u);
 }
 
 std::string answerName(const testing::TestParamInfo<sk::AnswerMode>& info) {
@@ -563,13 +556,13 @@ TEST_F(SessionTest, AFailedSendForgetsTheWindowUntilTheNextTick) {
     EXPECT_EQ(commandSends(), 2u);
 
     sk::setCopyDataResult(1);
-    tick();
+    discoveryTick();
     EXPECT_TRUE(sessionsOpened(2));
     settleSkypeLink();
-    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(discoverBroadcasts(), 2u);
     EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
     tickSettled();
-    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(discoverBroadcasts(), 2u);
 }
 
 // A hung Skype holds neither the player nor what comes after: the send that
@@ -594,7 +587,7 @@ TEST_F(SessionTest, AHungSkypeIsForgottenWithWhatWaitedForIt) {
     EXPECT_TRUE(songStarts().empty());
     EXPECT_EQ(commandSends(), 2u) << "no second wait";
 
-    tick();
+    discoveryTick();
     EXPECT_EQ(
         settledSince(first, 3),
         (std::vector<std::string>{moodOf("Second Song"), kProtocolCommand, moodOf("Third Song")}));
@@ -629,7 +622,7 @@ TEST_F(SessionTest, AFailedSendForgetsOnlyTheWindowItWentTo) {
     EXPECT_EQ(OtherSkype::texts().back(), moodOf("Third Song"));
     EXPECT_EQ(receivedSince(first), std::vector<std::string>{moodOf("Second Song")});
     tickSettled();
-    EXPECT_EQ(broadcasts(), 1u) << "a Skype is known: nothing to look for";
+    EXPECT_EQ(discoverBroadcasts(), 1u) << "a Skype is known: nothing to look for";
 }
 
 TEST_F(SessionTest, SkypeLeavesAndComesBack) {
@@ -638,14 +631,14 @@ TEST_F(SessionTest, SkypeLeavesAndComesBack) {
 
     EXPECT_TRUE(songStarts().empty());
     tickSettled();
-    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(discoverBroadcasts(), 2u);
     EXPECT_TRUE(songStarts().empty());
     EXPECT_EQ(sendsTo(gone, WM_COPYDATA).size(), 2u)
         << "the protocol command, then only the first mood meets it";
     EXPECT_EQ(commandSends(), 2u);
 
     ASSERT_TRUE(sk::waitFor(sk::requestReturn()).delivered);
-    tick();
+    discoveryTick();
     EXPECT_TRUE(sessionsOpened(2));
     settleSkypeLink();
     EXPECT_EQ(sk::snapshot().discovers, 2u);
@@ -689,7 +682,7 @@ TEST_F(RingWhileReadingTest, PausesAndPublishesThePauseAfterTheSong) {
     EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_COPYDATA), 0u);
 
     tickSettled();
-    EXPECT_EQ(broadcasts(), 1u) << "both sends succeeded";
+    EXPECT_EQ(discoverBroadcasts(), 1u) << "both sends succeeded";
 }
 
 } // namespace
