@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the setup program and its uninstaller silently under Wine against
-# throw-away Winamp folders: where setup finds Winamp, what it installs and
-# registers, that it refuses while Winamp runs, and that uninstalling leaves
-# the folder exactly as it was.
+# throw-away Winamp and WACUP folders: where setup finds a player, what it
+# installs and registers, that it refuses while a player runs, and that
+# uninstalling leaves the folder exactly as it was.
 # usage: test_installer.sh BUILD_DIR   (uses $WINEPREFIX, default ~/.wine)
 set -euo pipefail
 . "$(dirname "$0")/../tools/wine_env.sh"
@@ -67,7 +67,7 @@ fi
 work=$(mktemp -d)
 temp_before=$(ls -d "$temp_dir"/~nsu*.tmp 2>/dev/null || true)
 made_winamp_key=
-made_program_files_winamp=
+made_folders=()
 running_pid=
 
 cleanup() {
@@ -77,7 +77,7 @@ cleanup() {
         wait "$running_pid"
     fi
     [ -z "$made_winamp_key" ] || wine reg delete "$winamp_key" /f /reg:32 >/dev/null 2>&1
-    [ -z "$made_program_files_winamp" ] || rm -rf "$program_files/Winamp"
+    rm -rf "${made_folders[@]}"
     # Setup left an entry behind only if a check above failed.
     key_exists "$uninstall_key" && wine reg delete "$uninstall_key" /f /reg:32 >/dev/null 2>&1
     wineserver -w
@@ -90,11 +90,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A Winamp folder with a player, its ini and another plug-in. The tests name
-# them with spaces, as under Program Files.
-make_player() { # folder
+# A player's folder with its program (winamp.exe unless named), its ini and
+# another plug-in. The tests name them with spaces, as under Program Files.
+make_player() { # folder [program...]
     mkdir -p "$1/Plugins"
-    printf 'MZ not really winamp\n' >"$1/winamp.exe"
+    local program
+    for program in "${@:2}"; do printf 'MZ not really a player\n' >"$1/$program"; done
+    [ $# -gt 1 ] || printf 'MZ not really winamp\n' >"$1/winamp.exe"
     printf '[Winamp]\nvolume=200\n[Tralmo]\nTRALMO_ACTIVE=1\n' >"$1/winamp.ini"
     printf 'MZ another plug-in\n' >"$1/Plugins/gen_other.dll"
 }
@@ -128,7 +130,7 @@ uninstall_registered() {
     wineserver -w
 }
 
-installed_as_expected() { # folder
+installed_as_expected() { # folder [the player it holds, as the entry names it]
     local plugins="$1/Plugins" expected
     expected="\"$(win_path "$plugins")\\uninstall_tralmo.exe\""
     cmp -s "$dll" "$plugins/gen_tralmo.dll" &&
@@ -137,7 +139,7 @@ installed_as_expected() { # folder
         [ "$(key_value "$uninstall_key" QuietUninstallString)" = "$expected /S" ] &&
         [ "$(key_value "$uninstall_key" DisplayVersion)" = "$version" ] &&
         [ "$(key_value "$uninstall_key" Publisher)" = "Tralmo" ] &&
-        [ -n "$(key_value "$uninstall_key" DisplayName)" ] &&
+        [ "$(key_value "$uninstall_key" DisplayName)" = "Tralmo plug-in for ${2:-Winamp}" ] &&
         [ "$(key_value "$uninstall_key" NoModify)" = "0x1" ] &&
         [ "$(key_value "$uninstall_key" NoRepair)" = "0x1" ]
 }
@@ -221,11 +223,11 @@ else
     check "and installs into that folder" installed_as_expected "$found"
     uninstall_registered
     check "uninstalling restores the folder" [ "$(inventory "$found")" = "$found_before" ]
-    # An entry whose folder holds no winamp.exe is stale: not a place to install.
+    # An entry whose folder holds no player is stale: not a place to install.
     rm "$found/winamp.exe"
     found_before=$(inventory "$found")
-    if [ -e "$program_files/Winamp" ]; then
-        echo "skipped: a stale entry, since Program Files has a Winamp folder"
+    if [ -e "$program_files/Winamp" ] || [ -e "$program_files/WACUP" ]; then
+        echo "skipped: a stale entry, since Program Files has a player's folder"
     else
         check "a stale entry: setup exits $exit_no_player" \
             [ "$(run_wine "$setup" /S)" = "$exit_no_player" ]
@@ -235,25 +237,44 @@ else
     made_winamp_key=
 fi
 
-echo "== finds Winamp in Program Files"
-if key_exists "$winamp_key" || [ -e "$program_files/Winamp" ]; then
-    echo "skipped: this prefix has a Winamp of its own"
+echo "== finds WACUP in Program Files, and Winamp's folder before it"
+if key_exists "$winamp_key" || [ -e "$program_files/Winamp" ] || [ -e "$program_files/WACUP" ]; then
+    echo "skipped: this prefix has a player of its own"
 else
-    made_program_files_winamp=yes
-    make_player "$program_files/Winamp"
+    made_folders=("$program_files/WACUP" "$program_files/Winamp")
+    make_player "$program_files/WACUP" wacup.exe
+    cp "$running_player" "$work/wacup.exe"
+    running_player="$work/wacup.exe" start_helper
+    check "setup exits $exit_player_running while wacup.exe runs" \
+        [ "$(run_wine "$setup" /S)" = "$exit_player_running" ]
+    stop_helper
     check "setup without /D exits 0" [ "$(run_wine "$setup" /S)" = 0 ]
+    check "and installs into Program Files\\WACUP" \
+        installed_as_expected "$program_files/WACUP" WACUP
+    uninstall_registered
+    make_player "$program_files/Winamp"
+    check "with Winamp there too, setup exits 0" [ "$(run_wine "$setup" /S)" = 0 ]
     check "and installs into Program Files\\Winamp" installed_as_expected "$program_files/Winamp"
     uninstall_registered
     check "uninstalling removes it" [ ! -e "$program_files/Winamp/Plugins/gen_tralmo.dll" ]
-    rm -rf "$program_files/Winamp"
-    made_program_files_winamp=
+    rm -rf "${made_folders[@]}"
+    made_folders=()
 
-    echo "== no Winamp anywhere"
+    echo "== no player anywhere"
     check "setup without /D exits $exit_no_player" [ "$(run_wine "$setup" /S)" = "$exit_no_player" ]
     check "and registers nothing" key_absent "$uninstall_key"
 fi
 
-echo "== /D naming a folder without winamp.exe"
+echo "== /D naming a folder with both players"
+both="$work/Winamp and WACUP"
+make_player "$both" winamp.exe wacup.exe
+both_before=$(inventory "$both")
+check "setup exits 0" [ "$(install_into "$both")" = 0 ]
+check "and installs there for both" installed_as_expected "$both" "Winamp and WACUP"
+uninstall_registered
+check "uninstalling restores the folder" [ "$(inventory "$both")" = "$both_before" ]
+
+echo "== /D naming a folder without a player"
 empty="$work/not a player"
 mkdir -p "$empty"
 check "setup exits $exit_no_player" [ "$(install_into "$empty")" = "$exit_no_player" ]

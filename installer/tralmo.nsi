@@ -1,15 +1,17 @@
-; Tralmo setup: puts gen_tralmo.dll into Winamp's Plugins folder and registers
-; an uninstaller that removes exactly that.
+; Tralmo setup: puts gen_tralmo.dll into the Plugins folder of Winamp or of
+; WACUP (which loads Winamp's plug-ins) and registers an uninstaller that
+; removes exactly that.
 ;
 ; installer/CMakeLists.txt builds it:
 ;   makensis -DVERSION=1.0.0.5 -DDLL=path/gen_tralmo.dll -DICON=path/main.ico
 ;            -DOUTFILE=path/tralmo-1.0.0.5-setup.exe tralmo.nsi
 ;
-; Command line: /S installs silently; /D=<Winamp folder> (last, unquoted)
+; Command line: /S installs silently; /D=<player folder> (last, unquoted)
 ; names the player's folder instead of looking it up. The uninstaller takes /S.
 ;
 ; Exit codes: 0 installed or removed; 1 cancelled by the user; 2 failed;
-; 3 refused because Winamp is running; 4 no Winamp folder (silent mode only).
+; 3 refused because Winamp or WACUP is running; 4 no player folder (silent
+; mode only).
 
 !ifndef VERSION
 !error "define VERSION"
@@ -26,14 +28,19 @@
 
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include WinMessages.nsh
 
 !define PRODUCT "Tralmo"
 !define PLUGIN_DLL "gen_tralmo.dll"
 !define UNINSTALLER "uninstall_tralmo.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tralmo"
-!define PLAYER_EXE "winamp.exe"
+!define WINAMP_EXE "winamp.exe"
+!define WACUP_EXE "wacup.exe"
+; Winamp's main window, and WACUP's too, whatever its program is called.
 !define PLAYER_WINDOW_CLASS "Winamp v1.x"
-!define PLAYER_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Winamp"
+!define WINAMP_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Winamp"
+; The text control of the directory page.
+!define DIRECTORY_PAGE_TEXT 1006
 
 !define EXIT_FAILED 2
 !define EXIT_PLAYER_RUNNING 3
@@ -58,13 +65,21 @@ UninstallIcon "${ICON}"
 BrandingText "${PRODUCT} ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
-LangString ChooseFolder 0 "Setup could not find Winamp. Choose the folder where Winamp is \
-installed (the one that holds ${PLAYER_EXE}); ${PRODUCT} goes into its Plugins folder."
+
+; The player a folder holds (namePlayerIn).
+Var Player
+; The directory page's text: at first, then for the folder chosen.
+LangString ChooseFolder 0 "Choose the folder of Winamp or WACUP (the one that holds \
+${WINAMP_EXE} or ${WACUP_EXE}); ${PRODUCT} goes into its Plugins folder."
+LangString PlayerHere 0 "This is the folder of $Player: ${PRODUCT} goes into its Plugins \
+folder. To install it for another player, choose that player's folder."
+LangString NoPlayerHere 0 "This folder holds neither ${WINAMP_EXE} nor ${WACUP_EXE}. Choose \
+the folder of Winamp or WACUP; ${PRODUCT} goes into its Plugins folder."
 LangString RegistrationFailed 0 "Setup could not register the uninstaller. ${PLUGIN_DLL} is \
 in $INSTDIR\Plugins; run setup again as an administrator."
 LangString RemovalFailed 0 "$INSTDIR\${PLUGIN_DLL} could not be removed. Close every \
 program that may use it and uninstall again."
-DirText "$(ChooseFolder)" "Winamp folder"
+DirText "$(ChooseFolder)" "Player folder"
 
 VIProductVersion "${VERSION}"
 VIFileVersion "${VERSION}"
@@ -75,13 +90,13 @@ VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (c) 2026 ${PRODUCT}"
 
-Page directory skipDirectoryWhenFound
+Page directory
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-; Winamp holds the plug-in loaded while it runs: neither replace nor remove it
-; under its feet. Asks until Winamp is closed or the user gives up.
+; The player holds the plug-in loaded while it runs: neither replace nor
+; remove it under its feet. Asks until the player is closed or the user gives up.
 !macro DEFINE_REFUSE_WHILE_PLAYER_RUNS un
 Function ${un}refuseWhilePlayerRuns
     ${Do}
@@ -90,7 +105,7 @@ Function ${un}refuseWhilePlayerRuns
             Return
         ${EndIf}
         MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-            "Winamp is running. Please close Winamp, then click Retry." \
+            "Winamp or WACUP is running. Please close it, then click Retry." \
             /SD IDCANCEL IDRETRY +3
         SetErrorLevel ${EXIT_PLAYER_RUNNING}
         Quit
@@ -118,21 +133,49 @@ Function programOfCommand
     StrCpy $0 $0 $2
 FunctionEnd
 
-; Sets $INSTDIR to Winamp's folder: the folder of Winamp's own uninstaller,
-; else Program Files\Winamp. A folder counts only when it holds winamp.exe.
+; $0: a folder. Sets $Player to the player it holds: "Winamp", "WACUP",
+; "Winamp and WACUP", or "" for none.
+Function namePlayerIn
+    StrCpy $Player ""
+    ${If} $0 == ""
+        Return
+    ${EndIf}
+    ${If} ${FileExists} "$0\${WINAMP_EXE}"
+        StrCpy $Player "Winamp"
+    ${EndIf}
+    ${If} ${FileExists} "$0\${WACUP_EXE}"
+    ${AndIf} $Player == ""
+        StrCpy $Player "WACUP"
+    ${ElseIf} ${FileExists} "$0\${WACUP_EXE}"
+        StrCpy $Player "Winamp and WACUP"
+    ${EndIf}
+FunctionEnd
+
+; $0: a folder. Makes it $INSTDIR when it holds a player.
+Function takeFolderWithPlayer
+    Call namePlayerIn
+    ${If} $Player != ""
+        StrCpy $INSTDIR $0
+    ${EndIf}
+FunctionEnd
+
+; Sets $INSTDIR to the first of: the folder of Winamp's own uninstaller,
+; Program Files\Winamp, Program Files\WACUP (the 32-bit programs folder),
+; that holds a player.
 Function findPlayerFolder
-    ReadRegStr $0 HKLM "${PLAYER_UNINSTALL_KEY}" "UninstallString"
+    ReadRegStr $0 HKLM "${WINAMP_UNINSTALL_KEY}" "UninstallString"
     ${If} $0 != ""
         Call programOfCommand
-        ${GetParent} $0 $3
-        ${If} $3 != ""
-        ${AndIf} ${FileExists} "$3\${PLAYER_EXE}"
-            StrCpy $INSTDIR $3
-            Return
-        ${EndIf}
+        ${GetParent} $0 $0
+        Call takeFolderWithPlayer
     ${EndIf}
-    ${If} ${FileExists} "$PROGRAMFILES\Winamp\${PLAYER_EXE}"
-        StrCpy $INSTDIR "$PROGRAMFILES\Winamp"
+    ${If} $INSTDIR == ""
+        StrCpy $0 "$PROGRAMFILES\Winamp"
+        Call takeFolderWithPlayer
+    ${EndIf}
+    ${If} $INSTDIR == ""
+        StrCpy $0 "$PROGRAMFILES\WACUP"
+        Call takeFolderWithPlayer
     ${EndIf}
 FunctionEnd
 
@@ -142,8 +185,9 @@ Function .onInit
     ${If} $INSTDIR == ""
         Call findPlayerFolder
     ${EndIf}
-    ${If} $INSTDIR != ""
-    ${AndIf} ${FileExists} "$INSTDIR\${PLAYER_EXE}"
+    StrCpy $0 $INSTDIR
+    Call namePlayerIn
+    ${If} $Player != ""
         Return
     ${EndIf}
     ; Nobody to ask in silent mode, and guessing would put the plug-in where no
@@ -157,27 +201,31 @@ Function .onInit
     ${EndIf}
 FunctionEnd
 
-Function skipDirectoryWhenFound
-    ${If} ${FileExists} "$INSTDIR\${PLAYER_EXE}"
-        Abort
-    ${EndIf}
-FunctionEnd
-
-; Keeps Next disabled until the chosen folder holds winamp.exe.
+; Runs whenever the folder on the directory page changes: the page says which
+; player the folder holds, and Install stays disabled while it holds none.
 Function .onVerifyInstDir
-    ${IfNot} ${FileExists} "$INSTDIR\${PLAYER_EXE}"
+    StrCpy $0 $INSTDIR
+    Call namePlayerIn
+    FindWindow $1 "#32770" "" $HWNDPARENT
+    GetDlgItem $1 $1 ${DIRECTORY_PAGE_TEXT}
+    ${If} $Player == ""
+        SendMessage $1 ${WM_SETTEXT} 0 "STR:$(NoPlayerHere)"
         Abort
     ${EndIf}
+    SendMessage $1 ${WM_SETTEXT} 0 "STR:$(PlayerHere)"
 FunctionEnd
 
 Section "${PRODUCT}"
-    ; Winamp may have been started while the pages were shown.
+    ; The player may have been started while the pages were shown.
     Call refuseWhilePlayerRuns
+    StrCpy $0 $INSTDIR
+    Call namePlayerIn
+    DetailPrint "$Player found in $INSTDIR."
     SetOutPath "$INSTDIR\Plugins"
     File "/oname=${PLUGIN_DLL}" "${DLL}"
     ClearErrors
     WriteUninstaller "$INSTDIR\Plugins\${UNINSTALLER}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} plug-in for Winamp"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} plug-in for $Player"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Plugins\${PLUGIN_DLL},0"
@@ -192,14 +240,14 @@ Section "${PRODUCT}"
         SetErrorLevel ${EXIT_FAILED}
         Abort
     ${EndIf}
-    DetailPrint "Start Winamp: ${PRODUCT} appears under Plug-ins, General Purpose."
+    DetailPrint "${PRODUCT} appears in the player's preferences under Plug-ins, General Purpose."
 SectionEnd
 
 Function un.onInit
     Call un.refuseWhilePlayerRuns
 FunctionEnd
 
-; Removes only what setup put there; Winamp's ini keeps the settings.
+; Removes only what setup put there; the player's ini file keeps the settings.
 Section "Uninstall"
     Call un.refuseWhilePlayerRuns
     ClearErrors

@@ -14,6 +14,11 @@ for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
+    # Only installing needs root; with everything there any user may build and test.
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup: ${missing[*]} missing; run this once as root to install them" >&2
+        exit 1
+    fi
     echo "setup: installing ${missing[*]}"
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386

@@ -1,6 +1,7 @@
 // The stand-in Skype client on its own, against a small client window of
 // ours: what it answers, what it reports of calls by protocol, how it
-// attaches, announces and restarts, and which clients it flags as slow.
+// attaches, announces and restarts, which calls it still counts active, and
+// which clients it flags as slow.
 #include <windows.h>
 
 #include <algorithm>
@@ -20,6 +21,8 @@ namespace sk = standin_skype;
 constexpr char kClientClass[] = "TralmoTestSkypeClient";
 // What a client of ours waits for Skype; a hung Skype costs this.
 constexpr UINT kClientTimeoutMs = 3000;
+// A client that gives up on Skype sooner than a held Discover lasts.
+constexpr UINT kHurriedClientMs = 100;
 constexpr DWORD kSlowHandlerMs = 2 * sk::kSlowClientMs;
 
 // One message that reached a client window.
@@ -28,7 +31,7 @@ struct Received {
     HWND sender;
     std::string text;   // CopyData
     LONG status;        // Attach
-    bool duringCommand; // arrived while the client's own send of a command waited
+    bool duringCommand; // arrived while the client's own send (a command, Discover) waited
 };
 
 // A top-level window (so that broadcasts reach it) on the test thread, which
@@ -75,12 +78,16 @@ class Client {
     }
 
     // The Discover, sent to Skype's window alone rather than broadcast, so
-    // that no other program under the wineserver hears it.
-    void discover() {
+    // that no other program under the wineserver hears it. False when the
+    // send gave up.
+    bool discover(UINT timeoutMs = kClientTimeoutMs) {
         DWORD_PTR ignored = 0;
-        SendMessageTimeoutA(sk::skypeWindow(), RegisterWindowMessageA(sk::kDiscoverMessageName),
-                            reinterpret_cast<WPARAM>(window_), 0, SMTO_NORMAL, kClientTimeoutMs,
-                            &ignored);
+        ++commandsWaiting_;
+        const LRESULT sent = SendMessageTimeoutA(
+            sk::skypeWindow(), RegisterWindowMessageA(sk::kDiscoverMessageName),
+            reinterpret_cast<WPARAM>(window_), 0, SMTO_NORMAL, timeoutMs, &ignored);
+        --commandsWaiting_;
+        return sent != 0;
     }
 
     std::vector<LONG> attachStatuses() const {
@@ -447,6 +454,17 @@ TEST_F(StandInSkypeTest, ReturnAnnouncesOnlyWhenConfigured) {
     EXPECT_EQ(client_.attachStatuses(), std::vector<LONG>{sk::kAttachApiAvailable});
 }
 
+// Skype stays in its Discover handler after it answered: the client hears
+// Success, and its send of the Discover gives up all the same.
+TEST_F(StandInSkypeTest, HeldDiscoverAttachesThoughTheSendGivesUp) {
+    startSkype([](sk::Config& c) { c.discoverHangAfterAnswerMs = sk::kSlowClientMs; });
+    client_.clear();
+    EXPECT_FALSE(client_.discover(kHurriedClientMs));
+    ASSERT_TRUE(sk::sync());
+    EXPECT_EQ(client_.attachStatuses(), std::vector<LONG>{sk::kAttachSuccess});
+    EXPECT_EQ(sk::snapshot().attachedClient, client_.window());
+}
+
 // ---- Calls ----
 
 struct ScriptCase {
@@ -475,6 +493,15 @@ std::vector<ScriptCase> scriptCases() {
          7,
          {"RINGING", "INPROGRESS", "LOCALHOLD", "INPROGRESS", "FINISHED"}},
         {"TwoCalls", S::TwoCalls, 8, {"RINGING", "INPROGRESS", "FINISHED"}},
+        {"Transferred",
+         S::Transferred,
+         8,
+         {"RINGING", "INPROGRESS", "TRANSFERRING", "TRANSFERRED"}},
+        {"Voicemail",
+         S::Voicemail,
+         8,
+         {"RINGING", "VM_BUFFERING_GREETING", "VM_PLAYING_GREETING", "VM_RECORDING", "VM_UPLOADING",
+          "VM_SENT"}},
     };
 }
 
@@ -603,6 +630,65 @@ TEST_F(StandInSkypeTest, RealTimeScriptRunsByItself) {
     EXPECT_EQ(statusesOf(callNotes(client_.texts()), plan.id),
               (std::vector<std::string>{"RINGING", "MISSED"}));
 }
+
+// Steps the call scripts until call `id` last said `status`; false when they
+// end first.
+bool stepUntil(unsigned id, const std::string& status) {
+    for (;;) {
+        for (const sk::CallState& call : sk::snapshot().calls)
+            if (call.id == id && call.status == status)
+                return true;
+        if (sk::stepCall().error == static_cast<DWORD>(ERROR_NO_MORE_ITEMS))
+            return false;
+    }
+}
+
+// How Skype ends every call of its own: it exits or its user logs out, then
+// it is back.
+struct EndCase {
+    const char* name;
+    std::vector<sk::RequestId (*)()> requests;
+};
+
+void PrintTo(const EndCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ActiveCallsTest : public StandInSkypeTest, public testing::WithParamInterface<EndCase> {};
+
+// SEARCH ACTIVECALLS lists the calls that ring, run or are on hold, until
+// Skype ends them by going away, telling no one.
+TEST_P(ActiveCallsTest, ListedUntilSkypeEndsThem) {
+    startSkype([](sk::Config& c) { c.answers = sk::CommandAnswers::Nested; });
+    ASSERT_TRUE(attach());
+    EXPECT_EQ(answerTo("SEARCH ACTIVECALLS"), "CALLS ");
+    const sk::CallPlan held = sk::planCall(sk::CallScript::HoldAndResume);
+    const sk::CallPlan missed = sk::planCall(sk::CallScript::Missed);
+    sk::startCall(held);
+    sk::startCall(missed);
+    ASSERT_TRUE(stepUntil(missed.id, "RINGING"));
+    const std::string heldId = std::to_string(held.id);
+    EXPECT_EQ(answerTo("SEARCH ACTIVECALLS"), "CALLS " + heldId + ", " + std::to_string(missed.id));
+    ASSERT_TRUE(stepUntil(held.id, "ONHOLD"));
+    EXPECT_EQ(answerTo("SEARCH ACTIVECALLS"), "CALLS " + heldId) << "the missed call is over";
+
+    client_.clear();
+    for (sk::RequestId (*request)() : GetParam().requests)
+        ASSERT_TRUE(sk::waitFor(request()).completed);
+    EXPECT_TRUE(callNotes(client_.texts()).empty());
+    ASSERT_TRUE(attach());
+    EXPECT_EQ(answerTo("SEARCH ACTIVECALLS"), "CALLS ");
+    EXPECT_EQ(sk::snapshot().calls.front().status, "FINISHED");
+    EXPECT_EQ(sk::stepCall().error, static_cast<DWORD>(ERROR_NO_MORE_ITEMS)) << "scripts end too";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, ActiveCallsTest,
+                         testing::Values(EndCase{"LogOut", {sk::requestLogOut, sk::requestLogIn}},
+                                         EndCase{"Exit", {sk::requestLeave, sk::requestReturn}},
+                                         EndCase{"Restart", {sk::requestRestart}}),
+                         [](const testing::TestParamInfo<EndCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- Slow clients ----
 
