@@ -43,7 +43,7 @@ struct FakeMonitor {
 // Points the plug-in's imports at the recorder (a library loaded anew needs
 // it again), forgets what was recorded and records from now on.
 void startRecordingApi(HMODULE plugin);
-// Points one import at the recorder and records nothing: for a replacement
+// Points one import at the recorder, which stops recording: for a replacement
 // alone, or a fake. False when the plug-in does not import it.
 bool hookImport(HMODULE plugin, const void* function);
 void clearRecordedCalls();
@@ -89,10 +89,10 @@ void fakeMonitors(std::vector<FakeMonitor> monitors);
 // reaching it. (An add for an icon the shell holds, and a modify or delete
 // of one it lacks, fail under Wine as on Windows.)
 void failIconAdds(int count);
-// A hung shell: icon updates (NIM_MODIFY) wait until it answers again.
+// A hung shell: icon updates (NIM_MODIFY) wait until it answers again, or 5 s.
 void hangShellUpdates(bool hang);
 // A program slow to take the Discover broadcast: each waits before it leaves
-// until let go.
+// until let go, or 5 s.
 void holdBroadcasts(bool hold);
 // While set, every allocation the plug-in asks of the C runtime fails, as in a
 // host that has run out of memory.
