@@ -1,6 +1,6 @@
 #include "link_watch.h"
 
-#include "import_table.h"
+#include "api_recorder.h"
 #include "stats.h"
 
 #include "skype/link_threads.h"
@@ -14,22 +14,20 @@ namespace {
 using SendFn = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR);
 using PostFn = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
 
-SendFn gOriginal = nullptr;
-PostFn gOriginalPost = nullptr;
 win32::Mutex gLock;
 LinkSends gSends;
 // Set whenever a send returns: a waiting player's thread wakes at once.
 const HANDLE gReturned = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
-LRESULT WINAPI countedSend(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
-                           UINT timeout, PDWORD_PTR answer) {
+LRESULT countedSend(SendFn system, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                    UINT flags, UINT timeout, PDWORD_PTR answer) {
     {
         win32::Lock locked(gLock);
         ++gSends.inFlight;
     }
     DWORD_PTR result = 0;
     const double start = now();
-    const LRESULT sent = gOriginal(window, message, wParam, lParam, flags, timeout, &result);
+    const LRESULT sent = system(window, message, wParam, lParam, flags, timeout, &result);
     const double seconds = now() - start;
     if (answer != nullptr)
         *answer = result;
@@ -57,8 +55,8 @@ bool isNotice(UINT message) {
 
 // The plug-in's other posts (to the host window) are no notices. A notice to
 // a link window already gone (quit left a broadcast on its way) counts too.
-BOOL WINAPI countedPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    const BOOL posted = gOriginalPost(window, message, wParam, lParam);
+BOOL countedPost(PostFn system, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const BOOL posted = system(window, message, wParam, lParam);
     if (isNotice(message)) {
         {
             win32::Lock locked(gLock);
@@ -94,16 +92,11 @@ LRESULT CALLBACK timedLinkProcedure(HWND window, UINT message, WPARAM wParam, LP
 } // namespace
 
 bool watchLink(HMODULE plugin) {
-    void* previous = patchImport(plugin, "USER32.dll", "SendMessageTimeoutA",
-                                 reinterpret_cast<void*>(&countedSend));
-    void* previousPost =
-        patchImport(plugin, "USER32.dll", "PostMessageA", reinterpret_cast<void*>(&countedPost));
-    if (previous == nullptr || previousPost == nullptr)
+    if (!hookImport(plugin, reinterpret_cast<const void*>(&SendMessageTimeoutA)) ||
+        !hookImport(plugin, reinterpret_cast<const void*>(&PostMessageA)))
         return false;
-    if (previous != reinterpret_cast<void*>(&countedSend))
-        gOriginal = reinterpret_cast<SendFn>(previous);
-    if (previousPost != reinterpret_cast<void*>(&countedPost))
-        gOriginalPost = reinterpret_cast<PostFn>(previousPost);
+    overrideApi(&SendMessageTimeoutA, countedSend);
+    overrideApi(&PostMessageA, countedPost);
     return true;
 }
 

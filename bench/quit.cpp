@@ -7,8 +7,8 @@
 #include "session.h"
 #include "stats.h"
 
+#include "api_recorder.h"
 #include "busy_program.h"
-#include "import_table.h"
 #include "standin_skype.h"
 
 #include <algorithm>
@@ -22,17 +22,6 @@ constexpr int kQuitRounds = 3;
 // Skype hangs past quit's bound, short of counting as hung.
 constexpr DWORD kSkypeHangMs = 4000;
 constexpr UINT kPlayerIconId = 78;
-
-using NotifyFn = BOOL(WINAPI*)(DWORD, PNOTIFYICONDATAA);
-NotifyFn gShellBehind = nullptr;
-const HANDLE gShellAnswers = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-
-// The shell, hung over tooltips while gShellAnswers is reset.
-BOOL WINAPI hangingShell(DWORD action, PNOTIFYICONDATAA data) {
-    if (action == NIM_MODIFY)
-        WaitForSingleObject(gShellAnswers, INFINITE);
-    return gShellBehind(action, data);
-}
 
 // The seconds the host's call to quit took, or a negative number when the
 // stage did not come up.
@@ -52,18 +41,15 @@ double quitWhileSkypeAndTheShellHang() {
         standin_skype::snapshot().attachedClient != player.skypeClient())
         return -1;
     TrayIcon own(player.host(), kPlayerIconId);
-    void* behind = patchImport(player.plugin().module(), "SHELL32.dll", "Shell_NotifyIconA",
-                               reinterpret_cast<void*>(&hangingShell));
-    if (behind == nullptr)
+    if (!hookImport(player.plugin().module(), reinterpret_cast<const void*>(&Shell_NotifyIconA)))
         return -1;
-    gShellBehind = reinterpret_cast<NotifyFn>(behind);
-    ResetEvent(gShellAnswers);
+    hangShellUpdates(true);
     const LinkSends before = linkSends();
     player.songChange(1); // its tooltip hangs in the shell
     player.awaitSends(before, 1);
     standin_skype::waitFor(standin_skype::requestHang(kSkypeHangMs));
     const double seconds = quitTimed(player);
-    SetEvent(gShellAnswers);
+    hangShellUpdates(false);
     standin_skype::sync();
     return seconds;
 }

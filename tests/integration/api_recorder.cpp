@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 #include <deque>
-
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -16,176 +16,179 @@ namespace {
 // deque keeps each record where it is while others are added.
 std::deque<ApiCall> gCalls;
 win32::Mutex gCallsLock;
+bool gRecording = false;
 LONG gSendsInFlight = 0;
 LONG gTrayCallsInFlight = 0;
-// Set while tooltip updates may go to the shell: reset, a hung shell holds them.
-HANDLE gShellAnswers = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-constexpr DWORD kLongestShellHangMs = 5000;
 // Bumped by every clear: a call of the plug-in's thread that returns after
 // the test cleared the records must not write into what is gone.
 unsigned gGeneration = 0;
 
-std::optional<std::pair<DWORD, DWORD>> gVersion;
-std::optional<POINT> gCursor;
-std::function<void(HMENU, int, int, HWND)> gTrackHandler;
-std::function<void(HWND, const char*, const char*)> gMessageBoxHandler;
-bool gWaveFaked = false;
 bool gAllocationsFail = false;
-std::optional<DWORD> gWaveLevel;
-std::optional<int> gDpi;
-std::vector<FakeMonitor> gMonitors;
 int gIconAddsToFail = 0;
 
-// The system's own function behind each patched import, keyed by its type:
-// no two patched functions share a signature.
-template <typename Fn> struct Original { static inline Fn fn = nullptr; };
-template <typename Fn> Fn original(Fn) {
-    return Original<Fn>::fn;
-}
+// A program that stops answering until let go; a safety bound lets go of it
+// in the end, so that a broken test cannot hang the run.
+class Hang {
+  public:
+    void set(bool hang) { hang ? ResetEvent(answers_) : SetEvent(answers_); }
+    void wait() const { WaitForSingleObject(answers_, kLongestHangMs); }
 
-ApiCall& record(const char* function, std::vector<DWORD_PTR> args, const char* text = nullptr) {
-    ApiCall call;
-    call.function = function;
-    call.args = std::move(args);
-    if (text != nullptr && !IS_INTRESOURCE(text))
-        call.text = text;
-    win32::Lock locked(gCallsLock);
-    gCalls.push_back(std::move(call));
-    return gCalls.back();
-}
+  private:
+    static constexpr DWORD kLongestHangMs = 5000;
+    HANDLE answers_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+};
+Hang gShell;
+Hang gBroadcasts;
 
-unsigned generation() {
-    win32::Lock locked(gCallsLock);
-    return gGeneration;
-}
-
-template <typename Value> void setResult(ApiCall& call, Value result) {
-    win32::Lock locked(gCallsLock);
-    call.result = static_cast<DWORD_PTR>(result);
-}
-
-// For calls the plug-in's own threads make: the record may have been cleared
-// meanwhile.
-template <typename Value> void setResultIfKept(ApiCall& call, unsigned since, Value result) {
-    win32::Lock locked(gCallsLock);
-    if (since == gGeneration)
-        call.result = static_cast<DWORD_PTR>(result);
-}
-
-DWORD_PTR arg(const void* p) {
-    return reinterpret_cast<DWORD_PTR>(p);
-}
-
-UINT WINAPI recGetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
-    const UINT result = original(&GetPrivateProfileIntA)(section, key, fallback, file);
-    ApiCall& call = record("GetPrivateProfileIntA",
-                           {arg(section), static_cast<DWORD_PTR>(fallback), arg(file)});
-    win32::Lock locked(gCallsLock);
-    call.result = result;
-    call.text = std::string(section) + "/" + key;
-    return result;
-}
-
-DWORD WINAPI recGetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR out,
-                                         DWORD size, LPCSTR file) {
-    const DWORD result =
-        original(&GetPrivateProfileStringA)(section, key, fallback, out, size, file);
-    ApiCall& call =
-        record("GetPrivateProfileStringA", {arg(section), arg(fallback), size, arg(file)});
-    win32::Lock locked(gCallsLock);
-    call.text = std::string(section) + "/" + key;
-    call.result = result;
-    return result;
-}
-
-WINBOOL WINAPI recWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
-                                             LPCSTR file) {
-    ApiCall& call = record("WritePrivateProfileStringA", {arg(section), arg(value), arg(file)});
-    {
-        win32::Lock locked(gCallsLock);
-        call.text = std::string(section) + "/" + key + "=" + (value ? value : "");
-    }
-    return original(&WritePrivateProfileStringA)(section, key, value, file);
-}
-
-std::string ansi(LPCWSTR text) {
-    if (text == nullptr)
-        return "";
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1)
-        return "";
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+std::string utf8(const wchar_t* text) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(bytes > 1 ? static_cast<std::size_t>(bytes) : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
     out.pop_back();
     return out;
 }
 
-UINT WINAPI recGetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR file) {
-    const UINT result = original(&GetPrivateProfileIntW)(section, key, fallback, file);
-    ApiCall& call = record("GetPrivateProfileIntW",
-                           {arg(section), static_cast<DWORD_PTR>(fallback), arg(file)});
-    win32::Lock locked(gCallsLock);
-    call.result = result;
-    call.text = ansi(section) + "/" + ansi(key);
-    return result;
+// What a call's argument is as a number, and as text where it is one to
+// read (an output buffer is not; a resource or ordinal number neither).
+template <typename T> DWORD_PTR number(T value) {
+    if constexpr (std::is_pointer_v<T>)
+        return reinterpret_cast<DWORD_PTR>(value);
+    else if constexpr (std::is_integral_v<T> || std::is_enum_v<T>)
+        return static_cast<DWORD_PTR>(value);
+    else
+        return 0;
 }
 
-DWORD WINAPI recGetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR out,
-                                         DWORD size, LPCWSTR file) {
-    const DWORD result =
-        original(&GetPrivateProfileStringW)(section, key, fallback, out, size, file);
-    ApiCall& call =
-        record("GetPrivateProfileStringW", {arg(section), arg(fallback), size, arg(file)});
-    win32::Lock locked(gCallsLock);
-    call.text = ansi(section) + "/" + ansi(key);
-    call.result = result;
-    return result;
+template <typename T> std::string textOf(T value) {
+    if constexpr (std::is_same_v<T, const char*>)
+        return value != nullptr && !IS_INTRESOURCE(value) ? value : "";
+    else if constexpr (std::is_same_v<T, const wchar_t*>)
+        return value != nullptr && !IS_INTRESOURCE(value) ? utf8(value) : "";
+    else
+        return "";
 }
 
-WINBOOL WINAPI recWritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
-                                             LPCWSTR file) {
-    ApiCall& call = record("WritePrivateProfileStringW", {arg(section), arg(value), arg(file)});
-    {
+// The record of one call, kept for its result: none while not recording, or
+// once the test cleared the records.
+class Record {
+  public:
+    Record(const char* function, std::vector<DWORD_PTR> args, std::vector<std::string> strings,
+           std::string (*text)(const std::vector<std::string>&)) {
         win32::Lock locked(gCallsLock);
-        call.text = ansi(section) + "/" + ansi(key) + "=" + ansi(value);
+        if (!gRecording)
+            return;
+        ApiCall call;
+        call.function = function;
+        call.args = std::move(args);
+        call.text = text(strings);
+        call.strings = std::move(strings);
+        gCalls.push_back(std::move(call));
+        call_ = &gCalls.back();
+        generation_ = gGeneration;
     }
-    return original(&WritePrivateProfileStringW)(section, key, value, file);
-}
 
-LONG WINAPI recSetWindowLongA(HWND window, int index, LONG value) {
-    const LONG result = original(&SetWindowLongA)(window, index, value);
-    record("SetWindowLongA",
-           {arg(window), static_cast<DWORD_PTR>(index), static_cast<DWORD_PTR>(value)})
-        .result = static_cast<DWORD_PTR>(result);
-    return result;
-}
+    // Changes the record, if it is still kept.
+    void note(const std::function<void(ApiCall&)>& change) const {
+        win32::Lock locked(gCallsLock);
+        if (call_ != nullptr && generation_ == gGeneration)
+            change(*call_);
+    }
+    template <typename Value> void result(Value value) const {
+        note([value](ApiCall& call) { call.result = number(value); });
+    }
 
-// SetWindowLongA's twin: a distinct type keys its original apart.
-using SetWindowLongWFn = LONG(WINAPI*)(HWND, int, LONG);
-struct SetWindowLongWTag {
-    static inline SetWindowLongWFn fn = nullptr;
+  private:
+    ApiCall* call_ = nullptr;
+    unsigned generation_ = 0;
 };
 
-LONG WINAPI recSetWindowLongW(HWND window, int index, LONG value) {
-    const LONG result = SetWindowLongWTag::fn(window, index, value);
-    record("SetWindowLongW",
-           {arg(window), static_cast<DWORD_PTR>(index), static_cast<DWORD_PTR>(value)})
-        .result = static_cast<DWORD_PTR>(result);
-    return result;
+std::string firstText(const std::vector<std::string>& strings) {
+    for (const std::string& text : strings)
+        if (!text.empty())
+            return text;
+    return "";
+}
+std::string iniKey(const std::vector<std::string>& strings) {
+    return strings[0] + "/" + strings[1];
+}
+std::string iniEntry(const std::vector<std::string>& strings) {
+    return iniKey(strings) + "=" + strings[2];
 }
 
-UINT_PTR WINAPI recSetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC proc) {
-    const UINT_PTR result = original(&SetTimer)(window, id, period, proc);
-    record("SetTimer", {arg(window), id, period, arg(reinterpret_cast<void*>(proc))}).result =
-        result;
-    return result;
+using TextRule = std::string (*)(const std::vector<std::string>&);
+
+// What replaces the system's functions, by the system function's address.
+win32::Mutex gReplacementsLock;
+std::vector<std::pair<const void*, std::shared_ptr<void>>> gReplacements;
+
+std::shared_ptr<void> replacementOf(const void* function) {
+    win32::Lock locked(gReplacementsLock);
+    for (const auto& [key, replacement] : gReplacements)
+        if (key == function)
+            return replacement;
+    return nullptr;
 }
 
-WINBOOL WINAPI recKillTimer(HWND window, UINT_PTR id) {
-    const WINBOOL result = original(&KillTimer)(window, id);
-    record("KillTimer", {arg(window), id}).result = static_cast<DWORD_PTR>(result);
-    return result;
+// One import of the plug-in's: the system's function behind it, what a test
+// put in its place, and the wrappers that record the call or only pass it on.
+// Keyed by the function's type; `Twin` keeps apart two of the same type.
+template <typename Fn, int Twin = 0> struct Import;
+
+template <typename R, typename... A, int Twin> struct Import<R(WINAPI*)(A...), Twin> {
+    using Fn = R(WINAPI*)(A...);
+    static inline Fn system = nullptr;
+    static inline const void* key = nullptr;
+    static inline const char* name = nullptr;
+    static inline TextRule text = firstText;
+
+    static R invoke(A... args) {
+        if (const std::shared_ptr<void> replacement = replacementOf(key))
+            return (*static_cast<std::function<R(Fn, A...)>*>(replacement.get()))(system, args...);
+        return system(args...);
+    }
+    static Record record(A... args) {
+        return Record(name, {number(args)...}, {textOf(args)...}, text);
+    }
+    static R WINAPI recorded(A... args) {
+        const Record call = record(args...);
+        const R result = invoke(args...);
+        call.result(result);
+        return result;
+    }
+    static R WINAPI passed(A... args) { return invoke(args...); }
+};
+
+// How the recorder patches one import into a module.
+struct Hook {
+    const char* dll;
+    const char* name;
+    const void* function; // the system's, as this program imports it
+    void* wrapper;
+    void (*keepSystem)(void* previous);
+};
+
+// `wrapper`: one of the recorder's own with more to record; by default the
+// call is recorded as it is.
+template <int Twin = 0, typename Fn>
+Hook hook(const char* dll, const char* name, Fn function, TextRule text = firstText,
+          Fn wrapper = nullptr) {
+    using I = Import<Fn, Twin>;
+    if (I::system == nullptr)
+        I::system = function;
+    I::key = reinterpret_cast<const void*>(function);
+    I::name = name;
+    I::text = text;
+    return {dll, name, I::key, reinterpret_cast<void*>(wrapper != nullptr ? wrapper : &I::recorded),
+            [](void* previous) { I::system = reinterpret_cast<Fn>(previous); }};
 }
+
+// Passed on, never recorded: what the plug-in asks of the screen.
+template <typename Fn> Hook unrecorded(const char* name, Fn function) {
+    return hook("USER32.dll", name, function, firstText, &Import<Fn>::passed);
+}
+
+constexpr char kKernel[] = "KERNEL32.dll";
+constexpr char kUser[] = "USER32.dll";
 
 SIZE iconSize(HICON icon) {
     ICONINFO info{};
@@ -205,294 +208,135 @@ SIZE iconSize(HICON icon) {
 // The plug-in updates tooltips from a thread of its own: a test may clear the
 // record meanwhile.
 WINBOOL WINAPI recShell_NotifyIconA(DWORD action, PNOTIFYICONDATAA data) {
+    using I = Import<decltype(&Shell_NotifyIconA)>;
     InterlockedIncrement(&gTrayCallsInFlight);
-    const unsigned since = generation();
-    ApiCall& call = record("Shell_NotifyIconA", {action, arg(data)});
+    const Record call = I::record(action, data);
     if (data != nullptr) {
         const SIZE size = iconSize(data->hIcon);
         const std::uint64_t picture = iconPicture(data->hIcon);
-        win32::Lock locked(gCallsLock);
-        if (since == gGeneration) {
-            call.icon = *data;
-            call.text = data->szTip;
-            call.iconSize = size;
-            call.iconPicture = picture;
-        }
+        call.note([&](ApiCall& record) {
+            record.icon = *data;
+            record.text = data->szTip;
+            record.iconSize = size;
+            record.iconPicture = picture;
+        });
     }
     if (action == NIM_MODIFY)
-        WaitForSingleObject(gShellAnswers, kLongestShellHangMs);
+        gShell.wait();
     WINBOOL result = FALSE;
     if (action == NIM_ADD && gIconAddsToFail > 0) // adds come from the player's thread only
         --gIconAddsToFail;
     else
-        result = original(&Shell_NotifyIconA)(action, data);
-    setResultIfKept(call, since, result);
+        result = I::invoke(action, data);
+    call.result(result);
     InterlockedDecrement(&gTrayCallsInFlight);
-    return result;
-}
-
-WINBOOL WINAPI recSetForegroundWindow(HWND window) {
-    const bool visible = IsWindowVisible(window) != FALSE;
-    ApiCall& call = record("SetForegroundWindow", {arg(window)});
-    {
-        win32::Lock locked(gCallsLock);
-        call.windowVisible = visible;
-    }
-    const WINBOOL result = original(&SetForegroundWindow)(window);
-    setResult(call, result);
-    return result;
-}
-
-int WINAPI recGetSystemMetrics(int index) {
-    if (!gDpi)
-        return original(&GetSystemMetrics)(index);
-    switch (index) {
-    case SM_CXSMICON:
-    case SM_CYSMICON:
-        return MulDiv(16, *gDpi, 96);
-    case SM_CXICON:
-    case SM_CYICON:
-        return MulDiv(32, *gDpi, 96);
-    default:
-        return original(&GetSystemMetrics)(index);
-    }
-}
-
-// Fake monitor handles: index + this, never a real handle's value.
-constexpr ULONG_PTR kFakeMonitorBase = 0x7E570000;
-
-LONG distanceTo(const RECT& area, POINT point) {
-    const LONG dx = point.x < area.left     ? area.left - point.x
-                    : point.x >= area.right ? point.x - area.right + 1
-                                            : 0;
-    const LONG dy = point.y < area.top       ? area.top - point.y
-                    : point.y >= area.bottom ? point.y - area.bottom + 1
-                                             : 0;
-    return dx * dx + dy * dy;
-}
-
-HMONITOR fakeMonitorNearest(POINT point) {
-    std::size_t best = 0;
-    for (std::size_t i = 1; i < gMonitors.size(); ++i)
-        if (distanceTo(gMonitors[i].area, point) < distanceTo(gMonitors[best].area, point))
-            best = i;
-    return reinterpret_cast<HMONITOR>(kFakeMonitorBase + best);
-}
-
-HMONITOR WINAPI recMonitorFromPoint(POINT point, DWORD flags) {
-    if (gMonitors.empty())
-        return original(&MonitorFromPoint)(point, flags);
-    return fakeMonitorNearest(point);
-}
-
-HMONITOR WINAPI recMonitorFromWindow(HWND window, DWORD flags) {
-    if (gMonitors.empty())
-        return original(&MonitorFromWindow)(window, flags);
-    RECT frame{};
-    GetWindowRect(window, &frame);
-    return fakeMonitorNearest(
-        POINT{(frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2});
-}
-
-WINBOOL WINAPI recGetMonitorInfoA(HMONITOR monitor, LPMONITORINFO info) {
-    const ULONG_PTR index = reinterpret_cast<ULONG_PTR>(monitor) - kFakeMonitorBase;
-    if (gMonitors.empty() || index >= gMonitors.size())
-        return original(&GetMonitorInfoA)(monitor, info);
-    info->rcMonitor = gMonitors[index].area;
-    info->rcWork = gMonitors[index].work;
-    info->dwFlags = index == 0 ? MONITORINFOF_PRIMARY : 0;
-    return TRUE;
-}
-
-HMENU WINAPI recLoadMenuA(HINSTANCE module, LPCSTR name) {
-    const HMENU result = original(&LoadMenuA)(module, name);
-    record("LoadMenuA", {arg(module), arg(name)}, name).result = arg(result);
-    return result;
-}
-
-HMENU WINAPI recGetSubMenu(HMENU menu, int position) {
-    const HMENU result = original(&GetSubMenu)(menu, position);
-    record("GetSubMenu", {arg(menu), static_cast<DWORD_PTR>(position)}).result = arg(result);
-    return result;
-}
-
-DWORD WINAPI recCheckMenuItem(HMENU menu, UINT item, UINT flags) {
-    const DWORD result = original(&CheckMenuItem)(menu, item, flags);
-    record("CheckMenuItem", {arg(menu), item, flags}).result = result;
-    return result;
-}
-
-WINBOOL WINAPI recDestroyMenu(HMENU menu) {
-    record("DestroyMenu", {arg(menu)});
-    return original(&DestroyMenu)(menu);
-}
-
-UINT WINAPI recRegisterWindowMessageA(LPCSTR name) {
-    const UINT result = original(&RegisterWindowMessageA)(name);
-    record("RegisterWindowMessageA", {arg(name)}, name).result = result;
     return result;
 }
 
 LRESULT WINAPI recSendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                       UINT flags, UINT timeout, PDWORD_PTR answer) {
+    using I = Import<decltype(&SendMessageTimeoutA)>;
     const bool alive = IsWindow(reinterpret_cast<HWND>(wParam)) != FALSE;
     InterlockedIncrement(&gSendsInFlight);
-    const unsigned since = generation();
-    ApiCall& call = record("SendMessageTimeoutA", {arg(window), message, wParam,
-                                                   static_cast<DWORD_PTR>(lParam), flags, timeout});
-    {
-        win32::Lock locked(gCallsLock);
-        if (since == gGeneration)
-            call.wParamWindowAlive = alive;
-    }
-    const LRESULT result =
-        original(&SendMessageTimeoutA)(window, message, wParam, lParam, flags, timeout, answer);
-    setResultIfKept(call, since, result);
+    const Record call = I::record(window, message, wParam, lParam, flags, timeout, answer);
+    call.note([alive](ApiCall& record) { record.wParamWindowAlive = alive; });
+    if (window == HWND_BROADCAST)
+        gBroadcasts.wait();
+    const LRESULT result = I::invoke(window, message, wParam, lParam, flags, timeout, answer);
+    call.result(result);
     InterlockedDecrement(&gSendsInFlight);
     return result;
 }
 
-LRESULT WINAPI recSendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    ApiCall& call =
-        record("SendMessageA", {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam)});
-    const LRESULT result = original(&SendMessageA)(window, message, wParam, lParam);
-    setResult(call, result);
-    return result;
-}
-
-WINBOOL WINAPI recGetVersionExA(LPOSVERSIONINFOA info) {
-    record("GetVersionExA", {arg(info), info != nullptr ? info->dwOSVersionInfoSize : 0});
-    if (!gVersion)
-        return original(&GetVersionExA)(info);
-    info->dwMajorVersion = gVersion->first;
-    info->dwMinorVersion = gVersion->second;
-    return TRUE;
-}
-
-WINBOOL WINAPI recGetCursorPos(LPPOINT point) {
-    record("GetCursorPos", {arg(point)});
-    if (!gCursor)
-        return original(&GetCursorPos)(point);
-    *point = *gCursor;
-    return TRUE;
-}
-
-WINBOOL WINAPI recTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
-                                 const RECT* rect) {
-    record("TrackPopupMenu",
-           {arg(menu), flags, static_cast<DWORD_PTR>(x), static_cast<DWORD_PTR>(y),
-            static_cast<DWORD_PTR>(reserved), arg(owner), arg(rect)});
-    if (!gTrackHandler)
-        return original(&TrackPopupMenu)(menu, flags, x, y, reserved, owner, rect);
-    gTrackHandler(menu, x, y, owner);
-    return TRUE;
-}
-
-int WINAPI recMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    record("MessageBoxA", {arg(owner), arg(caption), type}, text);
-    if (!gMessageBoxHandler)
-        return original(&MessageBoxA)(owner, text, caption, type);
-    gMessageBoxHandler(owner, text, caption);
-    return IDOK;
-}
-
-WINBOOL WINAPI recPostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    ApiCall& call =
-        record("PostMessageA", {arg(window), message, wParam, static_cast<DWORD_PTR>(lParam)});
-    const WINBOOL result = original(&PostMessageA)(window, message, wParam, lParam);
-    setResult(call, result);
-    return result;
-}
-
-FARPROC WINAPI recGetProcAddress(HMODULE module, LPCSTR name) {
-    // Ordinals are left out of the text: they are not names.
-    ApiCall& call = record("GetProcAddress", {arg(module), arg(name)}, name);
-    const FARPROC result = original(&GetProcAddress)(module, name);
-    setResult(call, reinterpret_cast<DWORD_PTR>(result));
+WINBOOL WINAPI recSetForegroundWindow(HWND window) {
+    using I = Import<decltype(&SetForegroundWindow)>;
+    const bool visible = IsWindowVisible(window) != FALSE;
+    const Record call = I::record(window);
+    call.note([visible](ApiCall& record) { record.windowVisible = visible; });
+    const WINBOOL result = I::invoke(window);
+    call.result(result);
     return result;
 }
 
 // The plug-in's C++ runtime allocates through msvcrt's malloc.
+using MallocFn = void*(__cdecl*)(size_t);
+MallocFn gSystemMalloc = &malloc;
+
 void* __cdecl recMalloc(size_t size) {
-    if (gAllocationsFail)
-        return nullptr;
-    return original(&malloc)(size);
+    return gAllocationsFail ? nullptr : gSystemMalloc(size);
 }
 
-MMRESULT WINAPI recWaveOutGetVolume(HWAVEOUT device, LPDWORD level) {
-    record("waveOutGetVolume", {arg(device), arg(level)});
-    if (!gWaveFaked)
-        return original(&waveOutGetVolume)(device, level);
-    if (!gWaveLevel)
-        return MMSYSERR_ERROR;
-    *level = *gWaveLevel;
-    return MMSYSERR_NOERROR;
+const std::vector<Hook>& hooks() {
+    static const std::vector<Hook> all = {
+        hook(kKernel, "GetPrivateProfileIntA", &GetPrivateProfileIntA, iniKey),
+        hook(kKernel, "GetPrivateProfileStringA", &GetPrivateProfileStringA, iniKey),
+        hook(kKernel, "WritePrivateProfileStringA", &WritePrivateProfileStringA, iniEntry),
+        hook(kKernel, "GetPrivateProfileIntW", &GetPrivateProfileIntW, iniKey),
+        hook(kKernel, "GetPrivateProfileStringW", &GetPrivateProfileStringW, iniKey),
+        hook(kKernel, "WritePrivateProfileStringW", &WritePrivateProfileStringW, iniEntry),
+        hook(kKernel, "GetVersionExA", &GetVersionExA),
+        hook(kKernel, "GetProcAddress", &GetProcAddress),
+        hook(kUser, "SetWindowLongA", &SetWindowLongA),
+        hook<1>(kUser, "SetWindowLongW", &SetWindowLongW),
+        hook(kUser, "SetTimer", &SetTimer),
+        hook(kUser, "KillTimer", &KillTimer),
+        hook(kUser, "LoadMenuA", &LoadMenuA),
+        hook(kUser, "GetSubMenu", &GetSubMenu),
+        hook(kUser, "CheckMenuItem", &CheckMenuItem),
+        hook(kUser, "DestroyMenu", &DestroyMenu),
+        hook(kUser, "RegisterWindowMessageA", &RegisterWindowMessageA),
+        hook(kUser, "SendMessageA", &SendMessageA),
+        hook(kUser, "PostMessageA", &PostMessageA),
+        hook(kUser, "GetCursorPos", &GetCursorPos),
+        hook(kUser, "TrackPopupMenu", &TrackPopupMenu),
+        hook(kUser, "MessageBoxA", &MessageBoxA),
+        hook("WINMM.DLL", "waveOutGetVolume", &waveOutGetVolume),
+        hook(kUser, "SendMessageTimeoutA", &SendMessageTimeoutA, firstText,
+             &recSendMessageTimeoutA),
+        hook(kUser, "SetForegroundWindow", &SetForegroundWindow, firstText,
+             &recSetForegroundWindow),
+        hook("SHELL32.dll", "Shell_NotifyIconA", &Shell_NotifyIconA, firstText,
+             &recShell_NotifyIconA),
+        unrecorded("GetSystemMetrics", &GetSystemMetrics),
+        unrecorded("MonitorFromPoint", &MonitorFromPoint),
+        unrecorded("MonitorFromWindow", &MonitorFromWindow),
+        unrecorded("GetMonitorInfoA", &GetMonitorInfoA),
+    };
+    return all;
 }
 
-template <typename Fn>
-void patch(HMODULE plugin, const char* dll, const char* name, Fn original, Fn replacement) {
-    void* previous = patchImport(plugin, dll, name, reinterpret_cast<void*>(replacement));
-    Original<Fn>::fn = previous != nullptr ? reinterpret_cast<Fn>(previous) : original;
+// Patching a module twice must not take the recorder for the system.
+bool patch(HMODULE plugin, const Hook& hook) {
+    void* previous = patchImport(plugin, hook.dll, hook.name, hook.wrapper);
+    if (previous != nullptr && previous != hook.wrapper)
+        hook.keepSystem(previous);
+    return previous != nullptr;
 }
 
 } // namespace
 
 void startRecordingApi(HMODULE plugin) {
-    clearRecordedCalls();
-    gVersion.reset();
-    gCursor.reset();
-    gTrackHandler = nullptr;
-    gMessageBoxHandler = nullptr;
-    gWaveFaked = false;
-    gWaveLevel.reset();
-    gAllocationsFail = false;
-    gDpi.reset();
-    gMonitors.clear();
-    gIconAddsToFail = 0;
-    SetEvent(gShellAnswers);
-    patch(plugin, "KERNEL32.dll", "GetPrivateProfileIntA", &GetPrivateProfileIntA,
-          &recGetPrivateProfileIntA);
-    patch(plugin, "KERNEL32.dll", "GetPrivateProfileStringA", &GetPrivateProfileStringA,
-          &recGetPrivateProfileStringA);
-    patch(plugin, "KERNEL32.dll", "WritePrivateProfileStringA", &WritePrivateProfileStringA,
-          &recWritePrivateProfileStringA);
-    patch(plugin, "KERNEL32.dll", "GetPrivateProfileIntW", &GetPrivateProfileIntW,
-          &recGetPrivateProfileIntW);
-    patch(plugin, "KERNEL32.dll", "GetPrivateProfileStringW", &GetPrivateProfileStringW,
-          &recGetPrivateProfileStringW);
-    patch(plugin, "KERNEL32.dll", "WritePrivateProfileStringW", &WritePrivateProfileStringW,
-          &recWritePrivateProfileStringW);
-    patch(plugin, "KERNEL32.dll", "GetVersionExA", &GetVersionExA, &recGetVersionExA);
-    patch(plugin, "KERNEL32.dll", "GetProcAddress", &GetProcAddress, &recGetProcAddress);
-    patch(plugin, "USER32.dll", "SetWindowLongA", &SetWindowLongA, &recSetWindowLongA);
-    void* previous = patchImport(plugin, "USER32.dll", "SetWindowLongW",
-                                 reinterpret_cast<void*>(&recSetWindowLongW));
-    SetWindowLongWTag::fn =
-        previous != nullptr ? reinterpret_cast<SetWindowLongWFn>(previous) : &SetWindowLongW;
-    patch(plugin, "USER32.dll", "SetTimer", &SetTimer, &recSetTimer);
-    patch(plugin, "USER32.dll", "KillTimer", &KillTimer, &recKillTimer);
-    patch(plugin, "USER32.dll", "LoadMenuA", &LoadMenuA, &recLoadMenuA);
-    patch(plugin, "USER32.dll", "GetSubMenu", &GetSubMenu, &recGetSubMenu);
-    patch(plugin, "USER32.dll", "CheckMenuItem", &CheckMenuItem, &recCheckMenuItem);
-    patch(plugin, "USER32.dll", "DestroyMenu", &DestroyMenu, &recDestroyMenu);
-    patch(plugin, "USER32.dll", "RegisterWindowMessageA", &RegisterWindowMessageA,
-          &recRegisterWindowMessageA);
-    patch(plugin, "USER32.dll", "SendMessageTimeoutA", &SendMessageTimeoutA,
-          &recSendMessageTimeoutA);
-    patch(plugin, "USER32.dll", "SendMessageA", &SendMessageA, &recSendMessageA);
-    patch(plugin, "USER32.dll", "GetCursorPos", &GetCursorPos, &recGetCursorPos);
-    patch(plugin, "USER32.dll", "TrackPopupMenu", &TrackPopupMenu, &recTrackPopupMenu);
-    patch(plugin, "USER32.dll", "MessageBoxA", &MessageBoxA, &recMessageBoxA);
-    patch(plugin, "USER32.dll", "PostMessageA", &PostMessageA, &recPostMessageA);
-    patch(plugin, "USER32.dll", "SetForegroundWindow", &SetForegroundWindow,
-          &recSetForegroundWindow);
-    patch(plugin, "USER32.dll", "GetSystemMetrics", &GetSystemMetrics, &recGetSystemMetrics);
-    patch(plugin, "USER32.dll", "MonitorFromPoint", &MonitorFromPoint, &recMonitorFromPoint);
-    patch(plugin, "USER32.dll", "MonitorFromWindow", &MonitorFromWindow, &recMonitorFromWindow);
-    patch(plugin, "USER32.dll", "GetMonitorInfoA", &GetMonitorInfoA, &recGetMonitorInfoA);
-    patch(plugin, "msvcrt.dll", "malloc", &malloc, &recMalloc);
-    patch(plugin, "SHELL32.dll", "Shell_NotifyIconA", &Shell_NotifyIconA, &recShell_NotifyIconA);
-    patch(plugin, "WINMM.DLL", "waveOutGetVolume", &waveOutGetVolume, &recWaveOutGetVolume);
+    for (const Hook& hook : hooks())
+        patch(plugin, hook);
+    void* previous =
+        patchImport(plugin, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&recMalloc));
+    if (previous != nullptr && previous != reinterpret_cast<void*>(&recMalloc))
+        gSystemMalloc = reinterpret_cast<MallocFn>(previous);
+    win32::Lock locked(gCallsLock);
+    gCalls.clear();
+    ++gGeneration;
+    gRecording = true;
+}
+
+bool hookImport(HMODULE plugin, const void* function) {
+    {
+        win32::Lock locked(gCallsLock);
+        gRecording = false;
+    }
+    for (const Hook& hook : hooks())
+        if (hook.function == function)
+            return patch(plugin, hook);
+    return false;
 }
 
 void clearRecordedCalls() {
@@ -536,40 +380,142 @@ std::vector<std::string> recordedFunctionNames() {
     return names;
 }
 
+// ---- Replacements -----------------------------------------------------------------
+
+void replaceApi(const void* function, std::shared_ptr<void> replacement) {
+    win32::Lock locked(gReplacementsLock);
+    for (auto& [key, existing] : gReplacements)
+        if (key == function) {
+            existing = std::move(replacement);
+            return;
+        }
+    gReplacements.emplace_back(function, std::move(replacement));
+}
+
+void resetApiFakes() {
+    {
+        win32::Lock locked(gReplacementsLock);
+        gReplacements.clear();
+    }
+    gAllocationsFail = false;
+    gIconAddsToFail = 0;
+    gShell.set(false);
+    gBroadcasts.set(false);
+}
+
 void fakeWindowsVersion(DWORD major, DWORD minor) {
-    gVersion = std::make_pair(major, minor);
+    overrideApi(&GetVersionExA, [=](auto, LPOSVERSIONINFOA info) {
+        info->dwMajorVersion = major;
+        info->dwMinorVersion = minor;
+        return TRUE;
+    });
 }
+
 void fakeCursorPosition(POINT point) {
-    gCursor = point;
+    overrideApi(&GetCursorPos, [=](auto, LPPOINT at) {
+        *at = point;
+        return TRUE;
+    });
 }
+
 void onTrackPopupMenu(std::function<void(HMENU, int, int, HWND)> handler) {
-    gTrackHandler = std::move(handler);
+    overrideApi(&TrackPopupMenu,
+                [handler](auto, HMENU menu, UINT, int x, int y, int, HWND owner, const RECT*) {
+                    handler(menu, x, y, owner);
+                    return TRUE;
+                });
 }
+
 void onMessageBox(std::function<void(HWND, const char*, const char*)> handler) {
-    gMessageBoxHandler = std::move(handler);
+    overrideApi(&MessageBoxA, [handler](auto, HWND owner, LPCSTR text, LPCSTR caption, UINT) {
+        handler(owner, text, caption);
+        return IDOK;
+    });
 }
+
 void failAllocations(bool fail) {
     gAllocationsFail = fail;
 }
+
 void fakeWaveOutVolume(std::optional<DWORD> level) {
-    gWaveFaked = true;
-    gWaveLevel = level;
+    overrideApi(&waveOutGetVolume, [level](auto, HWAVEOUT, LPDWORD out) -> MMRESULT {
+        if (!level)
+            return MMSYSERR_ERROR;
+        *out = *level;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 void fakeScreenDpi(int dpi) {
-    gDpi = dpi;
+    overrideApi(&GetSystemMetrics, [dpi](auto system, int index) {
+        switch (index) {
+        case SM_CXSMICON:
+        case SM_CYSMICON:
+            return MulDiv(16, dpi, 96);
+        case SM_CXICON:
+        case SM_CYICON:
+            return MulDiv(32, dpi, 96);
+        default:
+            return system(index);
+        }
+    });
 }
+
+namespace {
+
+// Fake monitor handles: index + this, never a real handle's value.
+constexpr ULONG_PTR kFakeMonitorBase = 0x7E570000;
+
+LONG distanceTo(const RECT& area, POINT point) {
+    const LONG dx = point.x < area.left     ? area.left - point.x
+                    : point.x >= area.right ? point.x - area.right + 1
+                                            : 0;
+    const LONG dy = point.y < area.top       ? area.top - point.y
+                    : point.y >= area.bottom ? point.y - area.bottom + 1
+                                             : 0;
+    return dx * dx + dy * dy;
+}
+
+HMONITOR nearestMonitor(const std::vector<FakeMonitor>& monitors, POINT point) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < monitors.size(); ++i)
+        if (distanceTo(monitors[i].area, point) < distanceTo(monitors[best].area, point))
+            best = i;
+    return reinterpret_cast<HMONITOR>(kFakeMonitorBase + best);
+}
+
+} // namespace
+
 void fakeMonitors(std::vector<FakeMonitor> monitors) {
-    gMonitors = std::move(monitors);
+    overrideApi(&MonitorFromPoint,
+                [monitors](auto, POINT point, DWORD) { return nearestMonitor(monitors, point); });
+    overrideApi(&MonitorFromWindow, [monitors](auto, HWND window, DWORD) {
+        RECT frame{};
+        GetWindowRect(window, &frame);
+        return nearestMonitor(
+            monitors, POINT{(frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2});
+    });
+    overrideApi(&GetMonitorInfoA, [monitors](auto system, HMONITOR monitor, LPMONITORINFO info) {
+        const ULONG_PTR index = reinterpret_cast<ULONG_PTR>(monitor) - kFakeMonitorBase;
+        if (index >= monitors.size())
+            return system(monitor, info);
+        info->rcMonitor = monitors[index].area;
+        info->rcWork = monitors[index].work;
+        info->dwFlags = index == 0 ? MONITORINFOF_PRIMARY : 0;
+        return TRUE;
+    });
 }
+
 void failIconAdds(int count) {
     gIconAddsToFail = count;
 }
+
 void hangShellUpdates(bool hang) {
-    if (hang)
-        ResetEvent(gShellAnswers);
-    else
-        SetEvent(gShellAnswers);
+    gShell.set(hang);
+}
+
+void holdBroadcasts(bool hold) {
+    gBroadcasts.set(hold);
 }
 
 std::uint64_t iconPicture(HICON icon) {

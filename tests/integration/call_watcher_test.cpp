@@ -23,40 +23,20 @@ std::size_t copyDataPassedOn() {
     return standin::countMessages(standin::Window::Main, WM_COPYDATA);
 }
 
-class CallWatcherTest : public PluginTest {
+class CallWatcherTest : public BesideSkypeTest {
   protected:
-    void prepare() override {
-        standin::writeIniContent(ini_);
-        sk::Config config;
-        config.answerMode = answerMode_;
-        config.answers = answers_;
-        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
-    }
+    CallWatcherTest() { stage_.ini = kStopOnCallOn; }
 
     void SetUp() override {
-        PluginTest::SetUp();
+        BesideSkypeTest::SetUp();
         if (HasFatalFailure())
             return;
-        ASSERT_TRUE(waitForQuietLink(answerMode_));
         link_ = skypeLink();
         ASSERT_NE(link_, nullptr);
         ASSERT_EQ(sk::snapshot().lastClient, link_) << "Skype's client is the link window";
         standin::clearLog();
     }
 
-    // Skype reports (to the link window unless the notification names
-    // another); returns the answer Skype got.
-    LRESULT notify(const sk::Notification& notification) {
-        const sk::Outcome outcome = sk::waitFor(sk::requestNotification(notification));
-        EXPECT_TRUE(outcome.completed && outcome.delivered);
-        return outcome.result;
-    }
-    LRESULT notify(const std::string& text) { return notify(sk::textNotification(text)); }
-
-    std::string ini_ = kStopOnCallOn;
-    sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
-    sk::CommandAnswers answers_ = sk::CommandAnswers::None;
-    std::unique_ptr<sk::Running> skype_;
     HWND link_ = nullptr;
 };
 
@@ -249,7 +229,7 @@ class CallScenarioTest : public CallWatcherTest, public testing::WithParamInterf
   protected:
     CallScenarioTest() {
         if (!GetParam().stopOnCall)
-            ini_.clear();
+            stage_.ini.clear();
     }
 };
 
@@ -261,7 +241,7 @@ TEST_P(CallScenarioTest, PausesAndResumesAsTheCallGoes) {
         SCOPED_TRACE("step " + std::to_string(index++) + " \"" + step.text + "\"");
         switch (step.kind) {
         case Step::Notify:
-            EXPECT_EQ(notify(step.text), 1) << "a Skype notification is taken";
+            EXPECT_EQ(skypeTells(step.text), 1) << "a Skype notification is taken";
             break;
         case Step::UserSets:
             standin::setPlayState(step.state, standin::Notify::StatusChanged);
@@ -294,12 +274,12 @@ TEST_F(CallWatcherTest, TheLinkTakesOnlyTheAttachedSkypesNotifications) {
     for (sk::Sender sender : {sk::Sender::Other, sk::Sender::None}) {
         sk::Notification ring = sk::textNotification(call("RINGING"));
         ring.sender = sender;
-        EXPECT_EQ(notify(ring), 0) << "not taken";
+        EXPECT_EQ(skypeTells(ring), 0) << "not taken";
     }
     EXPECT_EQ(pausesSent(), 0u);
     EXPECT_EQ(standin::playState(), Playing);
 
-    EXPECT_EQ(notify(call("RINGING")), 1);
+    EXPECT_EQ(skypeTells(call("RINGING")), 1);
     EXPECT_EQ(standin::playState(), Paused);
     EXPECT_EQ(copyDataPassedOn(), 0u);
 }
@@ -317,7 +297,7 @@ TEST_F(CallWatcherTest, CopyDataToThePlayersWindowGoesOnUntouched) {
         sk::Notification ring = sk::textNotification(call("RINGING"));
         ring.sender = sender;
         ring.target = host();
-        const LRESULT answer = notify(ring);
+        const LRESULT answer = skypeTells(ring);
         const auto passed = standin::lastMessage(standin::Window::Main, WM_COPYDATA);
         ASSERT_TRUE(passed.has_value());
         EXPECT_EQ(passed->wParam, reinterpret_cast<WPARAM>(window));
@@ -346,18 +326,11 @@ void PrintTo(const CallsAcross& c, std::ostream* out) {
 class CallsAcrossSessionsTest : public CallWatcherTest,
                                 public testing::WithParamInterface<CallsAcross> {
   protected:
-    CallsAcrossSessionsTest() { answers_ = sk::CommandAnswers::Later; }
-
-    static std::size_t heard(const std::string& command) {
-        std::size_t count = 0;
-        for (const sk::CopyDataRecord& record : sk::snapshot().records)
-            count += record.text() == command ? 1 : 0;
-        return count;
-    }
+    CallsAcrossSessionsTest() { stage_.skype.answers = sk::CommandAnswers::Later; }
 
     // The session ends as the case says, and Skype attaches the link again.
     void endAndAttachAgain() {
-        const std::size_t opened = heard(kProtocolCommand);
+        const std::size_t opened = skypeHeard(kProtocolCommand);
         switch (GetParam().end) {
         case SessionEnd::LogOut:
             ASSERT_TRUE(sk::waitFor(sk::requestLogOut()).completed);
@@ -381,10 +354,10 @@ class CallsAcrossSessionsTest : public CallWatcherTest,
             break;
         }
         discoveryTick();
-        ASSERT_TRUE(sk::pumpUntil([&] { return heard(kProtocolCommand) > opened; }));
+        ASSERT_TRUE(waitForSkypeToHear(kProtocolCommand, opened + 1));
         if (GetParam().errorAnswer) {
-            ASSERT_TRUE(sk::pumpUntil([] { return heard("SEARCH ACTIVECALLS") == 1; }));
-            EXPECT_EQ(notify("ERROR 2 Unknown command"), 1);
+            ASSERT_TRUE(waitForSkypeToHear("SEARCH ACTIVECALLS"));
+            EXPECT_EQ(skypeTells("ERROR 2 Unknown command"), 1);
         }
         settleSkypeLink();
         ASSERT_TRUE(sk::sync());
@@ -398,22 +371,22 @@ class CallsAcrossSessionsTest : public CallWatcherTest,
 TEST_P(CallsAcrossSessionsTest, OnlyCallsSkypeStillHasHoldThePause) {
     const CallsAcross& c = GetParam();
     standin::setPlayState(Playing, standin::Notify::StatusChanged);
-    EXPECT_EQ(notify(callOf(7, "RINGING")), 1);
+    EXPECT_EQ(skypeTells(callOf(7, "RINGING")), 1);
     ASSERT_EQ(standin::playState(), Paused);
     ASSERT_NO_FATAL_FAILURE(endAndAttachAgain());
-    EXPECT_EQ(heard("SEARCH ACTIVECALLS"), c.asked ? 1u : 0u);
+    EXPECT_EQ(skypeHeard("SEARCH ACTIVECALLS"), c.asked ? 1u : 0u);
     EXPECT_EQ(standin::playState(), Paused) << "an end changes nothing of the music";
 
     if (c.callGoesOn) {
-        EXPECT_EQ(notify(callOf(7, "MISSED")), 1);
+        EXPECT_EQ(skypeTells(callOf(7, "MISSED")), 1);
         EXPECT_EQ(standin::playState(), Playing) << "the call held the pause to its end";
         return;
     }
     // Call 7 is gone for good: the next call's pause is the only one.
     standin::setPlayState(Playing, standin::Notify::StatusChanged);
-    EXPECT_EQ(notify(callOf(8, "RINGING")), 1);
+    EXPECT_EQ(skypeTells(callOf(8, "RINGING")), 1);
     EXPECT_EQ(standin::playState(), Paused);
-    EXPECT_EQ(notify(callOf(8, "MISSED")), 1);
+    EXPECT_EQ(skypeTells(callOf(8, "MISSED")), 1);
     EXPECT_EQ(standin::playState(), Playing);
 }
 
@@ -427,7 +400,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class NoSkypeWindowTest : public CallWatcherTest {
   protected:
-    NoSkypeWindowTest() { answerMode_ = sk::AnswerMode::None; }
+    NoSkypeWindowTest() { stage_.skype.answerMode = sk::AnswerMode::None; }
 };
 
 // Until Skype attaches no window is known, so no ring pauses the player: not
@@ -437,7 +410,7 @@ TEST_F(NoSkypeWindowTest, NothingPausesBeforeSkypeAttaches) {
     for (sk::Sender sender : {sk::Sender::Skype, sk::Sender::None}) {
         sk::Notification ring = sk::textNotification(call("RINGING"));
         ring.sender = sender;
-        EXPECT_EQ(notify(ring), 0) << "not taken";
+        EXPECT_EQ(skypeTells(ring), 0) << "not taken";
     }
     EXPECT_EQ(pausesSent(), 0u);
     EXPECT_EQ(copyDataPassedOn(), 0u);
@@ -452,27 +425,27 @@ TEST_F(CallWatcherTest, ReadsOnlyWithinCbData) {
     sk::Notification unterminated = sk::textNotification(call("RINGING"));
     unterminated.bytes.pop_back();
     unterminated.cbData = static_cast<DWORD>(unterminated.bytes.size());
-    EXPECT_EQ(notify(unterminated), 1);
+    EXPECT_EQ(skypeTells(unterminated), 1);
     EXPECT_EQ(standin::playState(), Paused);
 
     // Cut short by cbData: "CALL 1234 STATUS MISS" names no status.
     sk::Notification cut = sk::textNotification(call("MISSED"));
     cut.cbData -= 3;
-    EXPECT_EQ(notify(cut), 1);
+    EXPECT_EQ(skypeTells(cut), 1);
     EXPECT_EQ(standin::playState(), Paused);
 
     sk::Notification empty = sk::textNotification(call("MISSED"));
     empty.cbData = 0;
-    notify(empty);
+    EXPECT_NE(skypeTells(empty), kUndelivered);
     EXPECT_EQ(standin::playState(), Paused);
 
     // No data at all is no notification: not taken.
     sk::Notification noData = sk::textNotification(call("MISSED"));
     noData.nullData = true;
-    EXPECT_EQ(notify(noData), 0);
+    EXPECT_EQ(skypeTells(noData), 0);
     EXPECT_EQ(standin::playState(), Paused);
 
-    EXPECT_EQ(notify(call("MISSED")), 1);
+    EXPECT_EQ(skypeTells(call("MISSED")), 1);
     EXPECT_EQ(standin::playState(), Playing);
     EXPECT_EQ(copyDataPassedOn(), 0u);
 }

@@ -6,8 +6,6 @@
 
 #include "message_filter.h"
 
-#include <memory>
-
 namespace {
 
 namespace sk = standin_skype;
@@ -32,39 +30,27 @@ bool lookedUp(const char* name) {
     return false;
 }
 
-bool skypeHolds(const std::string& text) {
-    for (const sk::CopyDataRecord& record : sk::snapshot().records)
-        if (record.text() == text)
-            return true;
-    return false;
-}
-
-class ElevatedPlayerTest : public PluginTest {
+// The attach reply must get through the filter for the stage to come up.
+class ElevatedPlayerTest : public BesideSkypeTest {
   protected:
+    ElevatedPlayerTest() {
+        stage_.ini = "[Tralmo]\nTRALMO_STOP_MUSIC=1\n";
+        stage_.playing = true;
+    }
     void configure(standin::PlayerOptions& options) override { options.elevated = elevated_; }
 
     void prepare() override {
         mf::clearFilterCalls();
         fakeWindowsVersion(major_, minor_);
-        standin::writeIniContent("[Tralmo]\nTRALMO_STOP_MUSIC=1\n");
-        standin::setPlayState(PlayState::Playing);
-        ASSERT_TRUE(startSkypeForPlugin(skype_));
-    }
-
-    // Skype reports a call status; whether the player's side took it.
-    bool notify(const std::string& text) {
-        const sk::Outcome outcome = sk::sendNotification(text);
-        return outcome.completed && outcome.delivered;
+        BesideSkypeTest::prepare();
     }
 
     bool elevated_ = true;
     DWORD major_ = 6;
     DWORD minor_ = 1;
-    std::unique_ptr<sk::Running> skype_;
 };
 
 TEST_F(ElevatedPlayerTest, OnWindows7SkypeReachesTheLinkWindowOnly) {
-    ASSERT_TRUE(waitForSkypeAttach()) << "the attach reply must get through the filter";
     const HWND link = skypeLink();
     ASSERT_NE(link, nullptr);
     EXPECT_TRUE(mf::deliverable(link, attachMessage()));
@@ -77,11 +63,11 @@ TEST_F(ElevatedPlayerTest, OnWindows7SkypeReachesTheLinkWindowOnly) {
         EXPECT_EQ(call.function, kFilterForWindow) << "nothing process-wide on Windows 7";
 
     standin::sendSongStarted();
-    ASSERT_TRUE(sk::pumpUntil([] { return skypeHolds(kSongMood); }));
+    ASSERT_TRUE(waitForSkypeToHear(kSongMood));
 
-    EXPECT_TRUE(notify("CALL 31 STATUS RINGING"));
+    EXPECT_EQ(skypeTells("CALL 31 STATUS RINGING"), 1);
     EXPECT_EQ(standin::playState(), PlayState::Paused);
-    EXPECT_TRUE(notify("CALL 31 STATUS MISSED"));
+    EXPECT_EQ(skypeTells("CALL 31 STATUS MISSED"), 1);
     EXPECT_EQ(standin::playState(), PlayState::Playing);
 }
 
@@ -91,9 +77,8 @@ class VistaElevatedTest : public ElevatedPlayerTest {
 };
 
 TEST_F(VistaElevatedTest, PublishesButNeverOpensWmCopyDataProcessWide) {
-    ASSERT_TRUE(waitForSkypeAttach());
     standin::sendSongStarted();
-    ASSERT_TRUE(sk::pumpUntil([] { return skypeHolds(kSongMood); }));
+    ASSERT_TRUE(waitForSkypeToHear(kSongMood));
 
     EXPECT_FALSE(lookedUp(kFilterForWindow)) << "Vista has no per-window filter";
     bool attachAllowed = false;
@@ -109,7 +94,7 @@ TEST_F(VistaElevatedTest, PublishesButNeverOpensWmCopyDataProcessWide) {
     EXPECT_FALSE(mf::deliverable(host(), WM_COPYDATA));
 
     // Calls are not heard: the player keeps playing through a ringing call.
-    EXPECT_FALSE(notify("CALL 32 STATUS RINGING"));
+    EXPECT_EQ(skypeTells("CALL 32 STATUS RINGING"), kUndelivered);
     EXPECT_EQ(standin::playState(), PlayState::Playing);
 }
 
@@ -123,7 +108,6 @@ class XpPlayerTest : public ElevatedPlayerTest {
 };
 
 TEST_F(XpPlayerTest, LooksUpNoFilterFunction) {
-    ASSERT_TRUE(waitForSkypeAttach());
     EXPECT_FALSE(lookedUp(kFilterForWindow));
     EXPECT_FALSE(lookedUp(kFilterForProcess));
     EXPECT_TRUE(mf::filterCalls().empty());

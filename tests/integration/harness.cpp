@@ -3,6 +3,7 @@
 #include "thread_windows.h"
 
 #include <algorithm>
+#include <functional>
 
 std::string pluginPath() {
     char self[MAX_PATH] = {};
@@ -28,6 +29,35 @@ std::vector<standin_skype::CopyDataRecord> skypeCommands(std::size_t first) {
 
 std::size_t skypeCommandCount() {
     return skypeCommands().size();
+}
+
+namespace {
+
+std::vector<std::string> textsOf(const std::vector<standin_skype::CopyDataRecord>& records) {
+    std::vector<std::string> texts;
+    for (const standin_skype::CopyDataRecord& record : records)
+        texts.push_back(record.text());
+    return texts;
+}
+
+} // namespace
+
+std::vector<std::string> skypeCommandTexts(std::size_t first) {
+    return textsOf(skypeCommands(first));
+}
+
+std::vector<std::string> skypeTexts(std::size_t first) {
+    return textsOf(standin_skype::snapshot(first).records);
+}
+
+std::string lastSkypeCommand() {
+    const std::vector<std::string> commands = skypeCommandTexts();
+    return commands.empty() ? std::string() : commands.back();
+}
+
+std::size_t skypeHeard(const std::string& text, std::size_t first) {
+    const std::vector<std::string> texts = skypeTexts(first);
+    return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
 }
 
 bool sentMessageQueued() {
@@ -63,30 +93,82 @@ bool waitForSkypeAttach() {
     });
 }
 
+bool waitForLastSkypeCommand(const std::string& text) {
+    return standin_skype::pumpUntil([&text] { return lastSkypeCommand() == text; });
+}
+
+bool waitForSkypeToHear(const std::string& text, std::size_t times, std::size_t first) {
+    return standin_skype::pumpUntil([&] { return skypeHeard(text, first) >= times; });
+}
+
+std::size_t timedOutCommands() {
+    std::size_t count = 0;
+    for (const ApiCall& call : recordedCalls({"SendMessageTimeoutA"}))
+        count += call.args[1] == WM_COPYDATA && call.result == 0 ? 1 : 0;
+    return count;
+}
+
+bool waitForTimedOutCommand(std::size_t before) {
+    return standin_skype::pumpUntil(
+        [before] { return timedOutCommands() > before && sendsInFlight() == 0; });
+}
+
 namespace {
 
+// Handles what other threads send this thread for a while, leaving what is
+// posted to it unread.
+void serveSendsFor(DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (DWORD passed = 0; passed < ms; passed = GetTickCount() - start) {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - passed, QS_SENDMESSAGE);
+    }
+}
+
 // Pumps until `activity` (a count that only grows) stays put over a quiet
-// spell and `idle` holds, or a safety bound passes.
-void pumpUntilQuiet(const std::function<std::size_t()>& activity,
-                    const std::function<bool()>& idle) {
+// spell and `idle` holds; false after a safety bound.
+bool pumpUntilQuiet(const std::function<std::size_t()>& activity, const std::function<bool()>& idle,
+                    void (*pump)(DWORD) = standin::pumpFor) {
     constexpr DWORD kQuietMs = 150;
     constexpr int kMostRounds = 40;
     std::size_t seen = activity();
     for (int round = 0; round < kMostRounds; ++round) {
-        standin::pumpFor(kQuietMs);
+        pump(kQuietMs);
         const std::size_t now = activity();
         if (now == seen && idle())
-            return;
+            return true;
         seen = now;
     }
+    return false;
+}
+
+std::size_t linkActivity() {
+    return standin_skype::recordCount() + recordedCalls({"SendMessageTimeoutA"}).size();
 }
 
 } // namespace
 
 void settleSkypeLink() {
-    pumpUntilQuiet(
-        [] { return standin_skype::recordCount() + recordedCalls({"SendMessageTimeoutA"}).size(); },
-        [] { return sendsInFlight() == 0; });
+    EXPECT_TRUE(pumpUntilQuiet(linkActivity, [] { return sendsInFlight() == 0; }))
+        << "the link never fell quiet";
+}
+
+void settleSkypeLinkUnread() {
+    EXPECT_TRUE(pumpUntilQuiet(
+        linkActivity, [] { return sendsInFlight() == 0; }, serveSendsFor))
+        << "the link never fell quiet";
+}
+
+std::vector<std::string> skypeTextsSettled(std::size_t first, std::size_t awaited) {
+    EXPECT_TRUE(waitForSkypeRecords(first + awaited)) << "Skype is still waiting";
+    settleSkypeLink();
+    return skypeTexts(first);
+}
+
+std::size_t skypeCommandsSettled() {
+    settleSkypeLink();
+    return skypeCommandCount();
 }
 
 std::vector<std::string> trayTips() {
@@ -106,8 +188,9 @@ bool waitForTrayTip(const std::string& tip) {
 }
 
 void settleTrayTips() {
-    pumpUntilQuiet([] { return recordedCalls({"Shell_NotifyIconA"}).size(); },
-                   [] { return trayCallsInFlight() == 0; });
+    EXPECT_TRUE(pumpUntilQuiet([] { return recordedCalls({"Shell_NotifyIconA"}).size(); },
+                               [] { return trayCallsInFlight() == 0; }))
+        << "the tooltips never settled";
 }
 
 testing::AssertionResult startSkypeForPlugin(std::unique_ptr<standin_skype::Running>& skype,
@@ -119,13 +202,15 @@ testing::AssertionResult startSkypeForPlugin(std::unique_ptr<standin_skype::Runn
     return testing::AssertionSuccess();
 }
 
-testing::AssertionResult waitForQuietLink(standin_skype::AnswerMode mode) {
-    if (mode != standin_skype::AnswerMode::None && !waitForSkypeAttach())
+testing::AssertionResult waitForQuietLink(bool attaches) {
+    if (attaches && !waitForSkypeAttach())
         return testing::AssertionFailure() << "Skype never attached the link";
-    if (mode == standin_skype::AnswerMode::None &&
+    if (!attaches &&
         !standin_skype::pumpUntil([] { return standin_skype::snapshot().discovers > 0; }))
         return testing::AssertionFailure() << "Skype never heard the link's Discover";
     settleSkypeLink();
+    if (!standin_skype::sync())
+        return testing::AssertionFailure() << "Skype never caught up";
     return testing::AssertionSuccess();
 }
 
@@ -133,15 +218,18 @@ testing::AssertionResult startSkypeAndAttach(std::unique_ptr<standin_skype::Runn
     const testing::AssertionResult started = startSkypeForPlugin(skype);
     if (!started)
         return started;
-    sendToHost(WM_TIMER, kDiscoveryTimer, 0);
+    discoveryTick();
     return waitForQuietLink();
 }
 
-bool waitForLastSkypeCommand(const std::string& text) {
-    return standin_skype::pumpUntil([&text] {
-        const std::vector<standin_skype::CopyDataRecord> commands = skypeCommands();
-        return !commands.empty() && commands.back().text() == text;
-    });
+LRESULT skypeTells(const standin_skype::Notification& notification) {
+    const standin_skype::Outcome outcome =
+        standin_skype::waitFor(standin_skype::requestNotification(notification));
+    return outcome.completed && outcome.delivered ? outcome.result : kUndelivered;
+}
+
+LRESULT skypeTells(const std::string& text) {
+    return skypeTells(standin_skype::textNotification(text));
 }
 
 namespace {
@@ -187,6 +275,24 @@ void discoveryTick() {
     sendToHost(WM_TIMER, kDiscoveryTimer, 0);
 }
 
+void tickAndSettle() {
+    discoveryTick();
+    settleSkypeLink();
+}
+
+void playSong(int position) {
+    standin::setPosition(position);
+    standin::sendSongStarted();
+}
+
+testing::AssertionResult holdTheShellOverSong(int position) {
+    hangShellUpdates(true);
+    playSong(position);
+    if (!standin::pumpUntil([] { return trayCallsInFlight() == 1; }, 5000))
+        return testing::AssertionFailure() << "no tooltip went to the shell";
+    return testing::AssertionSuccess();
+}
+
 std::size_t discoverBroadcasts() {
     const UINT discover = registeredMessage(standin_skype::kDiscoverMessageName);
     std::size_t count = 0;
@@ -196,14 +302,21 @@ std::size_t discoverBroadcasts() {
     return count;
 }
 
+std::string startPlayer(const standin::PlayerOptions& options) {
+    if (!standin::createPlayer(options))
+        return "no player window: is there a display?";
+    if (!standin::loadPlugin(pluginPath()))
+        return standin::pluginError();
+    resetApiFakes();
+    startRecordingApi(standin::pluginModule());
+    return standin::describePlugin() != nullptr ? "" : standin::pluginError();
+}
+
 void PluginTest::SetUp() {
     standin::PlayerOptions options;
     options.titles = {"First Song", "Second Song", "Third Song"};
     configure(options);
-    ASSERT_TRUE(standin::createPlayer(options)) << "no player window: is there a display?";
-    ASSERT_TRUE(standin::loadPlugin(pluginPath())) << standin::pluginError();
-    startRecordingApi(standin::pluginModule());
-    ASSERT_NE(standin::describePlugin(), nullptr) << standin::pluginError();
+    ASSERT_EQ(startPlayer(options), "");
     prepare();
     if (initAtSetUp()) {
         ASSERT_TRUE(standin::initPlugin()) << standin::pluginError();
@@ -212,7 +325,34 @@ void PluginTest::SetUp() {
 }
 
 void PluginTest::TearDown() {
+    resetApiFakes();
     standin::destroyPlayer();
+}
+
+testing::AssertionResult prepareStage(const Stage& stage,
+                                      std::unique_ptr<standin_skype::Running>& skype) {
+    if (!stage.ini.empty() && !standin::writeIniContent(stage.ini))
+        return testing::AssertionFailure() << "cannot write the ini file";
+    if (stage.playing)
+        standin::setPlayState(standin::PlayState::Playing);
+    return startSkypeForPlugin(skype, stage.skype);
+}
+
+testing::AssertionResult enterStage(const Stage& stage) {
+    if (stage.manualTicks && !KillTimer(standin::mainWindow(), kDiscoveryTimer))
+        return testing::AssertionFailure() << "no discovery timer to stop";
+    if (!stage.quietLink)
+        return testing::AssertionSuccess();
+    const standin_skype::Config& skype = stage.skype;
+    return waitForQuietLink(skype.answerMode != standin_skype::AnswerMode::None && !skype.askUser &&
+                            skype.attachStatus == standin_skype::kAttachSuccess);
+}
+
+void BesideSkypeTest::SetUp() {
+    PluginTest::SetUp();
+    if (!HasFatalFailure() && initAtSetUp()) {
+        ASSERT_TRUE(enterStage(stage_));
+    }
 }
 
 // ---- Dialogs -----------------------------------------------------------------

@@ -46,6 +46,13 @@ UINT registeredMessage(const char* name);
 inline constexpr char kProtocolCommand[] = "PROTOCOL 7";
 std::vector<standin_skype::CopyDataRecord> skypeCommands(std::size_t first = 0);
 std::size_t skypeCommandCount();
+// The same as text; skypeTexts has every record's, the protocol included.
+std::vector<std::string> skypeCommandTexts(std::size_t first = 0);
+std::vector<std::string> skypeTexts(std::size_t first = 0);
+// The last command's text, "" when none came.
+std::string lastSkypeCommand();
+// How many of the records from `first` on read `text`.
+std::size_t skypeHeard(const std::string& text, std::size_t first = 0);
 
 // Waits, without handling anything, until another thread's send to this
 // thread is queued (false after a safety bound).
@@ -60,23 +67,40 @@ inline constexpr char kSkypeLinkClass[] = "TralmoSkypeLink";
 bool waitForSkypeRecords(std::size_t count);  // every record, PROTOCOL 7 included
 bool waitForSkypeCommands(std::size_t count); // as skypeCommands counts
 bool waitForSkypeAttach();                    // Skype attached the link and heard PROTOCOL 7
+bool waitForLastSkypeCommand(const std::string& text);
+bool waitForSkypeToHear(const std::string& text, std::size_t times = 1, std::size_t first = 0);
+// Until a command to Skype timed out beyond the `before` that had, and no
+// send is on its way.
+bool waitForTimedOutCommand(std::size_t before);
+std::size_t timedOutCommands();
 // Pumps until the plug-in has nothing on its way to Skype: no send in
-// progress and nothing new for a while. For tests that show nothing is sent.
+// progress and nothing new for a while; a failure of the test if that never
+// comes. For tests that show nothing is sent.
 void settleSkypeLink();
+// The same, handling only what other threads send this thread: what they
+// post to it (a link thread's notice) stays unread.
+void settleSkypeLinkUnread();
+// Once `awaited` records from `first` on came and the link fell quiet: the
+// texts from `first` on.
+std::vector<std::string> skypeTextsSettled(std::size_t first, std::size_t awaited = 0);
+std::size_t skypeCommandsSettled();
 // A stand-in Skype that serves this process, where the plug-in's link window
 // lives; started in prepare(), before the plug-in looks for it.
 testing::AssertionResult startSkypeForPlugin(std::unique_ptr<standin_skype::Running>& skype,
                                              standin_skype::Config config = {});
-// Where a story starts: Skype attached the link (or, one that never answers,
-// heard its Discover), and nothing is on its way.
-testing::AssertionResult
-waitForQuietLink(standin_skype::AnswerMode mode = standin_skype::AnswerMode::Immediate);
+// Where a story starts: Skype attached the link (or, one that will not,
+// heard its Discover), Skype has done all it was asked, and nothing is on its
+// way.
+testing::AssertionResult waitForQuietLink(bool attaches = true);
 // For a story that starts after init without Skype: starts the stand-in, has
 // the plug-in look for it at once (a discovery tick by hand), and waits for a
 // quiet link.
 testing::AssertionResult startSkypeAndAttach(std::unique_ptr<standin_skype::Running>& skype);
-// Pumps until the last command Skype holds (PROTOCOL 7 aside) reads `text`.
-bool waitForLastSkypeCommand(const std::string& text);
+// Skype sends a notification (to the link window unless it names another)
+// and waits: the answer it got, or kUndelivered.
+inline constexpr LRESULT kUndelivered = -1;
+LRESULT skypeTells(const standin_skype::Notification& notification);
+LRESULT skypeTells(const std::string& text);
 // Whether a link window is left anywhere in this process, on any thread.
 bool skypeLinkRemains();
 
@@ -94,10 +118,20 @@ bool stampFile(const std::string& path, int hours);
 
 // Sends a message to the player's main window, as the host or the shell would.
 LRESULT sendToHost(UINT message, WPARAM wParam, LPARAM lParam);
-// One tick of the plug-in's discovery timer, sent by hand.
+// One tick of the plug-in's discovery timer, sent by hand; tickAndSettle also
+// lets what it set off run its course.
 void discoveryTick();
+void tickAndSettle();
+// The host moves to the entry and starts it (the play state stays).
+void playSong(int position);
+// The entry's tooltip hangs in the shell on its way there.
+testing::AssertionResult holdTheShellOverSong(int position);
 // The Discover broadcasts the plug-in has made, as recorded.
 std::size_t discoverBroadcasts();
+
+// A new player on this thread with gen_tralmo.dll loaded afresh, its calls
+// recorded and no fake left: "" when it came up, else what did not.
+std::string startPlayer(const standin::PlayerOptions& options);
 
 // Each test gets a new player, a fresh ini file and a freshly loaded plug-in.
 // Override prepare() to set options, ini content, stand-ins and fakes before
@@ -117,6 +151,32 @@ class PluginTest : public testing::Test {
     HWND host() const { return standin::mainWindow(); }
     HWND playlist() const { return standin::playlistWindow(); }
     PluginDescriptor* descriptor() const { return standin::pluginDescriptor(); }
+};
+
+// ---- The plug-in beside Skype -------------------------------------------------
+
+// What a story beside Skype starts from.
+struct Stage {
+    std::string ini;      // the ini file init reads
+    bool playing = false; // the host plays as init runs
+    standin_skype::Config skype;
+    bool manualTicks = false; // the discovery timer stops: the test ticks by hand
+    bool quietLink = true;    // the story starts at a quiet link (see waitForQuietLink)
+};
+// Before init: the ini file, the play state and Skype.
+testing::AssertionResult prepareStage(const Stage& stage,
+                                      std::unique_ptr<standin_skype::Running>& skype);
+// After init: the timer and the link.
+testing::AssertionResult enterStage(const Stage& stage);
+
+// A PluginTest on the stage_ its constructor sets; SetUp enters it after init.
+class BesideSkypeTest : public PluginTest {
+  protected:
+    void SetUp() override;
+    void prepare() override { ASSERT_TRUE(prepareStage(stage_, skype_)); }
+
+    Stage stage_;
+    std::unique_ptr<standin_skype::Running> skype_;
 };
 
 // ---- Dialogs -----------------------------------------------------------------

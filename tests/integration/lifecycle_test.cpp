@@ -6,6 +6,7 @@
 #include "import_table.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <memory>
 #include <optional>
@@ -40,17 +41,6 @@ std::vector<std::string> exportedNames(HMODULE module) {
 GetGeneralPurposePluginFn exportedEntry(HMODULE module) {
     return reinterpret_cast<GetGeneralPurposePluginFn>(
         reinterpret_cast<void (*)()>(GetProcAddress(module, host::kExportName)));
-}
-
-// A broadcast nobody took: the plug-in's Discover then counts as undelivered.
-using SendTimeoutFn = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR);
-SendTimeoutFn gSendTimeoutBehind = nullptr;
-
-LRESULT WINAPI broadcastsUndelivered(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                     UINT flags, UINT timeout, PDWORD_PTR answer) {
-    const LRESULT sent =
-        gSendTimeoutBehind(window, message, wParam, lParam, flags, timeout, answer);
-    return window == HWND_BROADCAST ? 0 : sent;
 }
 
 } // namespace
@@ -116,9 +106,9 @@ TEST_F(LibraryTest, CarriesItsVersionResource) {
 }
 
 // Seven 32-bit fields at the offsets Winamp uses, whatever the header shared
-// with the stand-in says: the host writes its window and the library's
-// instance into the last two before init, which hooks that window and loads
-// its menu from that instance.
+// with the stand-in says: the host writes its window and an instance into the
+// last two before init, which hooks that window and loads its menu from that
+// instance, whichever it is.
 class LibraryBeforeInitTest : public PluginTest {
   protected:
     bool initAtSetUp() override { return false; }
@@ -137,13 +127,14 @@ TEST_F(LibraryBeforeInitTest, DescriptorHoldsItsSevenFields) {
         EXPECT_TRUE(field[entry] > image && field[entry] < image + nt->OptionalHeader.SizeOfImage)
             << "field " << entry;
 
+    const auto other = handle(GetModuleHandleA(nullptr));
     field[5] = handle(host());
-    field[6] = image;
+    field[6] = other;
     ASSERT_TRUE(standin::initPlugin());
     EXPECT_FALSE(standin::ownsWindowProc(standin::Window::Main)) << "the host's window not hooked";
     const auto menus = recordedCalls({"LoadMenuA"});
     ASSERT_EQ(menus.size(), 1u);
-    EXPECT_EQ(menus[0].args[0], image);
+    EXPECT_EQ(menus[0].args[0], other);
 }
 
 TEST_F(LibraryTest, HandsOutOneDescriptorInEveryState) {
@@ -305,28 +296,26 @@ void PrintTo(const QuitCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-// Beside a Skype that answers, so that the exit mood has somewhere to go.
-class QuitTest : public PluginTest, public testing::WithParamInterface<QuitCase> {
+// Beside a Skype that answers, so that the exit mood has somewhere to go:
+// it attaches, even where the broadcast seemed undelivered.
+class QuitTest : public BesideSkypeTest, public testing::WithParamInterface<QuitCase> {
   protected:
+    QuitTest() { stage_.ini = GetParam().ini; }
     void prepare() override {
-        ASSERT_TRUE(standin::writeIniContent(GetParam().ini));
-        if (!GetParam().discoveryDelivered) {
-            gSendTimeoutBehind = reinterpret_cast<SendTimeoutFn>(
-                patchImport(standin::pluginModule(), "USER32.dll", "SendMessageTimeoutA",
-                            reinterpret_cast<void*>(&broadcastsUndelivered)));
-            ASSERT_NE(gSendTimeoutBehind, nullptr);
-        }
-        ASSERT_TRUE(startSkypeForPlugin(skype_));
+        if (!GetParam().discoveryDelivered) // as a broadcast nobody took
+            overrideApi(&SendMessageTimeoutA,
+                        [](auto system, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                           UINT flags, UINT timeout, PDWORD_PTR answer) {
+                            const LRESULT sent =
+                                system(window, message, wParam, lParam, flags, timeout, answer);
+                            return window == HWND_BROADCAST ? 0 : sent;
+                        });
+        BesideSkypeTest::prepare();
     }
-
-    std::unique_ptr<standin_skype::Running> skype_;
 };
 
 TEST_P(QuitTest, SendsTheExitMoodSavesThenRemovesTheIcons) {
     const QuitCase& c = GetParam();
-    // Skype attaches, even where the broadcast seemed undelivered.
-    ASSERT_TRUE(waitForSkypeAttach());
-    settleSkypeLink();
     const HWND link = skypeLink();
     const std::size_t seen = standin_skype::recordCount();
     clearRecordedCalls();
@@ -385,72 +374,55 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The exit mood is what Skype ends with, whenever quit meets it: right after
 // init, or while Skype attaches during quit; and quit keeps its bound while
-// Skype and the shell hang.
-class ExitMoodTest : public PluginTest {
+// the broadcast and the shell hang.
+class ExitMoodTest : public BesideSkypeTest {
   protected:
-    void prepare() override {
-        ASSERT_TRUE(standin::writeIniContent("[Tralmo]\nTRALMO_EXIT_MOOD=Gone fishing\n"));
-        standin::setPlayState(standin::PlayState::Playing);
-        ASSERT_TRUE(startSkypeForPlugin(skype_, config_));
+    ExitMoodTest() {
+        stage_.ini = "[Tralmo]\nTRALMO_EXIT_MOOD=Gone fishing\n";
+        stage_.playing = true;
     }
     bool initAtSetUp() override { return false; }
-    void TearDown() override {
-        hangShellUpdates(false);
-        PluginTest::TearDown();
-    }
-
-    static std::string lastMood() {
-        const auto commands = skypeCommands();
-        return commands.empty() ? std::string() : commands.back().text();
-    }
-
-    // The next song's tooltip hangs in the shell: quit's waits handle what
-    // other threads send meanwhile.
-    static void holdTheShell() {
-        hangShellUpdates(true);
-        standin::setPosition(1);
-        standin::sendSongStarted();
-        ASSERT_TRUE(standin::pumpUntil([] { return trayCallsInFlight() == 1; }, 5000));
-    }
-
-    standin_skype::Config config_;
-    std::unique_ptr<standin_skype::Running> skype_;
 };
 
 TEST_F(ExitMoodTest, QuitRightAfterInitSetsIt) {
     ASSERT_TRUE(standin::initPlugin());
     ASSERT_TRUE(standin::quitPlugin());
-    EXPECT_EQ(lastMood(), kExitMood);
+    EXPECT_EQ(lastSkypeCommand(), kExitMood);
 }
 
+// Skype attaches the link again as the exit mood leaves; quit's waits (the
+// next song's tooltip hangs in the shell) take the attach, and the new
+// session gets the exit mood too, not the song.
 TEST_F(ExitMoodTest, ASkypeAttachingDuringQuitGetsItNotTheSong) {
     ASSERT_TRUE(standin::initPlugin());
-    ASSERT_TRUE(waitForSkypeCommands(1)) << "the song";
-    ASSERT_TRUE(waitForQuietLink());
-    ASSERT_NO_FATAL_FAILURE(holdTheShell());
-    // Skype attaches the link again once quit is waiting.
-    constexpr DWORD kWhileQuitWaitsMs = 100;
-    standin_skype::requestHang(kWhileQuitWaitsMs);
-    standin_skype::requestAttach(standin_skype::kAttachSuccess);
+    ASSERT_TRUE(enterStage(stage_));
+    ASSERT_TRUE(holdTheShellOverSong(1));
+    settleSkypeLink();
+    std::atomic<standin_skype::RequestId> attach{0};
+    overrideApi(&SendMessageTimeoutA,
+                [&attach](auto system, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                          UINT flags, UINT timeout, PDWORD_PTR answer) {
+                    if (message == WM_COPYDATA && attach == 0)
+                        attach = standin_skype::requestAttach(standin_skype::kAttachSuccess);
+                    return system(window, message, wParam, lParam, flags, timeout, answer);
+                });
+    const std::size_t before = standin_skype::recordCount();
     ASSERT_TRUE(standin::quitPlugin());
-    EXPECT_EQ(lastMood(), kExitMood);
+    EXPECT_TRUE(standin_skype::waitFor(attach).delivered) << "the attach came after quit";
+    EXPECT_EQ(skypeTexts(before),
+              (std::vector<std::string>{kExitMood, kProtocolCommand, kExitMood}));
 }
 
-class HungQuitTest : public ExitMoodTest {
-  protected:
-    // Skype takes the Discover broadcast past quit's bound, and short of the
-    // two waits quit once made in a row.
-    HungQuitTest() { config_.discoverHangMs = 1800; }
-};
-
-TEST_F(HungQuitTest, QuitReturnsWhileSkypeAndTheShellStillHang) {
+// Quit returns while what it waits for still hangs, bounded by its own
+// deadline, not by them.
+TEST_F(ExitMoodTest, QuitReturnsWhileTheBroadcastAndTheShellStillHang) {
+    holdBroadcasts(true);
     ASSERT_TRUE(standin::initPlugin());
-    ASSERT_TRUE(standin_skype::pumpUntil([] { return standin_skype::snapshot().discovers == 1; }));
-    const standin_skype::RequestId hangOver = standin_skype::requestSync();
-    ASSERT_NO_FATAL_FAILURE(holdTheShell());
+    ASSERT_TRUE(standin_skype::pumpUntil([] { return sendsInFlight() == 1; }));
+    ASSERT_TRUE(holdTheShellOverSong(1));
     ASSERT_TRUE(standin::quitPlugin());
-    EXPECT_FALSE(standin_skype::waitFor(hangOver, 0).completed) << "Skype still hangs";
-    EXPECT_TRUE(standin_skype::waitFor(hangOver).completed);
+    EXPECT_EQ(sendsInFlight(), 1) << "quit waited for the broadcast";
+    EXPECT_EQ(trayCallsInFlight(), 1) << "quit waited for the shell";
 }
 
 // ---- After shut-down ---------------------------------------------------------------
@@ -525,12 +497,8 @@ LRESULT CALLBACK testSubclass(HWND window, UINT message, WPARAM wParam, LPARAM l
 using PinnedLibraryTest = UnloadTest;
 
 TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilencesThePlugin) {
-    standin_skype::Config config;
-    config.clientProcess = GetCurrentProcessId();
-    standin_skype::Running skype(config);
-    ASSERT_TRUE(skype.started());
-    sendToHost(WM_TIMER, kDiscoveryTimer, 0); // Skype answers this Discover
-    ASSERT_TRUE(waitForSkypeAttach());
+    std::unique_ptr<standin_skype::Running> skype;
+    ASSERT_TRUE(startSkypeAndAttach(skype));
 
     // Running: a song start is published and a ringing call pauses.
     standin::setPlayState(standin::PlayState::Playing);
@@ -538,9 +506,7 @@ TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilences
     standin::sendSongStarted();
     EXPECT_TRUE(waitForSkypeRecords(records + 1));
     sendToHost(WM_COMMAND, IDM_STOP_ON_CALL, 0);
-    standin_skype::Outcome ringing = standin_skype::sendNotification("CALL 7 STATUS RINGING");
-    EXPECT_TRUE(ringing.delivered);
-    EXPECT_EQ(ringing.result, 1);
+    EXPECT_EQ(skypeTells("CALL 7 STATUS RINGING"), 1);
     EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
     EXPECT_TRUE(waitForSkypeRecords(records + 2)); // the pause is published
     settleSkypeLink();
@@ -580,8 +546,7 @@ TEST_F(PinnedLibraryTest, LaterSubclassKeepsTheChainAndTheLibraryAndQuitSilences
     settleSkypeLink();
     EXPECT_EQ(standin_skype::recordCount(), records);
     EXPECT_EQ(skypeLink(), nullptr);
-    ringing = standin_skype::sendNotification("CALL 8 STATUS RINGING");
-    EXPECT_FALSE(ringing.delivered);
+    EXPECT_EQ(skypeTells("CALL 8 STATUS RINGING"), kUndelivered);
     EXPECT_EQ(standin::playState(), standin::PlayState::Playing);
     EXPECT_EQ(standin::countCommands(standin::Window::Main, host::kCommandPause), 0u);
     EXPECT_GT(gTestSubclassCalls, 0);

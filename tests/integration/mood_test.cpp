@@ -1,7 +1,6 @@
 // The mood text as Skype receives it, byte for byte, and when it is composed.
 #include "harness.h"
 
-#include <memory>
 #include <optional>
 
 namespace {
@@ -37,22 +36,12 @@ testing::AssertionResult isMoodRecord(const sk::CopyDataRecord& record, const st
     return testing::AssertionSuccess();
 }
 
-class MoodTest : public PluginTest {
+class MoodTest : public BesideSkypeTest {
   protected:
     void configure(standin::PlayerOptions& options) override { options.titles = titles_; }
 
-    void prepare() override {
-        if (!ini_.empty())
-            standin::writeIniContent(ini_);
-        ASSERT_TRUE(startSkypeForPlugin(skype_));
-        clearRecordedCalls();
-    }
-
     void SetUp() override {
-        PluginTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        ASSERT_TRUE(waitForQuietLink());
+        BesideSkypeTest::SetUp();
         link_ = skypeLink();
     }
 
@@ -60,17 +49,7 @@ class MoodTest : public PluginTest {
         standin::writeIniContent("[Tralmo]\nTRALMO_USER_STRING=" + text + "\n");
     }
 
-    std::size_t moodsSent() const { return skypeCommandCount(); }
-    // Once the link has nothing more on its way.
-    std::size_t moodsSettled() const {
-        settleSkypeLink();
-        return skypeCommandCount();
-    }
-    std::string lastMood() const { return skypeCommands().back().text(); }
-
     std::vector<std::string> titles_{"Song"};
-    std::string ini_;
-    std::unique_ptr<sk::Running> skype_;
     HWND link_ = nullptr; // it goes at quit
 };
 
@@ -121,14 +100,14 @@ const Case kCases[] = {
 class MoodBytesTest : public MoodTest, public testing::WithParamInterface<Case> {
   protected:
     MoodBytesTest() {
-        ini_ = GetParam().ini;
+        stage_.ini = GetParam().ini;
         titles_ = {GetParam().title};
     }
 };
 
 TEST_P(MoodBytesTest, ReachesSkypeExactly) {
     const Case& c = GetParam();
-    ASSERT_EQ(moodsSent(), 0u);
+    ASSERT_EQ(skypeCommandCount(), 0u);
     switch (c.action) {
     case Action::SongStarts:
         standin::sendSongStarted();
@@ -142,11 +121,11 @@ TEST_P(MoodBytesTest, ReachesSkypeExactly) {
         break;
     }
     if (!c.command) {
-        EXPECT_EQ(moodsSettled(), 0u);
+        EXPECT_EQ(skypeCommandsSettled(), 0u);
         return;
     }
     ASSERT_TRUE(waitForSkypeCommands(1));
-    ASSERT_EQ(moodsSettled(), 1u);
+    ASSERT_EQ(skypeCommandsSettled(), 1u);
     EXPECT_TRUE(isMoodRecord(skypeCommands()[0], *c.command, link_));
     if (c.action == Action::Quits) {
         EXPECT_EQ(trayTips(), std::vector<std::string>{""}) << "no title on exit";
@@ -173,10 +152,10 @@ TEST_F(MoodTest, TooltipTakes127CharactersAndFollowsEvenWhenInactive) {
     standin::setTitles({"Other"});
     standin::sendSongStarted();
     EXPECT_TRUE(waitForTrayTip("Other"));
-    EXPECT_EQ(moodsSettled(), 1u);
+    EXPECT_EQ(skypeCommandsSettled(), 1u);
 
     sendToHost(WM_COMMAND, 104, 0); // on again: nothing is composed by that alone
-    EXPECT_EQ(moodsSettled(), 1u);
+    EXPECT_EQ(skypeCommandsSettled(), 1u);
 }
 
 TEST_F(MoodTest, TitleOf64KiBArrivesWhole) {
@@ -188,7 +167,7 @@ TEST_F(MoodTest, TitleOf64KiBArrivesWhole) {
 
     standin::sendSongStarted();
     ASSERT_TRUE(waitForSkypeCommands(1));
-    EXPECT_EQ(moodsSettled(), 1u);
+    EXPECT_EQ(skypeCommandsSettled(), 1u);
     EXPECT_TRUE(isMoodRecord(skypeCommands()[0], kRich + ("<" + title + "> playing"), link_));
 }
 
@@ -205,15 +184,14 @@ TEST_F(MoodTest, TheTemplateIsReadAgainOnlyWhenTheIniFileChanged) {
     const std::vector<std::string> titles = {"One", "Two", "Three"};
     standin::setTitles(titles);
     auto play = [&](int entry, const std::string& prefix) {
-        standin::setPosition(entry);
-        standin::sendSongStarted();
+        playSong(entry);
         return waitForLastSkypeCommand(kRich + prefix + titles[static_cast<std::size_t>(entry)]);
     };
     setTemplate("Now: [%title%]");
     ASSERT_TRUE(stampFile(standin::iniPath(), -1));
     clearRecordedCalls();
     for (int entry = 0; entry < 3; ++entry)
-        EXPECT_TRUE(play(entry, "Now: ")) << lastMood();
+        EXPECT_TRUE(play(entry, "Now: ")) << lastSkypeCommand();
     EXPECT_EQ(templateReads(), 1u) << "an unchanged file gives the same template";
 
     // An editor saves the file: it may save again within its clock's step,
@@ -221,17 +199,17 @@ TEST_F(MoodTest, TheTemplateIsReadAgainOnlyWhenTheIniFileChanged) {
     // stamp ahead of our clock, as on a share, keeps it unsettled here).
     setTemplate("Air: [%title%]");
     ASSERT_TRUE(stampFile(standin::iniPath(), 1));
-    EXPECT_TRUE(play(0, "Air: ")) << lastMood();
-    EXPECT_TRUE(play(1, "Air: ")) << lastMood();
+    EXPECT_TRUE(play(0, "Air: ")) << lastSkypeCommand();
+    EXPECT_TRUE(play(1, "Air: ")) << lastSkypeCommand();
     EXPECT_EQ(templateReads(), 3u);
 
     // Settled again, then changed to a template of the same length.
     ASSERT_TRUE(stampFile(standin::iniPath(), -1));
-    EXPECT_TRUE(play(2, "Air: ")) << lastMood();
+    EXPECT_TRUE(play(2, "Air: ")) << lastSkypeCommand();
     setTemplate("Out: [%title%]");
     ASSERT_TRUE(stampFile(standin::iniPath(), -1));
-    EXPECT_TRUE(play(0, "Out: ")) << lastMood();
-    EXPECT_TRUE(play(1, "Out: ")) << lastMood();
+    EXPECT_TRUE(play(0, "Out: ")) << lastSkypeCommand();
+    EXPECT_TRUE(play(1, "Out: ")) << lastSkypeCommand();
     EXPECT_EQ(templateReads(), 5u);
 }
 
@@ -240,15 +218,10 @@ TEST_F(MoodTest, TheTemplateIsReadAgainOnlyWhenTheIniFileChanged) {
 TEST_F(MoodTest, AHungShellHoldsNeitherThePlayerNorSkype) {
     const std::vector<std::string> titles = {"One", "Two", "Three"};
     standin::setTitles(titles);
-    hangShellUpdates(true);
-    standin::sendSongStarted();
-    ASSERT_TRUE(standin::pumpUntil([] { return trayCallsInFlight() == 1; }, 5000))
-        << "the first tooltip is on its way to the shell";
-    for (int entry = 1; entry < 3; ++entry) {
-        standin::setPosition(entry);
-        standin::sendSongStarted();
-    }
-    EXPECT_TRUE(waitForLastSkypeCommand(kRich + titles[2])) << lastMood();
+    ASSERT_TRUE(holdTheShellOverSong(0));
+    for (int entry = 1; entry < 3; ++entry)
+        playSong(entry);
+    EXPECT_TRUE(waitForLastSkypeCommand(kRich + titles[2])) << lastSkypeCommand();
     EXPECT_EQ(trayCallsInFlight(), 1) << "the first tooltip still waits for the shell";
 
     hangShellUpdates(false);
@@ -259,7 +232,7 @@ TEST_F(MoodTest, AHungShellHoldsNeitherThePlayerNorSkype) {
     // Quit does not wait long for a hung shell either: the exit mood leaves.
     hangShellUpdates(true);
     ASSERT_TRUE(standin::quitPlugin());
-    EXPECT_EQ(lastMood(), std::string(kRich));
+    EXPECT_EQ(lastSkypeCommand(), std::string(kRich));
     EXPECT_TRUE(standin::pumpUntil([] { return trayCallsInFlight() == 1; }, 5000))
         << "the exit tooltip still waits for the shell";
     hangShellUpdates(false);
@@ -269,25 +242,25 @@ TEST_F(MoodTest, AHungShellHoldsNeitherThePlayerNorSkype) {
 TEST_F(MoodTest, PollComposesOnlyWhenTheStateChanges) {
     setTemplate("[%title%] [%state%]");
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSettled(), 0u) << "stopped right after load is no change";
+    EXPECT_EQ(skypeCommandsSettled(), 0u) << "stopped right after load is no change";
 
     standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
     standin::pumpPending();
     ASSERT_TRUE(waitForSkypeCommands(1));
-    EXPECT_EQ(lastMood(), std::string(kRich) + "Song paused");
+    EXPECT_EQ(lastSkypeCommand(), std::string(kRich) + "Song paused");
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSettled(), 1u);
+    EXPECT_EQ(skypeCommandsSettled(), 1u);
 
     // A song start composes Playing without the poll recording it.
     standin::setPlayState(standin::PlayState::Playing);
     standin::sendSongStarted();
     ASSERT_TRUE(waitForSkypeCommands(2));
-    EXPECT_EQ(lastMood(), std::string(kRich) + "Song playing");
+    EXPECT_EQ(lastSkypeCommand(), std::string(kRich) + "Song playing");
     standin::sendStatusChanged();
     ASSERT_TRUE(waitForSkypeCommands(3));
-    EXPECT_EQ(lastMood(), std::string(kRich) + "Song playing");
+    EXPECT_EQ(lastSkypeCommand(), std::string(kRich) + "Song playing");
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSettled(), 3u);
+    EXPECT_EQ(skypeCommandsSettled(), 3u);
 }
 
 TEST_F(MoodTest, NoTitleSendsNothingButTheStateIsRecorded) {
@@ -295,17 +268,17 @@ TEST_F(MoodTest, NoTitleSendsNothingButTheStateIsRecorded) {
     standin::sendSongStarted();
     standin::setPlayState(standin::PlayState::Paused, standin::Notify::StatusChanged);
     standin::pumpPending();
-    EXPECT_EQ(moodsSettled(), 0u);
+    EXPECT_EQ(skypeCommandsSettled(), 0u);
     EXPECT_TRUE(trayTips().empty());
 
     standin::setPosition(0);
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSettled(), 0u) << "Paused was recorded although nothing was sent";
+    EXPECT_EQ(skypeCommandsSettled(), 0u) << "Paused was recorded although nothing was sent";
     standin::setPlayState(standin::PlayState::Playing, standin::Notify::StatusChanged);
     standin::pumpPending();
     ASSERT_TRUE(waitForSkypeCommands(1));
-    EXPECT_EQ(moodsSettled(), 1u);
-    EXPECT_EQ(lastMood(), std::string(kRich) + "Song");
+    EXPECT_EQ(skypeCommandsSettled(), 1u);
+    EXPECT_EQ(lastSkypeCommand(), std::string(kRich) + "Song");
 }
 
 // "Привет" in code page 1251, from a host that names titles only in its ANSI

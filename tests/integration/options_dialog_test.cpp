@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <optional>
+#include <memory>
 
 namespace {
 
@@ -79,14 +79,11 @@ class OptionsDialogTest : public PluginTest {
             ASSERT_TRUE(standin::writeIniContent(ini));
         }
         if (withSkype) {
-            standin_skype::Config config;
-            config.clientProcess = GetCurrentProcessId();
-            skype_.emplace(config);
-            ASSERT_TRUE(skype_->started());
+            ASSERT_TRUE(startSkypeForPlugin(skype_));
         }
         ASSERT_TRUE(standin::initPlugin()) << standin::pluginError();
         if (withSkype) {
-            ASSERT_TRUE(waitForSkypeAttach());
+            ASSERT_TRUE(waitForQuietLink());
         }
         settleSkypeLink();
         clearRecordedCalls();
@@ -101,16 +98,7 @@ class OptionsDialogTest : public PluginTest {
         EXPECT_EQ(script.actionsRun(), 1);
     }
 
-    // The last mood command Skype received, or "" when none came.
-    static std::string lastMoodCommand() {
-        const auto records = standin_skype::snapshot().records;
-        for (auto it = records.rbegin(); it != records.rend(); ++it)
-            if (standin_skype::moodTextOf(it->text(), nullptr))
-                return it->text();
-        return "";
-    }
-
-    std::optional<standin_skype::Running> skype_;
+    std::unique_ptr<standin_skype::Running> skype_;
 };
 
 // ---- What the dialog shows ---------------------------------------------------
@@ -226,7 +214,7 @@ TEST_F(OptionsDialogTest, ShowsTheStateTemplateWhileMoodsUseTheTitleAloneUntilOk
     EXPECT_EQ(skypeCommandCount(), moods) << "closing the dialog composes nothing";
     standin::sendSongStarted();
     EXPECT_TRUE(waitForLastSkypeCommand("SET PROFILE RICH_MOOD_TEXT First Song playing"))
-        << lastMoodCommand();
+        << lastSkypeCommand();
 }
 
 TEST_F(OptionsDialogTest, BoxesShowTheSwitchesInMemoryAndEditsTheStoredTexts) {
@@ -279,7 +267,7 @@ TEST_P(SetMoodOnExitBox, ClickTakesEffectAtOnceAndSurvivesCancel) {
     ASSERT_TRUE(standin::quitPlugin());
     EXPECT_EQ(standin::readIniString("Tralmo", "TRALMO_EXITSETMOOD"), initially ? "0" : "1");
     const bool exitMoodSent = standin_skype::recordCount() > before &&
-                              lastMoodCommand() == "SET PROFILE RICH_MOOD_TEXT Bye";
+                              lastSkypeCommand() == "SET PROFILE RICH_MOOD_TEXT Bye";
     EXPECT_EQ(exitMoodSent, !initially);
 }
 
@@ -323,8 +311,8 @@ TEST_F(OptionsDialogTest, OkStoresTheTextsShowsTheTrayAtOnceAndSavesTheSwitches)
     standin::setPlayState(standin::PlayState::Playing);
     standin::sendSongStarted();
     EXPECT_TRUE(waitForLastSkypeCommand("SET PROFILE MOOD_TEXT Now: First Song"))
-        << lastMoodCommand();
-    standin_skype::sendNotification("CALL 17 STATUS RINGING");
+        << lastSkypeCommand();
+    EXPECT_EQ(skypeTells("CALL 17 STATUS RINGING"), 1);
     EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
 
     // The gate is open again: a right-click shows the menu.
@@ -362,7 +350,7 @@ TEST_F(OptionsDialogTest, OkWithEmptyFieldsKeepsTheTemplateAndEmptiesTheExitMood
 
     // The empty exit mood is the one in memory too: quit publishes it.
     ASSERT_TRUE(standin::quitPlugin());
-    EXPECT_EQ(lastMoodCommand(), "SET PROFILE RICH_MOOD_TEXT ");
+    EXPECT_EQ(lastSkypeCommand(), "SET PROFILE RICH_MOOD_TEXT ");
 }
 
 TEST_F(OptionsDialogTest, CancelWritesNothingAndKeepsTheSwitches) {

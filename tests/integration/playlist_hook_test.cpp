@@ -2,7 +2,7 @@
 // the chat command, then the command itself to Skype.
 #include "harness.h"
 
-#include <memory>
+#include <functional>
 
 namespace {
 
@@ -25,7 +25,7 @@ struct Box {
     std::size_t skypeRecordsThen;
 };
 
-class PlaylistHookTest : public PluginTest {
+class PlaylistHookTest : public BesideSkypeTest {
   protected:
     void configure(standin::PlayerOptions& options) override {
         options.titles.clear();
@@ -33,17 +33,8 @@ class PlaylistHookTest : public PluginTest {
             options.titles.push_back("Song " + std::to_string(i));
     }
 
-    void prepare() override {
-        sk::Config config;
-        config.answerMode = answerMode_;
-        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
-    }
-
     void SetUp() override {
-        PluginTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        ASSERT_TRUE(waitForQuietLink(answerMode_));
+        BesideSkypeTest::SetUp();
         onMessageBox([this](HWND owner, const char* text, const char* caption) {
             boxes_.push_back({owner, text ? text : "", caption == nullptr, skypeCommandCount()});
             if (whileBoxIsOpen_)
@@ -72,22 +63,14 @@ class PlaylistHookTest : public PluginTest {
         SendMessageA(playlist(), WM_COMMAND, MAKEWPARAM(kChatCommand, high), 0);
     }
 
-    static std::size_t chatsSent() {
-        std::size_t count = 0;
-        for (const auto& record : sk::snapshot().records)
-            count += record.text() == kChatText ? 1 : 0;
-        return count;
-    }
     // The chats Skype holds once `expected` have come (or a safety bound
     // passed) and the link has nothing more on its way.
     static std::size_t chatsReachingSkype(std::size_t expected) {
-        sk::pumpUntil([expected] { return chatsSent() >= expected; });
+        waitForSkypeToHear(kChatText, expected);
         settleSkypeLink();
-        return chatsSent();
+        return skypeHeard(kChatText);
     }
 
-    sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
-    std::unique_ptr<sk::Running> skype_;
     std::vector<Box> boxes_;
     std::function<void()> whileBoxIsOpen_;
 };
@@ -227,7 +210,7 @@ TEST_F(PlaylistHookTest, OneChatPerPick) {
 
 class PlaylistHookUnattachedTest : public PlaylistHookTest {
   protected:
-    PlaylistHookUnattachedTest() { answerMode_ = sk::AnswerMode::None; }
+    PlaylistHookUnattachedTest() { stage_.skype.answerMode = sk::AnswerMode::None; }
 };
 
 // No Skype window is known: the box still shows, and the chat is dropped

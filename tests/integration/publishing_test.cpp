@@ -3,8 +3,6 @@
 // while a mood is still on its way to Skype.
 #include "harness.h"
 
-#include <memory>
-
 namespace {
 
 namespace sk = standin_skype;
@@ -12,35 +10,11 @@ using standin::PlayState;
 
 constexpr char kRich[] = "SET PROFILE RICH_MOOD_TEXT ";
 
-class PublishingTest : public PluginTest {
+class PublishingTest : public BesideSkypeTest {
   protected:
-    void prepare() override {
-        ASSERT_TRUE(standin::writeIniContent(ini_));
-        ASSERT_TRUE(startSkypeForPlugin(skype_));
-    }
+    PublishingTest() { stage_.ini = "[Tralmo]\nTRALMO_USER_STRING=[%title%] [%state%]\n"; }
 
-    void SetUp() override {
-        PluginTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        ASSERT_TRUE(waitForQuietLink());
-    }
-
-    std::vector<std::string> moods() const {
-        std::vector<std::string> texts;
-        for (const auto& record : skypeCommands())
-            texts.push_back(record.text());
-        return texts;
-    }
-    // Once the link has nothing more on its way.
-    std::size_t moodsSettled() const {
-        settleSkypeLink();
-        return moods().size();
-    }
     static std::string mood(const std::string& text) { return kRich + text; }
-
-    std::string ini_ = "[Tralmo]\nTRALMO_USER_STRING=[%title%] [%state%]\n";
-    std::unique_ptr<sk::Running> skype_;
 };
 
 // Internet radio: the title changes and the host only reports a status change.
@@ -48,7 +22,7 @@ TEST_F(PublishingTest, AStreamsNewTitleIsPublished) {
     standin::setPlayState(PlayState::Playing, standin::Notify::SongStarted);
     standin::pumpPending(); // the host posts the status callback
     ASSERT_TRUE(waitForLastSkypeCommand(mood("First Song playing")));
-    const std::size_t playing = moodsSettled();
+    const std::size_t playing = skypeCommandsSettled();
 
     standin::setTitles({"Next on the Stream"});
     standin::sendStatusChanged();
@@ -58,7 +32,7 @@ TEST_F(PublishingTest, AStreamsNewTitleIsPublished) {
     standin::sendStatusChanged();
     standin::setVolume(100);
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSettled(), playing + 1);
+    EXPECT_EQ(skypeCommandsSettled(), playing + 1);
 
     // While paused a new title waits for the music.
     standin::setPlayState(PlayState::Paused, standin::Notify::StatusChanged);
@@ -66,19 +40,19 @@ TEST_F(PublishingTest, AStreamsNewTitleIsPublished) {
     ASSERT_TRUE(waitForLastSkypeCommand(mood("Next on the Stream paused")));
     standin::setTitles({"Third on the Stream"});
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSettled(), playing + 2);
+    EXPECT_EQ(skypeCommandsSettled(), playing + 2);
     standin::setPlayState(PlayState::Playing, standin::Notify::StatusChanged);
     standin::pumpPending();
     ASSERT_TRUE(waitForLastSkypeCommand(mood("Third on the Stream playing")));
     standin::sendStatusChanged();
-    EXPECT_EQ(moodsSettled(), playing + 3);
+    EXPECT_EQ(skypeCommandsSettled(), playing + 3);
 }
 
 class CallDuringMoodTest : public PublishingTest {
   protected:
     CallDuringMoodTest() {
         // No tray icon: the shell call could let the notification in first.
-        ini_ += "TRALMO_STOP_MUSIC=1\nTRALMO_SHOW_TRAYICON=0\n";
+        stage_.ini += "TRALMO_STOP_MUSIC=1\nTRALMO_SHOW_TRAYICON=0\n";
     }
     // The status callback is sent at once, so that its poll runs before the
     // queued notification is read: posted, it would come after it.
@@ -100,13 +74,14 @@ TEST_F(CallDuringMoodTest, ACallWhileAMoodIsOnItsWayEndsPausedAndTheMissedCallUn
     ASSERT_TRUE(sk::waitFor(ring).delivered);
     EXPECT_EQ(standin::playState(), PlayState::Paused);
     ASSERT_TRUE(waitForLastSkypeCommand(mood("First Song paused")));
-    moodsSettled();
+    skypeCommandsSettled();
     const std::vector<std::string> pausedOnly = {mood("First Song paused")};
     const std::vector<std::string> both = {mood("First Song playing"), mood("First Song paused")};
-    EXPECT_TRUE(moods() == pausedOnly || moods() == both) << testing::PrintToString(moods());
+    EXPECT_TRUE(skypeCommandTexts() == pausedOnly || skypeCommandTexts() == both)
+        << testing::PrintToString(skypeCommandTexts());
     sk::setCopyDataHang(0);
 
-    ASSERT_EQ(sk::sendNotification("CALL 7 STATUS MISSED").result, 1);
+    ASSERT_EQ(skypeTells("CALL 7 STATUS MISSED"), 1);
     EXPECT_EQ(standin::playState(), PlayState::Playing);
     ASSERT_TRUE(waitForLastSkypeCommand(mood("First Song playing")));
 }

@@ -4,39 +4,25 @@
 #include "harness.h"
 
 #include <algorithm>
-#include <memory>
 
 namespace {
 
 namespace sk = standin_skype;
 using standin::PlayState;
 
-class RealSkypeTest : public PluginTest {
+class RealSkypeTest : public BesideSkypeTest {
   protected:
-    void SetUp() override {
-        PluginTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        // Ticks are sent by hand, so that no count depends on the clock.
-        KillTimer(host(), kDiscoveryTimer);
-        if (!askUser_) {
-            ASSERT_TRUE(waitForSkypeAttach());
-        }
-        ASSERT_TRUE(caughtUp());
-    }
-
-    void prepare() override {
-        ASSERT_TRUE(standin::writeIniContent(ini_));
-        standin::setPlayState(PlayState::Playing);
-        sk::Config config = sk::realistic(nullptr);
-        config.askUser = askUser_;
-        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
+    RealSkypeTest() {
+        stage_.ini = "[Tralmo]\nTRALMO_STOP_MUSIC=1\n";
+        stage_.playing = true;
+        stage_.skype = sk::realistic(nullptr);
+        stage_.manualTicks = true;
     }
 
     void TearDown() override {
         EXPECT_TRUE(sk::snapshot().slowClients.empty()) << "Skype would have dropped the plug-in";
         skype_.reset();
-        PluginTest::TearDown();
+        BesideSkypeTest::TearDown();
     }
 
     // The plug-in has nothing on its way to Skype, and Skype has carried out
@@ -49,17 +35,12 @@ class RealSkypeTest : public PluginTest {
     // A new song plays, and Skype has caught up with what it was sent.
     static void play(int position) {
         const std::size_t seen = sk::recordCount();
-        standin::setPosition(position);
-        standin::sendSongStarted();
+        playSong(position);
         ASSERT_TRUE(waitForSkypeRecords(seen + 1));
         ASSERT_TRUE(caughtUp());
     }
 
     std::string mood() const { return sk::snapshot().mood.text; }
-
-    std::string ini_ = "[Tralmo]\nTRALMO_STOP_MUSIC=1\n";
-    bool askUser_ = false;
-    std::unique_ptr<sk::Running> skype_;
 };
 
 TEST_F(RealSkypeTest, TheSessionSpeaksProtocolSevenAndTheRichMoodStands) {
@@ -179,7 +160,7 @@ class MarkUpTitleTest : public RealSkypeTest {
 
 class RichMarkUpTitleTest : public MarkUpTitleTest {
   protected:
-    RichMarkUpTitleTest() { ini_ = iniWith(""); }
+    RichMarkUpTitleTest() { stage_.ini = iniWith(""); }
 };
 
 // Skype reads a rich mood as XML: a raw "&" or "<" in a title would make it
@@ -203,7 +184,7 @@ TEST_F(RichMarkUpTitleTest, TitlesReachSkypeAsTextInsideTheUsersMarkUp) {
 
 class PlainMarkUpTitleTest : public MarkUpTitleTest {
   protected:
-    PlainMarkUpTitleTest() { ini_ = iniWith("TRALMO_ALLOW_HTML=0\n"); }
+    PlainMarkUpTitleTest() { stage_.ini = iniWith("TRALMO_ALLOW_HTML=0\n"); }
 };
 
 // Plain mood text is no XML: the title goes as it is.
@@ -217,7 +198,7 @@ TEST_F(PlainMarkUpTitleTest, TitlesGoAsTheyAre) {
 
 class BrokenMarkUpTemplateTest : public MarkUpTitleTest {
   protected:
-    BrokenMarkUpTemplateTest() { ini_ = "[Tralmo]\nTRALMO_USER_STRING=<b>[%title%]\n"; }
+    BrokenMarkUpTemplateTest() { stage_.ini = "[Tralmo]\nTRALMO_USER_STRING=<b>[%title%]\n"; }
 };
 
 // The user's own mark-up is not mended: a template Skype cannot read is
@@ -276,8 +257,7 @@ TEST_F(RealSkypeTest, LogOutAndLogInBringTheSessionBack) {
     ASSERT_TRUE(sk::waitFor(sk::requestLogOut()).completed);
     ASSERT_TRUE(caughtUp());
     const std::size_t seen = sk::recordCount();
-    standin::setPosition(1);
-    standin::sendSongStarted();
+    playSong(1);
     ASSERT_TRUE(caughtUp());
     EXPECT_EQ(sk::recordCount(), seen) << "nothing goes to a logged-out Skype";
 
@@ -290,7 +270,7 @@ TEST_F(RealSkypeTest, LogOutAndLogInBringTheSessionBack) {
 
 class AskingSkypeTest : public RealSkypeTest {
   protected:
-    AskingSkypeTest() { askUser_ = true; }
+    AskingSkypeTest() { stage_.skype.askUser = true; }
 };
 
 // The first time, Skype asks the user; once allowed, the song goes out then,

@@ -4,8 +4,6 @@
 #include "harness.h"
 #include "resources/resource.h"
 
-#include <memory>
-
 namespace {
 
 namespace sk = standin_skype;
@@ -17,31 +15,14 @@ std::vector<ApiCall> shellCalls() {
     return recordedCalls({"Shell_NotifyIconA"});
 }
 
-class ResilienceTest : public PluginTest {
+// Each story starts with Skype attached and the playing song's mood published.
+class ResilienceTest : public BesideSkypeTest {
   protected:
+    ResilienceTest() { stage_.playing = true; }
     void prepare() override {
-        if (!ini_.empty()) {
-            ASSERT_TRUE(standin::writeIniContent(ini_));
-        }
-        standin::setPlayState(standin::PlayState::Playing);
-        ASSERT_TRUE(startSkypeForPlugin(skype_));
+        BesideSkypeTest::prepare();
         fakeWindowsVersion(5, 1);
     }
-
-    // Each story starts with Skype attached, the playing song's mood
-    // published, and nothing on its way.
-    void SetUp() override {
-        PluginTest::SetUp();
-        if (HasFatalFailure() || !attachAtSetUp_)
-            return;
-        ASSERT_TRUE(waitForSkypeAttach());
-        ASSERT_TRUE(waitForSkypeCommands(1));
-        settleSkypeLink();
-    }
-
-    std::string ini_;
-    bool attachAtSetUp_ = true;
-    std::unique_ptr<sk::Running> skype_;
 };
 
 // ---- Out of memory ----------------------------------------------------------
@@ -70,7 +51,7 @@ TEST_F(ResilienceTest, RunningOutOfMemoryNeverTakesTheHostDown) {
     }
     // Skype's reply is still answered, and its notifications still taken.
     EXPECT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
-    EXPECT_EQ(sk::sendNotification("CALL 3 STATUS ROUTING").result, 1);
+    EXPECT_EQ(skypeTells("CALL 3 STATUS ROUTING"), 1);
 
     failAllocations(false);
     standin::sendSongStarted();
@@ -92,8 +73,8 @@ TEST_F(ResilienceTest, QuitOutOfMemoryStillUnhooksAndSaves) {
 class OutOfMemoryAtInitTest : public ResilienceTest {
   protected:
     OutOfMemoryAtInitTest() {
-        ini_ = "[Tralmo]\nTRALMO_ACTIVE=0\nTRALMO_STOP_MUSIC=1\n";
-        attachAtSetUp_ = false; // no link can be made without memory
+        stage_.ini = "[Tralmo]\nTRALMO_ACTIVE=0\nTRALMO_STOP_MUSIC=1\n";
+        stage_.quietLink = false; // no link can be made without memory
     }
     void prepare() override {
         ResilienceTest::prepare();
@@ -160,7 +141,7 @@ TEST_F(ResilienceTest, TheMenuIsFollowedByAMessageToTheHost) {
 
 class TaskbarCreatedTest : public ResilienceTest {
   protected:
-    TaskbarCreatedTest() { ini_ = "[Tralmo]\nPREV_BUTTON=1\nSTOP_BUTTON=1\n"; }
+    TaskbarCreatedTest() { stage_.ini = "[Tralmo]\nPREV_BUTTON=1\nSTOP_BUTTON=1\n"; }
     // A restarted shell holds none of the icons the old one held.
     LRESULT shellRestarted() {
         for (UINT id = 0; id <= 5; ++id) {

@@ -2,9 +2,9 @@
 // end in every way, Skype logging out, restarting, hanging, failing a
 // command, announcing itself, asking its user and being closed instead, and
 // the player quitting and starting again. A small model of the rules says
-// after each step what the listener must see: the music paused or playing,
-// the mood Skype shows, and how often the plug-in looks for Skype. The
-// integration tests run a short story, the bench's soak a long one.
+// after each step what the listener must see: the music paused or playing
+// and the mood Skype shows. The integration tests run a short story, the
+// bench's soak a long one.
 #pragma once
 #include <memory>
 #include <string>

@@ -2,21 +2,18 @@
 // defaults, how values read back and what is written, and when.
 #include "spine_support.h"
 
-#include "import_table.h"
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <optional>
 
 using namespace spine;
 
 namespace {
 
-// Every profile call the plug-in makes, through either character set, with
-// its file named as it was at the call (the plug-in's path strings may not
-// outlive it). Texts of the wide calls are shown in the ANSI code page.
+// A profile call of the plug-in's, through either character set, as the
+// recorder kept it: its file named as it was at the call (the plug-in's path
+// strings may not outlive it), wide texts in UTF-8.
 struct ProfileCall {
     std::string function; // "int", "text" or "write"
     bool wide = false;
@@ -26,101 +23,33 @@ struct ProfileCall {
     int fallback = 0;  // integer reads
     DWORD size = 0;    // text reads
     std::string file;
-    std::wstring wideFile; // wide calls
-    int result = 0;        // integer reads
+    int result = 0; // integer reads
 };
 
-std::vector<ProfileCall> gProfile;
-
-using GetIntFn = UINT(WINAPI*)(LPCSTR, LPCSTR, INT, LPCSTR);
-using GetStringFn = DWORD(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR);
-using WriteStringFn = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
-using GetIntWFn = UINT(WINAPI*)(LPCWSTR, LPCWSTR, INT, LPCWSTR);
-using GetStringWFn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR);
-using WriteStringWFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
-GetIntFn gGetIntBehind = nullptr;
-GetStringFn gGetStringBehind = nullptr;
-WriteStringFn gWriteBehind = nullptr;
-GetIntWFn gGetIntWBehind = nullptr;
-GetStringWFn gGetStringWBehind = nullptr;
-WriteStringWFn gWriteWBehind = nullptr;
-
-std::string text(const char* s) {
-    return s != nullptr ? s : "";
+ProfileCall profileCall(const ApiCall& call) {
+    ProfileCall profile;
+    const bool write = call.function.rfind("Write", 0) == 0;
+    const bool text = !write && call.function.find("String") != std::string::npos;
+    profile.function = write ? "write" : text ? "text" : "int";
+    profile.wide = call.function.back() == 'W';
+    profile.section = call.strings[0];
+    profile.key = call.strings[1];
+    profile.value = write ? call.strings[2] : "";
+    profile.fallback = write || text ? 0 : static_cast<int>(call.args[2]);
+    profile.size = text ? static_cast<DWORD>(call.args[4]) : 0;
+    profile.file = call.strings.back();
+    profile.result = static_cast<int>(call.result);
+    return profile;
 }
 
-std::string text(const wchar_t* s) {
-    return s != nullptr ? standin::ansiFromWide(s) : "";
-}
-
-UINT WINAPI captureGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
-    const UINT result = gGetIntBehind(section, key, fallback, file);
-    gProfile.push_back({"int",
-                        false,
-                        text(section),
-                        text(key),
-                        "",
-                        fallback,
-                        0,
-                        text(file),
-                        {},
-                        static_cast<int>(result)});
-    return result;
-}
-
-DWORD WINAPI captureGetString(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR out, DWORD size,
-                              LPCSTR file) {
-    gProfile.push_back({"text", false, text(section), text(key), "", 0, size, text(file), {}, 0});
-    return gGetStringBehind(section, key, fallback, out, size, file);
-}
-
-BOOL WINAPI captureWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-    gProfile.push_back(
-        {"write", false, text(section), text(key), text(value), 0, 0, text(file), {}, 0});
-    return gWriteBehind(section, key, value, file);
-}
-
-UINT WINAPI captureGetIntW(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR file) {
-    const UINT result = gGetIntWBehind(section, key, fallback, file);
-    gProfile.push_back({"int", true, text(section), text(key), "", fallback, 0, text(file), file,
-                        static_cast<int>(result)});
-    return result;
-}
-
-DWORD WINAPI captureGetStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR out,
-                               DWORD size, LPCWSTR file) {
-    gProfile.push_back({"text", true, text(section), text(key), "", 0, size, text(file), file, 0});
-    return gGetStringWBehind(section, key, fallback, out, size, file);
-}
-
-BOOL WINAPI captureWriteW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
-    gProfile.push_back(
-        {"write", true, text(section), text(key), text(value), 0, 0, text(file), file, 0});
-    return gWriteWBehind(section, key, value, file);
-}
-
-template <typename Fn> Fn patched(const char* function, Fn replacement) {
-    return reinterpret_cast<Fn>(patchImport(standin::pluginModule(), "KERNEL32.dll", function,
-                                            reinterpret_cast<void*>(replacement)));
-}
-
-void captureProfileCalls() {
-    gProfile.clear();
-    gGetIntBehind = patched("GetPrivateProfileIntA", &captureGetInt);
-    gGetStringBehind = patched("GetPrivateProfileStringA", &captureGetString);
-    gWriteBehind = patched("WritePrivateProfileStringA", &captureWrite);
-    gGetIntWBehind = patched("GetPrivateProfileIntW", &captureGetIntW);
-    gGetStringWBehind = patched("GetPrivateProfileStringW", &captureGetStringW);
-    gWriteWBehind = patched("WritePrivateProfileStringW", &captureWriteW);
-    // A library that lacks an import never calls it.
-    ASSERT_TRUE(gGetIntBehind && gGetStringBehind && gWriteBehind);
-}
-
-std::vector<ProfileCall> profileCalls(const char* function) {
+// Every profile call so far, or those of one kind.
+std::vector<ProfileCall> profileCalls(const char* function = nullptr) {
+    std::vector<std::string> names = kIniReads;
+    names.insert(names.end(), kIniWrites.begin(), kIniWrites.end());
     std::vector<ProfileCall> picked;
-    for (const ProfileCall& call : gProfile)
-        if (call.function == function)
-            picked.push_back(call);
+    for (const ApiCall& call : recordedCalls(names))
+        if (function == nullptr || profileCall(call).function == function)
+            picked.push_back(profileCall(call));
     return picked;
 }
 
@@ -155,7 +84,6 @@ class MissingIniTest : public PluginTest {
         DeleteFileA(path_.c_str());
         options.iniPath = path_;
     }
-    void prepare() override { captureProfileCalls(); }
     void TearDown() override {
         PluginTest::TearDown();
         forgetProfileCache(path_);
@@ -194,9 +122,10 @@ TEST_F(MissingIniTest, StartsFromTheDefaultsAndWritesNothingUntilQuit) {
         EXPECT_EQ(reads[i].file, path_);
     }
     // The exit mood is read between the switches and the buttons.
-    ASSERT_GE(gProfile.size(), 6u);
-    EXPECT_EQ(gProfile[5].function, "text");
-    EXPECT_EQ(gProfile[5].key, "TRALMO_EXIT_MOOD");
+    const auto all = profileCalls();
+    ASSERT_GE(all.size(), 6u);
+    EXPECT_EQ(all[5].function, "text");
+    EXPECT_EQ(all[5].key, "TRALMO_EXIT_MOOD");
 
     const auto calls = recordedCalls();
     EXPECT_EQ(countCalls(calls, trayIcon(NIM_ADD, kMainIconId)), 1u);
@@ -299,7 +228,6 @@ class WinampIniTest : public PluginTest {
         hadSystemIni_ = existing.good();
         if (hadSystemIni_)
             saved_.assign(std::istreambuf_iterator<char>(existing), {});
-        captureProfileCalls();
     }
     void TearDown() override {
         PluginTest::TearDown();
@@ -321,7 +249,7 @@ TEST_F(WinampIniTest, HostWithoutAPathMakesEveryReadAndWriteUseWinampIni) {
     ASSERT_FALSE(profileCalls("int").empty());
     ASSERT_FALSE(profileCalls("text").empty());
     ASSERT_EQ(profileCalls("write").size(), kSavedKeys.size());
-    for (const ProfileCall& call : gProfile)
+    for (const ProfileCall& call : profileCalls())
         EXPECT_EQ(call.file, "winamp.ini") << call.function << " " << call.key;
     // The bare name is the platform's: the Windows directory, not the host's file.
     EXPECT_EQ(GetPrivateProfileIntA("Tralmo", "TRALMO_ACTIVE", -1, "winamp.ini"), 1u);
@@ -346,10 +274,9 @@ TEST_F(WinampIniTest, AnEditOfWinampIniReachesTheNextSong) {
     ASSERT_TRUE(waitForLastSkypeCommand("SET PROFILE RICH_MOOD_TEXT Old: First Song"));
 
     ASSERT_TRUE(save(systemIni_, "New: [%title%]"));
-    standin::setPosition(1);
-    standin::sendSongStarted();
+    playSong(1);
     EXPECT_TRUE(waitForLastSkypeCommand("SET PROFILE RICH_MOOD_TEXT New: Second Song"))
-        << skypeCommands().back().text();
+        << lastSkypeCommand();
 }
 
 // ---- A profile folder outside the code page ----------------------------------------
@@ -402,11 +329,7 @@ class ProfilePathTest : public PluginTest, public testing::WithParamInterface<Pr
                                              "TRALMO_EXIT_MOOD=\xC9t\xE9 fini\r\n"
                                              "TRALMO_USER_STRING=Now: [%title%]\r\n"
                                              "STOP_BUTTON=1\r\n"));
-        captureProfileCalls();
-        standin_skype::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_.emplace(config);
-        ASSERT_TRUE(skype_->started());
+        ASSERT_TRUE(startSkypeForPlugin(skype_));
     }
     void TearDown() override {
         PluginTest::TearDown();
@@ -416,18 +339,11 @@ class ProfilePathTest : public PluginTest, public testing::WithParamInterface<Pr
         RemoveDirectoryW(folder_.c_str());
     }
 
-    std::string lastMood() const {
-        std::string mood;
-        const auto records = standin_skype::snapshot().records;
-        for (auto it = records.rbegin(); it != records.rend(); ++it)
-            if (standin_skype::moodTextOf(it->text(), &mood))
-                return mood;
-        return "";
-    }
+    static std::string lastMood() { return standin_skype::snapshot().mood.text; }
 
     std::wstring folder_;
     std::wstring path_;
-    std::optional<standin_skype::Running> skype_;
+    std::unique_ptr<standin_skype::Running> skype_;
 };
 
 TEST_P(ProfilePathTest, SettingsComeFromAndGoBackToTheFileTheHostNames) {
@@ -479,15 +395,12 @@ TEST_P(ProfilePathTest, SettingsComeFromAndGoBackToTheFileTheHostNames) {
         EXPECT_NE(bytes.find(line), std::string::npos) << line << " in\n" << bytes;
 
     // Every read and write went to that file, through the functions that can name it.
-    ASSERT_FALSE(gProfile.empty());
-    for (const ProfileCall& call : gProfile) {
+    const auto all = profileCalls();
+    ASSERT_FALSE(all.empty());
+    for (const ProfileCall& call : all) {
         SCOPED_TRACE(call.function + " " + call.key);
         EXPECT_EQ(call.wide, GetParam().hostGivesWidePath);
-        if (call.wide) {
-            EXPECT_EQ(call.wideFile, path_);
-        } else {
-            EXPECT_EQ(call.file, standin::iniPath());
-        }
+        EXPECT_EQ(call.file, call.wide ? standin::utf8FromWide(path_) : standin::iniPath());
     }
 }
 
@@ -504,10 +417,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, ProfilePathTest,
 
 class HostVolumeTest : public PluginTest {
   protected:
-    void prepare() override {
-        ASSERT_TRUE(standin::writeIniContent("[Winamp]\nvolume=120\n"));
-        captureProfileCalls();
-    }
+    void prepare() override { ASSERT_TRUE(standin::writeIniContent("[Winamp]\nvolume=120\n")); }
 };
 
 TEST_F(HostVolumeTest, VolumeIsReadButNeverWritten) {
@@ -532,7 +442,7 @@ TEST_F(HostVolumeTest, ASecondInitReadsMissingKeysAsTheFirstDid) {
     sendToHost(WM_COMMAND, kFirstButtonToggle + 2, 0);
     ASSERT_TRUE(standin::quitPlugin());
     ASSERT_TRUE(standin::writeIniContent(""));
-    gProfile.clear();
+    clearRecordedCalls();
     ASSERT_TRUE(standin::initPlugin());
 
     const std::pair<const char*, int> expected[] = {
@@ -564,18 +474,10 @@ class TextKeyTest : public PluginTest {
     void prepare() override {
         ASSERT_TRUE(standin::writeIniContent("[Tralmo]\nTRALMO_EXIT_MOOD=" + longText('x') +
                                              "\nTRALMO_USER_STRING=" + longText('t') + "\n"));
-        captureProfileCalls();
-        standin_skype::Config config;
-        config.clientProcess = GetCurrentProcessId();
-        skype_.emplace(config); // attaches the link once the test pumps
-        ASSERT_TRUE(skype_->started());
-    }
-    void TearDown() override {
-        PluginTest::TearDown();
-        skype_.reset();
+        ASSERT_TRUE(startSkypeForPlugin(skype_)); // attaches the link once the test pumps
     }
     static std::string longText(char c) { return std::string(600, c); }
-    std::optional<standin_skype::Running> skype_;
+    std::unique_ptr<standin_skype::Running> skype_;
 };
 
 TEST_F(TextKeyTest, TextsAreReadIntoA512ByteBuffer) {

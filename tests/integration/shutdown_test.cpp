@@ -5,8 +5,6 @@
 #include "harness.h"
 #include "resources/resource.h"
 
-#include <memory>
-
 namespace {
 
 namespace sk = standin_skype;
@@ -24,21 +22,12 @@ bool libraryMapped() {
     return GetModuleHandleA("gen_tralmo.dll") != nullptr;
 }
 
-class PinnedShutdownTest : public PluginTest {
+// Each story starts with the playing song's mood published.
+class PinnedShutdownTest : public BesideSkypeTest {
   protected:
-    void prepare() override {
-        ASSERT_TRUE(standin::writeIniContent("[Tralmo]\nTRALMO_ACTIVE=1\nTRALMO_STOP_MUSIC=0\n"));
-        standin::setPlayState(standin::PlayState::Playing);
-        ASSERT_TRUE(startSkypeForPlugin(skype_));
-    }
-
-    // Each story starts with the playing song's mood published.
-    void SetUp() override {
-        PluginTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        ASSERT_TRUE(waitForSkypeCommands(1));
-        ASSERT_TRUE(waitForQuietLink());
+    PinnedShutdownTest() {
+        stage_.ini = "[Tralmo]\nTRALMO_ACTIVE=1\nTRALMO_STOP_MUSIC=0\n";
+        stage_.playing = true;
     }
 
     // Quits; the exit mood (empty by default) must have reached Skype from
@@ -61,7 +50,7 @@ class PinnedShutdownTest : public PluginTest {
     void ringTheHost(const char* text) {
         sk::Notification ring = sk::textNotification(text);
         ring.target = host();
-        EXPECT_TRUE(sk::waitFor(sk::requestNotification(ring)).delivered);
+        EXPECT_NE(skypeTells(ring), kUndelivered);
     }
 
     // What Windows ending the session does while a dialog of ours is open:
@@ -71,8 +60,6 @@ class PinnedShutdownTest : public PluginTest {
         clearRecordedCalls();
         ASSERT_TRUE(standin::unloadPlugin());
     }
-
-    std::unique_ptr<sk::Running> skype_;
 };
 
 TEST_F(PinnedShutdownTest, QuitFromInsideTheOptionsDialogLeavesNoTrace) {

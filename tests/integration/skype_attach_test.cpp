@@ -4,8 +4,6 @@
 // thread of its own: each story waits for what Skype ends up with.
 #include "harness.h"
 
-#include <memory>
-
 namespace {
 
 namespace sk = standin_skype;
@@ -15,41 +13,17 @@ constexpr UINT kSkypeBoundMs = 1000;
 constexpr char kTemplate[] = "[Tralmo]\nTRALMO_USER_STRING=[%title%] [%state%]\n";
 constexpr char kRich[] = "SET PROFILE RICH_MOOD_TEXT ";
 
-std::vector<std::string> textsOf(const std::vector<sk::CopyDataRecord>& records) {
-    std::vector<std::string> texts;
-    for (const auto& record : records)
-        texts.push_back(record.text());
-    return texts;
-}
-
-class AttachTest : public PluginTest {
+class AttachTest : public BesideSkypeTest {
   protected:
-    void SetUp() override {
-        PluginTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        // Ticks are sent by hand, so that no count depends on the clock.
-        KillTimer(host(), kDiscoveryTimer);
-        if (answerMode_ != sk::AnswerMode::None) {
-            ASSERT_TRUE(waitForSkypeAttach());
-        }
-        settleSkypeLink();
-    }
-
-    void prepare() override {
-        ASSERT_TRUE(standin::writeIniContent(kTemplate));
-        standin::setPlayState(startState_);
-        sk::Config config;
-        config.answerMode = answerMode_;
-        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
+    AttachTest() {
+        stage_.ini = kTemplate;
+        stage_.manualTicks = true;
     }
 
     // What Skype received from here on, once `awaited` records came and the
     // link fell quiet.
     std::vector<std::string> received(std::size_t awaited = 0) const {
-        EXPECT_TRUE(waitForSkypeRecords(seen_ + awaited)) << "Skype is still waiting";
-        settleSkypeLink();
-        return textsOf(sk::snapshot(seen_).records);
+        return skypeTextsSettled(seen_, awaited);
     }
     void forget() { seen_ = sk::recordCount(); }
 
@@ -59,18 +33,9 @@ class AttachTest : public PluginTest {
         const std::size_t first = sk::recordCount();
         standin::setPlayState(state, standin::Notify::StatusChanged);
         standin::pumpPending(); // the host posts the status callback
-        EXPECT_TRUE(waitForSkypeRecords(first + awaited));
-        settleSkypeLink();
+        skypeTextsSettled(first, awaited);
     }
 
-    void tick() {
-        sendToHost(WM_TIMER, kDiscoveryTimer, 0);
-        settleSkypeLink();
-    }
-
-    PlayState startState_ = PlayState::Stopped;
-    sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
-    std::unique_ptr<sk::Running> skype_;
     std::size_t seen_ = 0;
 };
 
@@ -98,7 +63,7 @@ struct PublishCase {
 
 class AttachPublishTest : public AttachTest, public testing::WithParamInterface<PublishCase> {
   protected:
-    AttachPublishTest() { answerMode_ = sk::AnswerMode::None; }
+    AttachPublishTest() { stage_.skype.answerMode = sk::AnswerMode::None; }
 };
 
 // A Skype that answers late (or restarts, or the user allows access later)
@@ -171,7 +136,7 @@ TEST_F(AttachTest, RefusalMattersOnlyFromTheKnownWindow) {
     forget();
     standin::sendSongStarted();
     EXPECT_TRUE(received().empty()) << "a window that refused is not sent to";
-    tick();
+    tickAndSettle();
     EXPECT_TRUE(sk::pumpUntil([] { return sk::snapshot().discovers == 2; }))
         << "the next tick looks again";
 }

@@ -5,7 +5,6 @@
 #include "harness.h"
 
 #include <algorithm>
-#include <memory>
 
 namespace {
 
@@ -13,9 +12,8 @@ namespace sk = standin_skype;
 
 constexpr char kMoodPrefix[] = "SET PROFILE RICH_MOOD_TEXT ";
 constexpr char kFirstSongMood[] = "SET PROFILE RICH_MOOD_TEXT First Song";
-// Every wait on Skype is bounded at this; a hang outlasts it.
+// Every wait on Skype is bounded at this.
 constexpr UINT kSkypeBoundMs = 1000;
-constexpr DWORD kHangLongerThanBoundMs = 1500;
 // A Skype slow over each command, yet well inside the bound: what is
 // composed meanwhile piles up behind the command it reads.
 constexpr DWORD kSlowSkypeMs = 500;
@@ -62,19 +60,7 @@ bool broadcastsMade(std::size_t count) {
 // Pumps until Skype has heard PROTOCOL 7 `count` times: that many sessions
 // were opened.
 bool sessionsOpened(std::size_t count) {
-    return sk::pumpUntil([count] {
-        std::size_t opened = 0;
-        for (const sk::CopyDataRecord& record : sk::snapshot().records)
-            opened += record.text() == kProtocolCommand ? 1 : 0;
-        return opened >= count;
-    });
-}
-
-std::vector<std::string> receivedSince(std::size_t first) {
-    std::vector<std::string> texts;
-    for (const sk::CopyDataRecord& record : sk::snapshot(first).records)
-        texts.push_back(record.text());
-    return texts;
+    return waitForSkypeToHear(kProtocolCommand, count);
 }
 
 // Waits until Skype holds `count` records, handling nothing meanwhile: a
@@ -137,56 +123,15 @@ class OtherSkype {
     HWND window_ = nullptr;
 };
 
-class SessionTest : public PluginTest {
+class SessionTest : public BesideSkypeTest {
   protected:
-    void SetUp() override {
-        PluginTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        // Ticks are sent by hand, so that no count depends on the clock.
-        KillTimer(host(), kDiscoveryTimer);
-        if (answerMode_ != sk::AnswerMode::None) {
-            ASSERT_TRUE(waitForSkypeAttach());
-            // The attach publishes what plays.
-            ASSERT_TRUE(waitForSkypeRecords(playingAtStart_ ? 2 : 1));
-        }
-        settleSkypeLink();
-    }
-
-    void prepare() override {
-        if (!ini_.empty())
-            standin::writeIniContent(ini_);
-        if (playingAtStart_)
-            standin::setPlayState(standin::PlayState::Playing);
-        sk::Config config;
-        config.answerMode = answerMode_;
-        ASSERT_TRUE(startSkypeForPlugin(skype_, config));
-    }
-
-    // What Skype received from `first` on, once `awaited` records came and
-    // the link fell quiet.
-    static std::vector<std::string> settledSince(std::size_t first, std::size_t awaited = 0) {
-        EXPECT_TRUE(waitForSkypeRecords(first + awaited)) << "Skype is still waiting";
-        settleSkypeLink();
-        return receivedSince(first);
-    }
+    SessionTest() { stage_.manualTicks = true; }
 
     // A song starts: what Skype receives for it.
     static std::vector<std::string> songStarts(std::size_t awaited = 0) {
         const std::size_t first = sk::recordCount();
         standin::sendSongStarted();
-        return settledSince(first, awaited);
-    }
-
-    static void play(int position) {
-        standin::setPosition(position);
-        standin::sendSongStarted();
-    }
-
-    // A tick, and whatever discovery it set off has run its course.
-    static void tickSettled() {
-        discoveryTick();
-        settleSkypeLink();
+        return skypeTextsSettled(first, awaited);
     }
 
     // One tick for each character of `pattern`: at a 'B' the Discover
@@ -212,16 +157,11 @@ class SessionTest : public PluginTest {
         settleSkypeLink();
         EXPECT_EQ(discoverBroadcasts(), expected) << pattern;
     }
-
-    sk::AnswerMode answerMode_ = sk::AnswerMode::Immediate;
-    bool playingAtStart_ = false;
-    std::string ini_;
-    std::unique_ptr<sk::Running> skype_;
 };
 
 class SearchingTest : public SessionTest {
   protected:
-    SearchingTest() { answerMode_ = sk::AnswerMode::None; }
+    SearchingTest() { stage_.skype.answerMode = sk::AnswerMode::None; }
 };
 
 // ---- Discovery ---------------------------------------------------------------------
@@ -251,15 +191,13 @@ TEST_F(SessionTest, DiscoversFromItsLinkWindowAndFallsQuietOnceAttached) {
     EXPECT_EQ(skype.attaches[0].result, 1);
 
     for (int i = 0; i < 3; ++i)
-        tickSettled();
+        tickAndSettle();
     EXPECT_EQ(discoverBroadcasts(), 1u);
     EXPECT_EQ(sk::snapshot().discovers, 1u);
 
     ASSERT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
     EXPECT_EQ(sk::snapshot().records.back().sender, link);
-    const sk::Outcome notified = sk::sendNotification("USERSTATUS ONLINE");
-    ASSERT_TRUE(notified.delivered);
-    EXPECT_EQ(notified.result, 1) << "the link takes what the known Skype tells it";
+    EXPECT_EQ(skypeTells("USERSTATUS ONLINE"), 1) << "the link takes what the known Skype tells it";
 
     EXPECT_EQ(standin::countMessages(standin::Window::Main, attachMessage()), 0u);
     EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_COPYDATA), 0u);
@@ -300,25 +238,20 @@ TEST_F(SearchingTest, DiscoveryBacksOffWhileNothingAnswers) {
     ASSERT_NO_FATAL_FAILURE(expectTicks(std::string("B") + kFirstMinute + kPatientMinute));
 }
 
-// Skype answers the Discover at once, but the broadcast is still on its way
-// (another program is slow to take it): a tick meanwhile broadcasts nothing,
-// and the session opens once.
-TEST_F(SearchingTest, ATickWhileTheAnsweredBroadcastIsOnItsWayBroadcastsNothing) {
-    sk::updateConfig([](sk::Config& config) {
-        config.answerMode = sk::AnswerMode::Immediate;
-        config.discoverHangAfterAnswerMs = 700;
-    });
+// Skype may be answering the broadcast on its way: a tick due meanwhile waits
+// for its return, and Skype's answer, read by then, spares the broadcast.
+TEST_F(SearchingTest, ATickWhileTheBroadcastIsOnItsWayWaitsForItsReturn) {
+    sk::setAnswer(sk::AnswerMode::Posted); // read once the broadcast is back
+    holdBroadcasts(true);
     discoveryTick();
-    ASSERT_TRUE(sk::pumpUntil([] {
-        const sk::Snapshot skype = sk::snapshot();
-        return !skype.attaches.empty() && skype.attaches.back().delivered;
-    }));
-    ASSERT_GE(sendsInFlight(), 1) << "the broadcast is still on its way";
-    discoveryTick();
-    ASSERT_TRUE(sessionsOpened(1));
+    ASSERT_TRUE(sk::pumpUntil([] { return sendsInFlight() == 1; }));
+    discoveryTick(); // due, and nothing attached
+    holdBroadcasts(false);
+    settleSkypeLinkUnread();
+    EXPECT_EQ(discoverBroadcasts(), 2u) << "a broadcast left before the return was read";
     settleSkypeLink();
     EXPECT_EQ(discoverBroadcasts(), 2u);
-    EXPECT_EQ(receivedSince(0), std::vector<std::string>{kProtocolCommand});
+    EXPECT_EQ(skypeTexts(), std::vector<std::string>{kProtocolCommand});
 }
 
 // A Skype that attached, then failed a command, is looked for again eagerly,
@@ -327,7 +260,7 @@ TEST_F(SearchingTest, AFailedSendStartsDiscoveryOver) {
     ASSERT_NO_FATAL_FAILURE(expectTicks(kFirstMinute));
     ASSERT_NO_FATAL_FAILURE(expectTicks(kPatientMinute));
     ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
-    ASSERT_EQ(settledSince(0, 1).back(), kProtocolCommand);
+    ASSERT_EQ(skypeTextsSettled(0, 1).back(), kProtocolCommand);
 
     sk::setCopyDataResult(0);
     ASSERT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
@@ -360,7 +293,7 @@ TEST_P(AttachStatusTest, IsAnsweredOneAndOnlySuccessGivesAWindow) {
     EXPECT_EQ(discoverBroadcasts(), available ? 2u : 1u);
     EXPECT_EQ(songStarts(success ? 1 : 0),
               success ? std::vector<std::string>{kFirstSongMood} : std::vector<std::string>{});
-    tickSettled();
+    tickAndSettle();
     EXPECT_EQ(discoverBroadcasts(), (success ? 1u : 2u) + (available ? 1u : 0u));
 }
 
@@ -440,17 +373,17 @@ TEST_F(SessionTest, SecondSuccessReplacesTheWindow) {
 class AttachAtInitTest : public SessionTest, public testing::WithParamInterface<sk::AnswerMode> {
   protected:
     AttachAtInitTest() {
-        playingAtStart_ = true;
-        answerMode_ = GetParam();
+        stage_.playing = true;
+        stage_.skype.answerMode = GetParam();
     }
 };
 
 TEST_P(AttachAtInitTest, PublishesWhatPlaysOnce) {
-    EXPECT_EQ(settledSince(0, 2), (std::vector<std::string>{kProtocolCommand, kFirstSongMood}));
+    EXPECT_EQ(skypeTextsSettled(0, 2),
+              (std::vector<std::string>{kProtocolCommand, kFirstSongMood}));
     standin::sendStatusChanged();
-    tickSettled();
+    settleSkypeLink();
     EXPECT_EQ(sk::recordCount(), 2u) << "Playing was recorded";
-    EXPECT_EQ(discoverBroadcasts(), 1u);
 }
 
 std::string answerName(const testing::TestParamInfo<sk::AnswerMode>& info) {
@@ -493,15 +426,15 @@ TEST_F(SongBurstTest, IntoASlowSkypeEndsWithTheLastSong) {
         composed.push_back(moodOf("Song " + std::to_string(i)));
     const std::size_t first = sk::recordCount();
     sk::setCopyDataHang(kSlowSkypeMs);
-    play(0);
+    playSong(0);
     ASSERT_TRUE(waitForSkypeRecords(first + 1));
     for (int i = 1; i < kSongs; ++i)
-        play(i);
+        playSong(i);
     sk::setCopyDataHang(0);
     ASSERT_TRUE(sk::pumpUntil([&] { return sk::snapshot().mood.text == "Song 8"; }));
     settleSkypeLink();
 
-    const std::vector<std::string> received = receivedSince(first);
+    const std::vector<std::string> received = skypeTexts(first);
     const std::vector<int> order = positionsIn(composed, received);
     ASSERT_FALSE(order.empty());
     EXPECT_EQ(order.front(), 0);
@@ -520,25 +453,25 @@ TEST_F(SessionTest, EveryAttachSendsTheProtocolBeforeItsMood) {
     for (int position : {1, 2, 0}) {
         SCOPED_TRACE(position);
         const std::size_t played = sk::recordCount();
-        play(position);
-        ASSERT_EQ(settledSince(played, 1).size(), 1u);
+        playSong(position);
+        ASSERT_EQ(skypeTextsSettled(played, 1).size(), 1u);
         const std::size_t first = sk::recordCount();
         ASSERT_EQ(sk::sendAttach(sk::kAttachSuccess).result, 1);
         EXPECT_EQ(
-            settledSince(first, 2),
+            skypeTextsSettled(first, 2),
             (std::vector<std::string>{kProtocolCommand, moodOf(standin::titles()[position])}));
     }
 
     const std::size_t first = sk::recordCount();
     sk::setCopyDataHang(kSlowSkypeMs);
-    play(1);
+    playSong(1);
     ASSERT_TRUE(waitForSkypeRecords(first + 1));
-    play(2); // waits behind the mood Skype is reading
+    playSong(2); // waits behind the mood Skype is reading
     EXPECT_EQ(SendMessageA(skypeLink(), attachMessage(),
                            reinterpret_cast<WPARAM>(sk::skypeWindow()), sk::kAttachSuccess),
               1);
     sk::setCopyDataHang(0);
-    const std::vector<std::string> received = settledSince(first, 3);
+    const std::vector<std::string> received = skypeTextsSettled(first, 3);
     ASSERT_GE(received.size(), 3u);
     EXPECT_EQ(received.front(), moodOf("Second Song"));
     EXPECT_EQ(std::vector<std::string>(received.end() - 2, received.end()),
@@ -561,8 +494,6 @@ TEST_F(SessionTest, AFailedSendForgetsTheWindowUntilTheNextTick) {
     settleSkypeLink();
     EXPECT_EQ(discoverBroadcasts(), 2u);
     EXPECT_EQ(songStarts(1), std::vector<std::string>{kFirstSongMood});
-    tickSettled();
-    EXPECT_EQ(discoverBroadcasts(), 2u);
 }
 
 // A hung Skype holds neither the player nor what comes after: the send that
@@ -571,16 +502,16 @@ TEST_F(SessionTest, AFailedSendForgetsTheWindowUntilTheNextTick) {
 TEST_F(SessionTest, AHungSkypeIsForgottenWithWhatWaitedForIt) {
     standin::setPlayState(standin::PlayState::Playing);
     const std::size_t first = sk::recordCount();
-    sk::setCopyDataHang(kHangLongerThanBoundMs);
-    play(1);
+    sk::holdCopyData(true);
+    playSong(1);
     ASSERT_TRUE(waitForSkypeRecords(first + 1));
     EXPECT_EQ(sendsInFlight(), 1) << "the player goes on while the send waits";
-    play(2);
-    sk::setCopyDataHang(0);
-    EXPECT_EQ(settledSince(first), std::vector<std::string>{moodOf("Second Song")});
+    playSong(2);
+    ASSERT_TRUE(waitForTimedOutCommand(0)) << "the send must give up";
+    sk::holdCopyData(false);
+    EXPECT_EQ(skypeTextsSettled(first), std::vector<std::string>{moodOf("Second Song")});
     const auto toSkype = sendsTo(sk::skypeWindow(), WM_COPYDATA);
     ASSERT_EQ(toSkype.size(), 2u) << "the protocol command, then the mood";
-    EXPECT_EQ(toSkype[1].result, 0u) << "the send must give up";
     EXPECT_TRUE(toSkype[1].args[4] & SMTO_ABORTIFHUNG);
     EXPECT_EQ(toSkype[1].args[5], kSkypeBoundMs);
 
@@ -589,7 +520,7 @@ TEST_F(SessionTest, AHungSkypeIsForgottenWithWhatWaitedForIt) {
 
     discoveryTick();
     EXPECT_EQ(
-        settledSince(first, 3),
+        skypeTextsSettled(first, 3),
         (std::vector<std::string>{moodOf("Second Song"), kProtocolCommand, moodOf("Third Song")}));
     EXPECT_EQ(sk::snapshot().discovers, 2u);
 }
@@ -601,27 +532,25 @@ TEST_F(SessionTest, AFailedSendForgetsOnlyTheWindowItWentTo) {
     OtherSkype other;
     ASSERT_NE(other.window(), nullptr);
     const std::size_t first = sk::recordCount();
-    sk::setCopyDataHang(kHangLongerThanBoundMs);
-    play(1);
+    sk::holdCopyData(true);
+    playSong(1);
     ASSERT_TRUE(waitForSkypeRecords(first + 1));
     EXPECT_EQ(SendMessageA(skypeLink(), attachMessage(), reinterpret_cast<WPARAM>(other.window()),
                            sk::kAttachSuccess),
               1);
-    sk::setCopyDataHang(0);
+    ASSERT_TRUE(waitForTimedOutCommand(0)) << "the send to the hung Skype gave up";
+    sk::holdCopyData(false);
     ASSERT_TRUE(sk::pumpUntil([] { return OtherSkype::texts().size() >= 2; }));
     settleSkypeLink();
     EXPECT_EQ(OtherSkype::texts(),
               (std::vector<std::string>{kProtocolCommand, moodOf("Second Song")}));
-    const auto toSkype = sendsTo(sk::skypeWindow(), WM_COPYDATA);
-    ASSERT_FALSE(toSkype.empty());
-    EXPECT_EQ(toSkype.back().result, 0u) << "the send to the hung Skype gave up";
 
-    play(2);
+    playSong(2);
     ASSERT_TRUE(sk::pumpUntil([] { return OtherSkype::texts().size() >= 3; }));
     settleSkypeLink();
     EXPECT_EQ(OtherSkype::texts().back(), moodOf("Third Song"));
-    EXPECT_EQ(receivedSince(first), std::vector<std::string>{moodOf("Second Song")});
-    tickSettled();
+    EXPECT_EQ(skypeTexts(first), std::vector<std::string>{moodOf("Second Song")});
+    tickAndSettle();
     EXPECT_EQ(discoverBroadcasts(), 1u) << "a Skype is known: nothing to look for";
 }
 
@@ -630,7 +559,7 @@ TEST_F(SessionTest, SkypeLeavesAndComesBack) {
     ASSERT_TRUE(sk::waitFor(sk::requestLeave()).delivered);
 
     EXPECT_TRUE(songStarts().empty());
-    tickSettled();
+    tickAndSettle();
     EXPECT_EQ(discoverBroadcasts(), 2u);
     EXPECT_TRUE(songStarts().empty());
     EXPECT_EQ(sendsTo(gone, WM_COPYDATA).size(), 2u)
@@ -651,10 +580,10 @@ TEST_F(SessionTest, SkypeLeavesAndComesBack) {
 class RingWhileReadingTest : public SessionTest {
   protected:
     RingWhileReadingTest() {
-        playingAtStart_ = true;
+        stage_.playing = true;
         // No tray icon: the shell call could let the ringing in first.
-        ini_ = "[Tralmo]\nTRALMO_STOP_MUSIC=1\nTRALMO_SHOW_TRAYICON=0\n"
-               "TRALMO_USER_STRING=[%title%] [%state%]\n";
+        stage_.ini = "[Tralmo]\nTRALMO_STOP_MUSIC=1\nTRALMO_SHOW_TRAYICON=0\n"
+                     "TRALMO_USER_STRING=[%title%] [%state%]\n";
     }
 };
 
@@ -675,13 +604,13 @@ TEST_F(RingWhileReadingTest, PausesAndPublishesThePauseAfterTheSong) {
     EXPECT_EQ(rang.result, 1);
     standin::pumpPending(); // the pause's status callback is posted
 
-    EXPECT_EQ(settledSince(first, 2), (std::vector<std::string>{moodOf("First Song playing"),
-                                                                moodOf("First Song paused")}));
+    EXPECT_EQ(skypeTextsSettled(first, 2), (std::vector<std::string>{moodOf("First Song playing"),
+                                                                     moodOf("First Song paused")}));
     EXPECT_EQ(standin::playState(), standin::PlayState::Paused);
     EXPECT_EQ(standin::countCommands(standin::Window::Main, host::kCommandPause), 1u);
     EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_COPYDATA), 0u);
 
-    tickSettled();
+    tickAndSettle();
     EXPECT_EQ(discoverBroadcasts(), 1u) << "both sends succeeded";
 }
 

@@ -3,8 +3,6 @@
 // back unchanged.
 #include "spine_support.h"
 
-#include "import_table.h"
-
 #include <memory>
 #include <set>
 
@@ -490,20 +488,10 @@ TEST_F(DispatchTest, TheLinkAnswersAttachRepliesAndHearsOnlyTheKnownSkype) {
     EXPECT_EQ(standin::countMessages(standin::Window::Main, WM_COPYDATA), 0u);
 }
 
-namespace {
-
-UINT WINAPI registrationFails(LPCSTR) {
-    return 0;
-}
-
-} // namespace
-
 class UnregisteredDispatchTest : public PluginTest {
   protected:
     void prepare() override {
-        ASSERT_NE(patchImport(standin::pluginModule(), "USER32.dll", "RegisterWindowMessageA",
-                              reinterpret_cast<void*>(&registrationFails)),
-                  nullptr);
+        overrideApi(&RegisterWindowMessageA, [](auto, LPCSTR) { return 0u; });
     }
 };
 
@@ -527,38 +515,23 @@ TEST_F(UnregisteredDispatchTest, WmNullIsPassedOnWhenNothingIsRegistered) {
 
 namespace {
 
-using KillTimerFn = BOOL(WINAPI*)(HWND, UINT_PTR);
-using DestroyMenuFn = BOOL(WINAPI*)(HMENU);
-KillTimerFn gKillTimerBehind = nullptr;
-DestroyMenuFn gDestroyMenuBehind = nullptr;
-std::size_t gDestroySeenAtKillTimer = 0;
-std::size_t gDestroySeenAtDestroyMenu = 0;
-
 std::size_t destroysSeen() {
     return standin::countMessages(standin::Window::Main, WM_DESTROY);
-}
-
-BOOL WINAPI noteKillTimer(HWND window, UINT_PTR id) {
-    gDestroySeenAtKillTimer = destroysSeen();
-    return gKillTimerBehind(window, id);
-}
-
-BOOL WINAPI noteDestroyMenu(HMENU menu) {
-    gDestroySeenAtDestroyMenu = destroysSeen();
-    return gDestroyMenuBehind(menu);
 }
 
 } // namespace
 
 TEST_F(DispatchTest, DestroyKillsTheTimerAndMenuBeforeTheHostSeesIt) {
-    const HMODULE plugin = standin::pluginModule();
-    gKillTimerBehind = reinterpret_cast<KillTimerFn>(
-        patchImport(plugin, "USER32.dll", "KillTimer", reinterpret_cast<void*>(&noteKillTimer)));
-    gDestroyMenuBehind = reinterpret_cast<DestroyMenuFn>(patchImport(
-        plugin, "USER32.dll", "DestroyMenu", reinterpret_cast<void*>(&noteDestroyMenu)));
-    ASSERT_NE(gKillTimerBehind, nullptr);
-    ASSERT_NE(gDestroyMenuBehind, nullptr);
-    gDestroySeenAtKillTimer = gDestroySeenAtDestroyMenu = 99;
+    std::size_t destroysAtKillTimer = 99;
+    std::size_t destroysAtDestroyMenu = 99;
+    overrideApi(&KillTimer, [&](auto system, HWND window, UINT_PTR id) {
+        destroysAtKillTimer = destroysSeen();
+        return system(window, id);
+    });
+    overrideApi(&DestroyMenu, [&](auto system, HMENU menu) {
+        destroysAtDestroyMenu = destroysSeen();
+        return system(menu);
+    });
 
     const HMENU popup = popupMenu();
     ASSERT_TRUE(IsMenu(popup));
@@ -569,8 +542,8 @@ TEST_F(DispatchTest, DestroyKillsTheTimerAndMenuBeforeTheHostSeesIt) {
     const auto calls = recordedCalls();
     EXPECT_EQ(countCalls(calls, timerKilled(main)), 1u) << describeCalls(calls);
     EXPECT_EQ(countCalls(calls, named("DestroyMenu")), 1u) << describeCalls(calls);
-    EXPECT_EQ(gDestroySeenAtKillTimer, 0u);
-    EXPECT_EQ(gDestroySeenAtDestroyMenu, 0u);
+    EXPECT_EQ(destroysAtKillTimer, 0u);
+    EXPECT_EQ(destroysAtDestroyMenu, 0u);
     EXPECT_FALSE(IsMenu(popup));
     EXPECT_EQ(destroysSeen(), 1u);
     // The host's quit after its window is gone must not trip over it.

@@ -588,12 +588,8 @@ TEST_F(TrayTest, AddingWhileShownChangesNothingAndAReaddShowsTralmo) {
 
     // A tooltip still waiting behind a hung shell when the icon goes never
     // reaches the icon shown again.
-    hangShellUpdates(true);
-    standin::setPosition(1);
-    standin::sendSongStarted();
-    ASSERT_TRUE(standin::pumpUntil([] { return trayCallsInFlight() == 1; }, 5000));
-    standin::setPosition(2);
-    standin::sendSongStarted();
+    ASSERT_TRUE(holdTheShellOverSong(1));
+    playSong(2);
     acceptOptionsWithTrayBox(false);
     clearRecordedCalls();
     acceptOptionsWithTrayBox(true);

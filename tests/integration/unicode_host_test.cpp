@@ -4,7 +4,6 @@
 #include "harness.h"
 
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -25,34 +24,20 @@ std::wstring caption(int position, const std::wstring& title) {
     return std::to_wstring(position) + L". " + title + standin::kCaptionSuffix;
 }
 
-class UnicodeHostTest : public PluginTest {
+class UnicodeHostTest : public BesideSkypeTest {
   protected:
+    UnicodeHostTest() {
+        stage_.ini = std::string("[Tralmo]\nTRALMO_EXIT_MOOD=") + kExitMood + "\n";
+    }
     void configure(standin::PlayerOptions& options) override {
         options.wideTitles = {kCyrillic, kJapanese, std::wstring(450, L'\x00E9')};
     }
 
-    void prepare() override {
-        ASSERT_TRUE(standin::writeIniContent(std::string("[Tralmo]\nTRALMO_EXIT_MOOD=") +
-                                             kExitMood + "\n"));
-        ASSERT_TRUE(startSkypeForPlugin(skype_));
-    }
-
-    void SetUp() override {
-        PluginTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        ASSERT_TRUE(waitForQuietLink());
-    }
-
-    std::string lastCommand() const {
-        const auto commands = skypeCommands();
-        return commands.empty() ? std::string() : commands.back().text();
-    }
     // Waits until Skype's last mood is the one composed for `title` (UTF-8).
-    testing::AssertionResult skypeShows(const std::string& title) const {
+    static testing::AssertionResult skypeShows(const std::string& title) {
         if (waitForLastSkypeCommand(kRich + title))
             return testing::AssertionSuccess();
-        return testing::AssertionFailure() << "Skype holds \"" << lastCommand() << "\"";
+        return testing::AssertionFailure() << "Skype holds \"" << lastSkypeCommand() << "\"";
     }
 
     void playEntry(int position) {
@@ -60,8 +45,6 @@ class UnicodeHostTest : public PluginTest {
         standin::setPlayState(PlayState::Playing, standin::Notify::SongStarted);
         standin::pumpPending();
     }
-
-    std::unique_ptr<sk::Running> skype_;
 };
 
 // The host shows the song in its caption and taskbar entry: subclassing its
@@ -138,10 +121,10 @@ class NoAnsiTitleTest : public UnicodeHostTest,
 TEST_P(NoAnsiTitleTest, TheTooltipIsMadeFromTheWideTitle) {
     playEntry(0);
     // The mood leaves from the plug-in's thread: wait for what Skype ends with.
-    EXPECT_TRUE(waitForLastSkypeCommand(kRich + utf8(kCafe))) << lastCommand();
+    EXPECT_TRUE(skypeShows(utf8(kCafe)));
     EXPECT_TRUE(waitForTrayTip("Caf\xE9 del Mar"));
     playEntry(1);
-    EXPECT_TRUE(waitForLastSkypeCommand(kRich + utf8(kJapanese))) << lastCommand();
+    EXPECT_TRUE(skypeShows(utf8(kJapanese)));
     EXPECT_TRUE(waitForTrayTip(standin::ansiFromWide(kJapanese)));
 }
 
