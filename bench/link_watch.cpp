@@ -52,7 +52,7 @@ LRESULT WINAPI countedSend(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 bool isNotice(UINT message) {
-    return message == kNoticeBroadcastReturned || message == kNoticeSendFailed;
+    return message == kLinkNotice;
 }
 
 // The plug-in's other posts (to the host window) are no notices. A notice to

@@ -186,21 +186,15 @@ void onDiscoveryTick() {
         requestDiscovery();
 }
 
-LinkNotice handleLinkNotice(UINT message, WPARAM wParam) {
-    switch (message) {
-    case kNoticeBroadcastReturned:
-        if (!gLink.running)
-            return LinkNotice::None;
-        if (broadcastReturned(gSession.search) && !attached())
-            requestDiscovery();
-        return wParam != 0 ? LinkNotice::Discovered : LinkNotice::None;
-    case kNoticeSendFailed:
-        if (attached() && wParam == gSession.serial)
-            endSession(SessionEnd::Lost);
+LinkNotice handleLinkNotice(UINT message) {
+    const LinkNews news = takeLinkNews(message);
+    if (attached() && news.failedSession == gSession.serial)
+        endSession(SessionEnd::Lost);
+    if (!gLink.running || !news.broadcastReturned)
         return LinkNotice::None;
-    default:
-        return LinkNotice::None;
-    }
+    if (broadcastReturned(gSession.search) && !attached())
+        requestDiscovery();
+    return news.broadcastDelivered ? LinkNotice::Discovered : LinkNotice::None;
 }
 
 bool isAttachMessage(UINT message) {

@@ -55,10 +55,11 @@ HWND skypeLinkWindow();
 void discoverSkypeNow();
 void onDiscoveryTick();
 
-// What the link's threads post to the link window. Returns what the caller
-// must do: poll the play state after a delivered Discover broadcast.
+// A notice of the link's threads to the link window, or any other message.
+// Returns what the caller must do: poll the play state after a delivered
+// Discover broadcast.
 enum class LinkNotice { None, Discovered };
-LinkNotice handleLinkNotice(UINT message, WPARAM wParam);
+LinkNotice handleLinkNotice(UINT message);
 
 // Whether `message` is Skype's attach reply (never true before registration).
 bool isAttachMessage(UINT message);
