@@ -48,11 +48,11 @@ CallNotification readCallNotification(const char* data, std::size_t size) {
     CallNotification notification;
     const std::string_view text = textOf(data, size);
     std::size_t pos = 0;
-    if (nextWord(text, pos) != "CALL")
+    if (nextWord(text, pos).compare("CALL") != 0)
         return notification;
     notification.callId = nextWord(text, pos);
     // Other properties carry free text or another call's state.
-    if (nextWord(text, pos) != "STATUS")
+    if (nextWord(text, pos).compare("STATUS") != 0)
         return notification;
     for (std::string_view word = nextWord(text, pos); !word.empty(); word = nextWord(text, pos)) {
         const CallStatus matched = statusOfWord(word);
