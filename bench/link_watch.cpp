@@ -50,7 +50,7 @@ LRESULT countedSend(SendFn system, HWND window, UINT message, WPARAM wParam, LPA
 }
 
 bool isNotice(UINT message) {
-    return message == kNoticeBroadcastReturned || message == kNoticeSendFailed;
+    return message == kLinkNotice;
 }
 
 // The plug-in's other posts (to the host window) are no notices. A notice to

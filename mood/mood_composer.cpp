@@ -16,7 +16,8 @@ PlayState gLastPlayState = PlayState::Stopped;
 // The title of the last composition that had one (UTF-8), to tell a stream's
 // new title from a status callback that changed nothing.
 std::string gLastComposedTitle;
-// From the exit mood on, no other mood is composed: nothing may replace it.
+// From the exit mood on, the tooltip it emptied stays so: quit may have ended
+// the tooltip's sender, and the shell may hang. (The link takes no other mood.)
 bool gExitMoodComposed = false;
 
 struct SongTitle {
@@ -89,12 +90,11 @@ std::string moodTemplate(const IniFile& iniFile, PlayState state) {
 
 void compose(HWND host, PlayState state, const SongTitle& title) {
     const bool exiting = state == PlayState::Exiting;
-    if (gExitMoodComposed && !exiting)
-        return;
     if (!exiting)
         gLastComposedTitle = title.utf8;
+    if (exiting || !gExitMoodComposed)
+        setMainTrayTip(title.ansi.c_str());
     const std::string templateText = moodTemplate(hostIniFile(host), state);
-    setMainTrayTip(title.ansi.c_str());
     if (settings().active == 0)
         return;
     // The template comes in the ANSI code page and the title may hold more:
@@ -164,6 +164,7 @@ void publishExitMood(HWND host) {
     if (gExitMoodComposed)
         return;
     gExitMoodComposed = true;
+    endMoods();
     if (settings().setMoodOnExit != 0)
         MoodComposer(host, PlayState::Exiting);
 }

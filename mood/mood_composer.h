@@ -20,7 +20,7 @@ void MoodComposer(HWND host, PlayState state);
 
 // The mood on exit, once: at quit or when the host's window goes, whichever
 // comes first (the host may destroy its window before it calls quit). From
-// then on no other mood is composed. Sent only with "Set mood on exit" on.
+// then on no other mood reaches Skype. Sent only with "Set mood on exit" on.
 void publishExitMood(HWND host);
 
 PlayState lastPlayState();

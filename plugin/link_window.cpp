@@ -33,7 +33,7 @@ std::optional<LRESULT> handle(UINT message, WPARAM wParam, LPARAM lParam) {
             guarded([&] { onAttachReply(host, wParam, lParam); });
             return kTaken;
         }
-        if (handleLinkNotice(message, wParam) == LinkNotice::Discovered)
+        if (handleLinkNotice(message) == LinkNotice::Discovered)
             pollPlayState(host);
         break;
     }

@@ -29,7 +29,9 @@ struct Shared {
     // Under the lock:
     UINT discoverMessage = 0;
     std::vector<Command> queue; // a few at most: moods replace each other
-    unsigned failedSession = 0; // its commands are dropped: its Skype fails them
+    // What the link window has yet to hear. The failed session's commands are
+    // dropped: its Skype fails them.
+    LinkNews news;
     bool broadcastWanted = false;
     bool broadcasting = false;
     bool exitMoodSent = false;
@@ -69,7 +71,8 @@ bool takeCommand(Shared& shared, Command& command) {
     for (;;) {
         {
             Locked locked(shared.lock);
-            dropQueued(shared, [&](const Command& c) { return c.session == shared.failedSession; });
+            dropQueued(shared,
+                       [&](const Command& c) { return c.session == shared.news.failedSession; });
             if (!shared.queue.empty()) {
                 command = std::move(shared.queue.front());
                 shared.queue.erase(shared.queue.begin());
@@ -87,9 +90,9 @@ bool takeCommand(Shared& shared, Command& command) {
 void reportFailure(Shared& shared, unsigned session) {
     {
         Locked locked(shared.lock);
-        shared.failedSession = session;
+        shared.news.failedSession = session;
     }
-    PostMessageA(shared.window, kNoticeSendFailed, session, 0);
+    PostMessageA(shared.window, kLinkNotice, 0, 0);
 }
 
 void send(Shared& shared, const Command& command) {
@@ -145,8 +148,10 @@ void broadcast(Shared& shared, UINT discoverMessage) {
     {
         Locked locked(shared.lock);
         shared.broadcasting = false;
+        shared.news.broadcastReturned = true;
+        shared.news.broadcastDelivered |= delivered != 0;
     }
-    PostMessageA(shared.window, kNoticeBroadcastReturned, delivered != 0 ? 1 : 0, 0);
+    PostMessageA(shared.window, kLinkNotice, 0, 0);
     SetEvent(shared.progress);
 }
 
@@ -264,6 +269,17 @@ bool broadcastOnItsWay() {
         return false;
     Locked locked(gShared->lock);
     return gShared->broadcastWanted || gShared->broadcasting;
+}
+
+LinkNews takeLinkNews(UINT message) {
+    LinkNews news;
+    if (gShared == nullptr || message != kLinkNotice)
+        return news;
+    Locked locked(gShared->lock);
+    news = gShared->news;
+    gShared->news.broadcastReturned = false;
+    gShared->news.broadcastDelivered = false;
+    return news;
 }
 
 bool exitMoodSent() {

@@ -1,7 +1,8 @@
 // The Skype link's two threads, which do all the waiting on other programs:
 // the sender carries every command to Skype in the order handed over, and the
 // searcher broadcasts Discover, so that no command waits behind a broadcast
-// that a busy program holds up. What they learn they post to the link window.
+// that a busy program holds up. What they learn they keep for the link window,
+// and post it a notice.
 // For the link itself (skype_link.cpp); the player's thread only hands over.
 #pragma once
 #include <windows.h>
@@ -15,10 +16,10 @@
 // under a millisecond.
 constexpr UINT kSkypeSendTimeoutMs = 1000;
 
-// Posted to the link window. wParam: 1 when the broadcast was delivered.
-constexpr UINT kNoticeBroadcastReturned = WM_APP + 1;
-// wParam: the session whose command failed; its later commands are dropped.
-constexpr UINT kNoticeSendFailed = WM_APP + 2;
+// Posted to the link window whenever a broadcast returned or a send failed.
+// It carries nothing: what happened waits in what the threads share, so that
+// the same message posted by anyone else finds nothing.
+constexpr UINT kLinkNotice = WM_APP + 1;
 
 enum class CommandKind {
     Plain,
@@ -43,6 +44,13 @@ void requestBroadcast(UINT discoverMessage);
 // A broadcast asked for and not yet begun is not made.
 void cancelBroadcast();
 bool broadcastOnItsWay();
+struct LinkNews {
+    bool broadcastReturned = false; // since the news was last taken
+    bool broadcastDelivered = false;
+    unsigned failedSession = 0; // the last session whose command failed; 0: none
+};
+// What happened when `message` is the threads' notice; nothing otherwise.
+LinkNews takeLinkNews(UINT message);
 bool exitMoodSent();
 // Signalled whenever a command or a broadcast has returned.
 HANDLE linkProgressEvent();

@@ -47,20 +47,17 @@ CallStatus statusOfWord(std::string_view word) {
 CallNotification readCallNotification(const char* data, std::size_t size) {
     CallNotification notification;
     const std::string_view text = textOf(data, size);
-    std::size_t index = 0;
     std::size_t pos = 0;
+    if (nextWord(text, pos).compare("CALL") != 0)
+        return notification;
+    notification.callId = nextWord(text, pos);
+    // Other properties carry free text or another call's state.
+    if (nextWord(text, pos).compare("STATUS") != 0)
+        return notification;
     for (std::string_view word = nextWord(text, pos); !word.empty(); word = nextWord(text, pos)) {
-        const std::size_t wordIndex = index++;
-        if (wordIndex == 0) {
-            if (word != "CALL")
-                return notification;
-            continue;
-        }
         const CallStatus matched = statusOfWord(word);
         if (matched != CallStatus::None)
             notification.status = matched;
-        else if (wordIndex == 1)
-            notification.callId = word;
     }
     return notification;
 }

@@ -32,11 +32,10 @@ constexpr auto kLastCallStatus = CallStatus::VoicemailFailed;
 enum class CallAction { None, Pause, Resume, End };
 
 struct CallNotification {
-    // The last status word; None when the notification is not about a call
-    // or names no status.
+    // The last status word of a "CALL <id> STATUS ..." notification; None for
+    // any other notification, a call's other properties included.
     CallStatus status = CallStatus::None;
-    // The word after "CALL"; empty when that word is already the status (a
-    // call without an id). Points into the data read.
+    // The word after "CALL", whatever it is. Points into the data read.
     std::string_view callId;
 };
 

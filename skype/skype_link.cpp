@@ -6,13 +6,6 @@
 
 namespace {
 
-// How a session ended decides what becomes of its calls.
-enum class SessionEnd {
-    Restarted, // a Success from another window: that Skype's calls are over
-    LoggedOut, // NotAvailable from the attached window: so are they
-    Lost,      // a failed send, ApiAvailable, Refused, a second Success: they may go on
-};
-
 enum class CallCheck {
     None,
     Due,   // calls outlived the session before: ask Skype at the next Success
@@ -23,11 +16,11 @@ enum class CallCheck {
 // it the search for it. Nothing of one session is read in the next but the
 // calls an end leaves to be checked.
 struct Session {
-    unsigned serial = 1;    // names its commands: a failed send reports it
-    HWND window = nullptr;  // Skype's API window; null while searching
-    DiscoverySearch search; // the back-off while searching
-    CallBook calls;         // the calls that hold the music paused
-    HWND callsFrom = nullptr;
+    unsigned serial = 1;      // names its commands: a failed send reports it
+    HWND window = nullptr;    // Skype's API window; null while searching
+    DiscoverySearch search;   // the back-off while searching
+    CallBook calls;           // the calls that hold the music paused
+    HWND callsFrom = nullptr; // the Skype window they are of
     CallCheck callCheck = CallCheck::None;
 };
 
@@ -40,6 +33,7 @@ struct Link {
     UINT attachMessage = 0;
     UINT discoverMessage = 0;
     std::string exitMood; // empty until quit composes it
+    bool moodsEnded = false;
 };
 
 Session gSession;
@@ -49,17 +43,25 @@ bool attached() {
     return gSession.window != nullptr;
 }
 
-void endSession(SessionEnd why) {
+// Its calls go on to be checked, unless the check was asked and not heard.
+void endSession() {
     Session next;
     next.serial = gSession.serial + 1;
-    const bool callsGoOn = why == SessionEnd::Lost && gSession.callCheck != CallCheck::Asked;
-    if (callsGoOn && !gSession.calls.ids.empty()) {
+    if (gSession.callCheck != CallCheck::Asked && !gSession.calls.ids.empty()) {
         next.calls = std::move(gSession.calls);
         next.callsFrom = gSession.window;
         next.callCheck = CallCheck::Due;
     }
     gSession = std::move(next);
     dropCommandsBefore(gSession.serial);
+}
+
+// The calls are of the Skype window they came from: one that restarted (a
+// Success comes from another window) or logged out, attached or not, has
+// ended them.
+void forgetCalls() {
+    gSession.calls = CallBook{};
+    gSession.callCheck = CallCheck::None;
 }
 
 void handOver(std::string bytes, CommandKind kind) {
@@ -71,12 +73,9 @@ void handOver(std::string bytes, CommandKind kind) {
 
 void beginSession(HWND window) {
     if (attached())
-        endSession(window == gSession.window ? SessionEnd::Lost : SessionEnd::Restarted);
-    // A Skype that started again has ended every call of the one before.
-    if (gSession.callsFrom != window) {
-        gSession.calls = CallBook{};
-        gSession.callCheck = CallCheck::None;
-    }
+        endSession();
+    if (gSession.callsFrom != window)
+        forgetCalls();
     gSession.window = window;
     gSession.callsFrom = window;
     cancelBroadcast();
@@ -186,21 +185,15 @@ void onDiscoveryTick() {
         requestDiscovery();
 }
 
-LinkNotice handleLinkNotice(UINT message, WPARAM wParam) {
-    switch (message) {
-    case kNoticeBroadcastReturned:
-        if (!gLink.running)
-            return LinkNotice::None;
-        if (broadcastReturned(gSession.search) && !attached())
-            requestDiscovery();
-        return wParam != 0 ? LinkNotice::Discovered : LinkNotice::None;
-    case kNoticeSendFailed:
-        if (attached() && wParam == gSession.serial)
-            endSession(SessionEnd::Lost);
+LinkNotice handleLinkNotice(UINT message) {
+    const LinkNews news = takeLinkNews(message);
+    if (attached() && news.failedSession == gSession.serial)
+        endSession();
+    if (!gLink.running || !news.broadcastReturned)
         return LinkNotice::None;
-    default:
-        return LinkNotice::None;
-    }
+    if (broadcastReturned(gSession.search) && !attached())
+        requestDiscovery();
+    return news.broadcastDelivered ? LinkNotice::Discovered : LinkNotice::None;
 }
 
 bool isAttachMessage(UINT message) {
@@ -225,18 +218,20 @@ AttachOutcome handleAttachReply(WPARAM wParam, LPARAM lParam) {
         break;
     case AttachStatus::Refused:
         if (fromAttached)
-            endSession(SessionEnd::Lost);
+            endSession();
         noteAnswer(gSession.search, false);
         break;
     case AttachStatus::NotAvailable:
         if (fromAttached)
-            endSession(SessionEnd::LoggedOut);
+            endSession();
+        if (sender == gSession.callsFrom)
+            forgetCalls();
         noteAnswer(gSession.search, false);
         break;
     case AttachStatus::ApiAvailable:
         // A Skype that starts or logs in tells every window.
         if (attached())
-            endSession(SessionEnd::Lost);
+            endSession();
         discoverSkypeNow();
         break;
     }
@@ -250,10 +245,16 @@ void sendPlainCommand(const char* text) {
 }
 
 void sendMoodCommand(std::string framedBytes) {
-    handOver(std::move(framedBytes), CommandKind::Mood);
+    if (!gLink.moodsEnded)
+        handOver(std::move(framedBytes), CommandKind::Mood);
+}
+
+void endMoods() {
+    gLink.moodsEnded = true;
 }
 
 void sendExitMood(std::string framedBytes) {
+    endMoods();
     if (!gLink.running || framedBytes.size() <= 1)
         return;
     gLink.exitMood = framedBytes;
@@ -282,9 +283,10 @@ CallBook& sessionCalls() {
 void settleCallCheck(const CallsAnswer& answer) {
     if (gSession.callCheck != CallCheck::Asked || answer.kind == CallsAnswerKind::None)
         return;
-    if (answer.kind == CallsAnswerKind::Listed)
+    if (answer.kind == CallsAnswerKind::Listed) {
         keepListedCalls(gSession.calls, answer.list);
-    else
-        gSession.calls = CallBook{};
-    gSession.callCheck = CallCheck::None;
+        gSession.callCheck = CallCheck::None;
+    } else {
+        forgetCalls();
+    }
 }

@@ -9,7 +9,8 @@
 // window, at a failed send, and when the link ends. Its window, its search
 // back-off and the calls that hold the music paused end with it, but for the
 // calls of a Skype that may still have them (a failed send, ApiAvailable,
-// Refused): those are checked with Skype at the next Success.
+// Refused): those are checked with Skype at its next Success, and forgotten
+// at a Success from another window or NotAvailable from that one.
 #pragma once
 #include <windows.h>
 
@@ -55,10 +56,11 @@ HWND skypeLinkWindow();
 void discoverSkypeNow();
 void onDiscoveryTick();
 
-// What the link's threads post to the link window. Returns what the caller
-// must do: poll the play state after a delivered Discover broadcast.
+// A notice of the link's threads to the link window, or any other message.
+// Returns what the caller must do: poll the play state after a delivered
+// Discover broadcast.
 enum class LinkNotice { None, Discovered };
-LinkNotice handleLinkNotice(UINT message, WPARAM wParam);
+LinkNotice handleLinkNotice(UINT message);
 
 // Whether `message` is Skype's attach reply (never true before registration).
 bool isAttachMessage(UINT message);
@@ -76,8 +78,10 @@ void sendPlainCommand(const char* text);
 // A mood, framed as it goes on the wire. A mood not yet sent when a newer one
 // comes is dropped: Skype shows only the latest.
 void sendMoodCommand(std::string framedBytes);
+// From now on ordinary moods are refused: Skype keeps what it shows.
+void endMoods();
 // The mood on exit: to the Skype attached now, or to one whose Success comes
-// before the link ends. Nothing replaces it.
+// before the link ends. Ends the moods: nothing replaces it.
 void sendExitMood(std::string framedBytes);
 // Waits until the exit mood has left, or nothing can take it (no Skype
 // attached and no Discover on its way), or the deadline has passed.

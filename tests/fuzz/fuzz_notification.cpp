@@ -3,44 +3,50 @@
 // zero byte.
 #include "skype/notification.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
-constexpr std::string_view kSeparators(" ,\t\n", 4);
+// Cut at separators and zeros alike.
+std::vector<std::string_view> wordsOf(std::string_view text) {
+    constexpr std::string_view cuts(" ,\t\n\0", 5);
+    std::vector<std::string_view> words;
+    for (std::size_t start = text.find_first_not_of(cuts); start != std::string_view::npos;) {
+        const std::size_t end = text.find_first_of(cuts, start);
+        words.push_back(text.substr(start, end - start));
+        start = end == std::string_view::npos ? end : text.find_first_not_of(cuts, end);
+    }
+    return words;
+}
 
 struct Reference {
     CallStatus status = CallStatus::None;
     std::string_view id;
+    CallsAnswerKind answer = CallsAnswerKind::None;
+    std::vector<std::string_view> listed;
 };
 
 Reference referenceRead(std::string_view bytes) {
-    const std::string_view text = bytes.substr(0, bytes.find('\0'));
+    const std::vector<std::string_view> words = wordsOf(bytes.substr(0, bytes.find('\0')));
+    const std::string_view first = words.empty() ? std::string_view() : words[0];
     Reference read;
-    int words = 0;
-    std::size_t start = text.find_first_not_of(kSeparators);
-    while (start != std::string_view::npos) {
-        const std::size_t end = text.find_first_of(kSeparators, start);
-        const std::string_view word = text.substr(start, end - start);
-        ++words;
-        if (words == 1 && word != "CALL")
-            return Reference{};
-        bool isStatus = false;
-        for (int value = 0; value <= static_cast<int>(kLastCallStatus); ++value) {
-            const auto candidate = static_cast<CallStatus>(value);
-            if (callStatusWord(candidate) == word) {
-                read.status = candidate;
-                isStatus = true;
-            }
-        }
-        if (words == 2 && !isStatus)
-            read.id = word;
-        start = end == std::string_view::npos ? end : text.find_first_not_of(kSeparators, end);
-    }
+    if (first == "CALLS")
+        read.listed.assign(words.begin() + 1, words.end());
+    read.answer = first == "CALLS"   ? CallsAnswerKind::Listed
+                  : first == "ERROR" ? CallsAnswerKind::Error
+                                     : CallsAnswerKind::None;
+    if (first == "CALL" && words.size() > 1)
+        read.id = words[1];
+    for (std::size_t i = 3; first == "CALL" && i < words.size() && words[2] == "STATUS"; ++i)
+        for (int value = 0; value <= static_cast<int>(kLastCallStatus); ++value)
+            if (callStatusWord(static_cast<CallStatus>(value)) == words[i])
+                read.status = static_cast<CallStatus>(value);
     return read;
 }
 
@@ -76,14 +82,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(readCallNotification(text, length + 1).callId == read.callId);
     }
 
-    // An answer's list lies within what was read, and names each of its words.
+    // An answer's list lies within what was read, and names exactly the ids
+    // the reference lists: of every word of the input, zeros cutting too.
     const CallsAnswer answer = readCallsAnswer(text, size);
+    check(answer.kind == reference.answer);
     check(answer.list.empty() ||
           (answer.list.data() >= text && answer.list.data() + answer.list.size() <= text + size));
-    const std::size_t first = answer.list.find_first_not_of(kSeparators);
-    if (first != std::string_view::npos)
-        check(listsCall(
-            answer.list,
-            answer.list.substr(first, answer.list.find_first_of(kSeparators, first) - first)));
+    for (const std::string_view word : wordsOf(std::string_view(text, size)))
+        check(listsCall(answer.list, word) ==
+              (std::count(reference.listed.begin(), reference.listed.end(), word) > 0));
+    check(!listsCall(answer.list, {}));
     return 0;
 }

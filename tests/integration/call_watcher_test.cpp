@@ -140,7 +140,7 @@ std::vector<Scenario> scenarios() {
          true,
          Playing,
          {note(call("RINGING MISSED"), Playing, 0, 0), note(call("MISSED RINGING"), Paused, 1, 0),
-          note("CALL 1234 RINGING STATUS REFUSED", Playing, 1, 1)}},
+          note("CALL 1234 RINGING STATUS REFUSED", Paused, 1, 0)}},
         {"FirstWordMustBeCall",
          true,
          Playing,
@@ -216,12 +216,12 @@ std::vector<Scenario> pausingCalls() {
          {note(callOf(1, "RINGING"), Paused, 1, 0), note(callOf(1, "BUSY"), Paused, 1, 0),
           note(callOf(2, "RINGING"), Paused, 1, 0), user(Playing, 1, 0),
           note(callOf(3, "RINGING"), Paused, 2, 0), note(callOf(3, "FAILED"), Playing, 2, 1)}},
-        // No id before the status: one call of its own.
-        {"ACallWithoutAnIdIsOneCall",
+        // No id before the property: no status either.
+        {"ACallWithoutAnIdChangesNothing",
          true,
          Playing,
-         {note("CALL RINGING", Paused, 1, 0), note(callOf(5, "MISSED"), Paused, 1, 0),
-          note("CALL STATUS MISSED", Paused, 1, 0), note("CALL RINGING 1 MISSED", Playing, 1, 1)}},
+         {note("CALL RINGING", Playing, 0, 0), note("CALL STATUS RINGING", Playing, 0, 0),
+          note("CALL RINGING 1 MISSED", Playing, 0, 0)}},
     };
 }
 

@@ -136,12 +136,18 @@ const TextCase kTextCases[] = {
     // Only the four separators cut words.
     {"CarriageReturnIsNoSeparator", "CALL 1234 STATUS RINGING\r", CallStatus::None},
     {"SemicolonIsNoSeparator", "CALL 1234 STATUS;RINGING", CallStatus::None},
-    {"StatusInsideAWord", "CALL 1234 STATUS_RINGING XRINGING RINGINGS", CallStatus::None},
+    {"StatusInsideAWord", "CALL 1234 STATUS XRINGING RINGINGS STATUS_RINGING", CallStatus::None},
     // The last status word wins.
     {"LastWins", "CALL 1234 STATUS RINGING MISSED", CallStatus::Missed},
-    {"LastWinsOverUnknownWords", "CALL 1 RINGING foo INPROGRESS bar 7", CallStatus::InProgress},
-    {"StatusRightAfterCall", "CALL FINISHED", CallStatus::Finished},
-    {"CallWordIsNoStatus", "CALL RINGING CALL", CallStatus::Ringing},
+    {"LastWinsOverUnknownWords", "CALL 1 STATUS RINGING foo INPROGRESS 7", CallStatus::InProgress},
+    // Only the STATUS property, right after the id, names a status: others
+    // carry free text or another call's state.
+    {"DisplayName", "CALL 12 PARTNER_DISPNAME CANCELLED", CallStatus::None},
+    {"Participant", "CALL 59 CONF_PARTICIPANT 1 echo123 INCOMING_P2P INPROGRESS", CallStatus::None},
+    {"StatusBeforeTheProperty", "CALL 1234 RINGING STATUS MISSED", CallStatus::None},
+    {"NoId", "CALL STATUS RINGING", CallStatus::None},
+    {"NoProperty", "CALL FINISHED", CallStatus::None},
+    {"TwoIds", "CALL 1234 5678 STATUS RINGING", CallStatus::None},
     // The first word must be exactly CALL.
     {"OtherCommand", "CHAT 1234 STATUS RINGING", CallStatus::None},
     {"CallNotFirst", "USER CALL 1234 STATUS RINGING", CallStatus::None},
@@ -174,14 +180,8 @@ TEST(CallId, IsTheWordAfterCall) {
     EXPECT_EQ(idOf(" ,CALL\t\n987,STATUS MISSED"), "987") << "after any separators";
     EXPECT_EQ(idOf("CALL 1234 DURATION 35"), "1234") << "with no status too";
     EXPECT_EQ(idOf("CALL \xff\x80 STATUS CANCELLED"), "\xff\x80");
-    EXPECT_EQ(idOf("CALL STATUS RINGING"), "STATUS") << "whatever the word is";
+    EXPECT_EQ(idOf("CALL RINGING"), "RINGING") << "whatever the word is";
     EXPECT_EQ(idOf("CALL 1234 5678 STATUS RINGING"), "1234") << "only the first";
-}
-
-TEST(CallId, IsEmptyWhenTheStatusComesFirst) {
-    EXPECT_EQ(idOf("CALL RINGING"), "");
-    EXPECT_EQ(idOf("CALL MISSED 1234 STATUS RINGING"), "") << "a later word is no id";
-    EXPECT_EQ(read("CALL MISSED 1234 STATUS RINGING"), CallStatus::Ringing);
     EXPECT_EQ(idOf("CALL"), "");
 }
 
@@ -221,7 +221,7 @@ TEST(Bounds, NullDataIsNoNotification) {
 }
 
 TEST(Bounds, LongNotificationKeepsTheLastStatus) {
-    std::string text = "CALL";
+    std::string text = "CALL 1 STATUS";
     for (int i = 0; i < 100000; ++i)
         text += i % 2 ? " ,RINGING" : "\tid\n";
     text += " MISSED";
